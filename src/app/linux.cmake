@@ -1,0 +1,1 @@
+# Linux command-line program: kormelde.

@@ -1,0 +1,1 @@
+# Windows dialog program: kormelde.exe.

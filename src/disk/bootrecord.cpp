@@ -1,0 +1,93 @@
+#include "bootrecord.h"
+
+#include <cstring>
+
+uint16_t LoadLe16(const uint8_t *p) { return (uint16_t)(p[0] | (p[1] << 8)); }
+
+uint32_t LoadLe32(const uint8_t *p) {
+  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
+         ((uint32_t)p[3] << 24);
+}
+
+void StoreLe32(uint8_t *p, uint32_t value) {
+  p[0] = (uint8_t)value;
+  p[1] = (uint8_t)(value >> 8);
+  p[2] = (uint8_t)(value >> 16);
+  p[3] = (uint8_t)(value >> 24);
+}
+
+// Steps after the boot-mark test: where S stands, and the PC-9821 marks
+// when it stands at both places.
+static BootFormat ScoreBootArea(const uint8_t *area, uint32_t signature) {
+  int score = 0;
+  if (LoadLe32(area + PC98_SIGNATURE_OFFSET) == signature) score = 2;
+  if (LoadLe32(area + AT_SIGNATURE_OFFSET) == signature) score += 1;
+  switch (score) {
+  case 1:
+    return AtCompatible;
+  case 2:
+    return Pc9821;
+  case 3: {
+    bool pc98_mark = LoadLe16(area + PC98_BOOT_MARK_OFFSET) == BOOT_MARK;
+    bool ipl1 = memcmp(area + IPL_MARKER_OFFSET, "IPL1", 4) == 0;
+    if (pc98_mark && ipl1) return Pc9821;
+    if (!pc98_mark && !ipl1) return AtCompatible;
+    return Unknown;
+  }
+  default:
+    return Unknown;
+  }
+}
+
+static bool HasBootMark(const uint8_t *area) {
+  return LoadLe16(area + BOOT_MARK_OFFSET) == BOOT_MARK;
+}
+
+BootFormat ClassifyBootArea(const uint8_t *area, uint32_t signature) {
+  if (!HasBootMark(area)) return NoIpl;
+  return ScoreBootArea(area, signature);
+}
+
+BootFormat DetectBootFormat(DiskHandle handle) {
+  DiskLayoutInfo layout;
+  static_assert(BOOT_AREA_BUFFER >= IPL_AREA_BYTES, "boot area fits");
+  uint8_t area[BOOT_AREA_BUFFER];
+  if (!GetDiskLayout(handle, &layout)) return Unknown;
+  if (!ReadSectors(handle, IPL_AREA_SECTORS, 0, area)) return Unknown;
+  return ClassifyBootArea(area, layout.signature);
+}
+
+int RewriteNtSignature(int disk, uint32_t expected_old, uint32_t new_signature) {
+  uint8_t area[BOOT_AREA_BUFFER];
+  DiskLayoutInfo layout;
+
+  DiskHandle reader = OpenPhysicalDisk(disk, 'R');
+  if (reader == INVALID_DISK_HANDLE) return 0;
+  if (!GetDiskLayout(reader, &layout) || !ReadSectors(reader, IPL_AREA_SECTORS, 0, area)) {
+    CloseDisk(reader);
+    return 0;
+  }
+  CloseDisk(reader);
+
+  // Every test below runs on the copy just read; the disk is not read again.
+  if (layout.signature != expected_old) return 0;
+  if (!HasBootMark(area)) return 0;
+  BootFormat format = ScoreBootArea(area, layout.signature);
+  int offset, sectors;
+  if (format == AtCompatible) {
+    offset = AT_SIGNATURE_OFFSET;
+    sectors = 1;
+  } else if (format == Pc9821) {
+    offset = PC98_SIGNATURE_OFFSET;
+    sectors = IPL_AREA_SECTORS;
+  } else {
+    return 0;
+  }
+
+  DiskHandle writer = OpenPhysicalDisk(disk, 'W');
+  if (writer == INVALID_DISK_HANDLE) return 0;
+  StoreLe32(area + offset, new_signature);
+  int result = WriteSectors(writer, sectors, 0, area) ? 1 : 0;
+  CloseDisk(writer);
+  return result;
+}

@@ -1,0 +1,35 @@
+// Boot-record formats and the NT signature: where it lives, and rewriting it.
+#pragma once
+
+#include <cstdint>
+
+#include "disk.h"
+
+enum BootFormat { NoIpl = -1, Unknown = 0, AtCompatible = 1, Pc9821 = 2 };
+
+enum {
+  IPL_AREA_SECTORS = 32,
+  IPL_AREA_BYTES = IPL_AREA_SECTORS * SECTOR_SIZE,
+  BOOT_AREA_BUFFER = 64 * 1024,
+  IPL_MARKER_OFFSET = 0x004,
+  PC98_BOOT_MARK_OFFSET = 0x0FE,
+  AT_SIGNATURE_OFFSET = 0x1B8,
+  BOOT_MARK_OFFSET = 0x1FE,
+  PC98_SIGNATURE_OFFSET = 0x2000,
+  BOOT_MARK = 0xAA55,
+};
+
+uint16_t LoadLe16(const uint8_t *p);
+uint32_t LoadLe32(const uint8_t *p);
+void StoreLe32(uint8_t *p, uint32_t value);
+
+// Classifies a boot area (at least IPL_AREA_BYTES) against the signature S
+// the drive layout reports.
+BootFormat ClassifyBootArea(const uint8_t *area, uint32_t signature);
+
+// Layout query then one 32-sector read on a caller's read handle.
+BootFormat DetectBootFormat(DiskHandle handle);
+
+// Re-reads and re-checks the disk, then writes the new signature at the
+// place the classification picked. 1 when written, 0 otherwise.
+int RewriteNtSignature(int disk, uint32_t expected_old, uint32_t new_signature);

@@ -1,0 +1,60 @@
+// Disk operations: the one layer through which the program touches a disk.
+// Implemented by disk_win32.cpp (Windows), disk_posix.cpp (Linux) and the
+// tests' fake disk. Sector numbers and counts are always 512-byte units.
+#pragma once
+
+#include <cstdint>
+
+typedef void *DiskHandle;
+#define INVALID_DISK_HANDLE ((DiskHandle)(intptr_t)-1)
+
+enum {
+  SECTOR_SIZE = 512,
+  MAX_PARTITIONS = 16,
+  MAX_DISK_NUMBER = 50,
+  QUERY_BUFFER_SIZE = 10000,
+  EXTENTS_BUFFER_SIZE = 2048,
+  TEST_ACCESS_READS = 200,
+  TEST_ACCESS_SECTORS = 128,
+  VOLUME_OPEN_FAILED = -1,
+  EXTENTS_QUERY_FAILED = -2,
+};
+
+extern const uint32_t g_sector_size;
+
+// Same layout as Win32 DISK_GEOMETRY (24 bytes).
+struct DiskGeometry {
+  int64_t Cylinders;
+  uint32_t MediaType;
+  uint32_t TracksPerCylinder;
+  uint32_t SectorsPerTrack;
+  uint32_t BytesPerSector;
+};
+
+// Digest of a drive layout: the NT signature and up to 16 entry lengths.
+struct DiskLayoutInfo {
+  uint32_t signature;
+  double partition_length[MAX_PARTITIONS];
+  int32_t partition_count;
+};
+
+// Mode 'R'/'r' opens for reading, 'W'/'w' for writing; anything else fails
+// without touching the platform.
+DiskHandle OpenPhysicalDisk(int disk, char mode);
+// Accepts INVALID_DISK_HANDLE and does nothing with it.
+void CloseDisk(DiskHandle handle);
+
+int SeekSector(DiskHandle handle, uint64_t sector);
+// 1 only when every byte of count * 512 was moved.
+int ReadSectors(DiskHandle handle, int count, uint32_t first, void *buffer);
+int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffer);
+
+// 1 or 0; on failure the caller's record is left as it was.
+int GetDiskGeometry(DiskHandle handle, DiskGeometry *geometry);
+// 1 or 0; the record is zero-filled first and stays zero on failure.
+int GetDiskLayout(DiskHandle handle, DiskLayoutInfo *layout);
+// Descending sweep of 200 reads of 64 KiB; results ignored.
+void TestAccess(DiskHandle handle);
+// Disk number holding the volume's first extent, VOLUME_OPEN_FAILED or
+// EXTENTS_QUERY_FAILED. The letter is passed on exactly as given.
+int DriveLetterToDiskNumber(char letter);

@@ -1,0 +1,1 @@
+# POSIX disk backend: kormelde_posix library.

@@ -1,0 +1,236 @@
+#include "commands.h"
+
+#include <cmath>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "bootrecord.h"
+#include "disk.h"
+#include "layout.h"
+#include "texts.h"
+
+int g_disk = 0;
+
+// vsnprintf with the C runtime's own edge behaviour taken out: the text is
+// always NUL-terminated and cut at size - 1 bytes.
+static void FormatV(char *buffer, size_t size, const char *format, va_list args) {
+  int n = vsnprintf(buffer, size, format, args);
+  if (n < 0 || (size_t)n >= size) buffer[size - 1] = '\0';
+}
+
+static void Format(char *buffer, size_t size, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+static void Format(char *buffer, size_t size, const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  FormatV(buffer, size, format, args);
+  va_end(args);
+}
+
+int MessageBoxF(Dialog owner, unsigned style, const char *caption, const char *format, ...) {
+  char text[MESSAGE_BUFFER_SIZE];
+  va_list args;
+  va_start(args, format);
+  FormatV(text, sizeof text, format, args);
+  va_end(args);
+  return SurfaceMessage(owner, text, caption, style);
+}
+
+int ReadDiskNumber(Dialog dialog) {
+  int translated = 0;
+  g_disk = (int)SurfaceGetInt(dialog, IDC_DISK, &translated);
+  if (translated && g_disk >= 0 && g_disk <= MAX_DISK_NUMBER) return 1;
+  MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_BAD_DISK);
+  return 0;
+}
+
+static int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+uint32_t ParseHexSignature(const char *text) {
+  const char *p = text;
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') p++;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0) p += 2;
+  uint32_t value = 0;
+  for (int d; (d = HexDigit(*p)) >= 0; p++) value = (value << 4) | (uint32_t)d;
+  return negative ? 0u - value : value;
+}
+
+unsigned ParseDialogInt(const char *text, int *translated) {
+  *translated = 0;
+  const char *p = text;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+  bool negative = false;
+  if (*p == '+' || *p == '-') negative = *p++ == '-';
+  if (*p < '0' || *p > '9') return 0;
+  uint64_t value = 0;
+  bool overflow = false;
+  for (; *p >= '0' && *p <= '9'; p++) {
+    value = value * 10 + (uint64_t)(*p - '0');
+    if (value > 0xFFFFFFFFull) overflow = true;
+  }
+  while (*p == ' ') p++;
+  if (*p != '\0' || overflow) return 0;
+  uint32_t result = negative ? 0u - (uint32_t)value : (uint32_t)value;
+  if (result == 0xFFFFFFFFu) return 0;
+  *translated = 1;
+  return result;
+}
+
+double RoundSize(double value) { return std::round(value); }
+
+// Appends text to a NUL-terminated buffer of size bytes, cutting at the end.
+static void Append(char *buffer, size_t size, const char *text) {
+  size_t used = strlen(buffer);
+  if (used + 1 >= size) return;
+  size_t room = size - 1 - used;
+  size_t n = strlen(text);
+  if (n > room) n = room;
+  memcpy(buffer + used, text, n);
+  buffer[used + n] = '\0';
+}
+
+static const double kToMiB = 1.0 / 1024;
+
+static void BuildReport(char *report, size_t size, const DiskGeometry &geometry,
+                        const DiskLayoutInfo &layout, BootFormat format) {
+  double disk = LargeToDouble((uint32_t)(uint64_t)geometry.Cylinders,
+                              (int32_t)((uint64_t)geometry.Cylinders >> 32)) *
+                geometry.TracksPerCylinder * geometry.SectorsPerTrack * geometry.BytesPerSector *
+                kToMiB * kToMiB;
+  Format(report, size, TXT_REPORT_HEAD, (unsigned long)layout.signature, layout.partition_count,
+         RoundSize(disk));
+  Append(report, size,
+         format == AtCompatible ? TXT_REPORT_AT
+         : format == Pc9821     ? TXT_REPORT_PC98
+                                : TXT_REPORT_UNKNOWN);
+  Append(report, size, TXT_REPORT_PARTITIONS);
+  char item[ITEM_BUFFER_SIZE];
+  for (int i = 0; i < layout.partition_count; i++) {
+    double length = layout.partition_length[i];
+    if (!(length > REPORT_MIN_PARTITION)) continue;
+    Format(item, sizeof item, TXT_REPORT_ITEM, RoundSize(length * kToMiB * kToMiB), i + 1);
+    Append(report, size, item);
+  }
+}
+
+void CommandGet(Dialog dialog) {
+  char field[FIELD_BUFFER_SIZE];
+  field[0] = '\0';
+  SurfaceGetText(dialog, IDC_DISK, field, sizeof field);
+  if (field[0] == '\0') return;
+
+  if (field[1] == ':') {
+    char letter = field[0];
+    int number = DriveLetterToDiskNumber(letter);
+    if (number < 0) {
+      MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_DRIVE_FAILED, letter);
+      return;
+    }
+    if (MessageBoxF(dialog, MB_YESNO_STYLE, TXT_TITLE, TXT_DRIVE_ASK, letter, number) !=
+        ANSWER_YES)
+      return;
+    SurfaceSetInt(dialog, IDC_DISK, (unsigned)number);
+  }
+  if (!ReadDiskNumber(dialog)) return;
+
+  char item[ITEM_BUFFER_SIZE];
+  Format(item, sizeof item, TXT_GET_BUSY, g_disk);
+  SurfaceSetText(dialog, IDC_GET_TEXT, item);
+
+  DiskGeometry geometry;
+  memset(&geometry, 0, sizeof geometry);
+  DiskLayoutInfo layout;
+  BootFormat format = Unknown;
+  const char *failure = nullptr;
+  DiskHandle handle = OpenPhysicalDisk(g_disk, 'r');
+  if (handle == INVALID_DISK_HANDLE) {
+    failure = TXT_READ_FAILED;
+  } else {
+    if (!GetDiskGeometry(handle, &geometry)) {
+      failure = TXT_GEOMETRY_FAILED;
+    } else if (!GetDiskLayout(handle, &layout)) {
+      failure = TXT_LAYOUT_FAILED;
+    } else {
+      format = DetectBootFormat(handle);
+      if (format == NoIpl) failure = TXT_NO_IPL;
+      else if (format == Unknown)
+        MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_FORMAT_UNKNOWN_WARN, g_disk);
+    }
+    CloseDisk(handle);
+  }
+
+  if (failure) {
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, failure, g_disk);
+  } else {
+    char report[REPORT_BUFFER_SIZE];
+    BuildReport(report, sizeof report, geometry, layout, format);
+    SurfaceMessage(dialog, report, TXT_TITLE, MB_OK_STYLE);
+  }
+  SurfaceSetText(dialog, IDC_GET_TEXT, TXT_GET_IDLE);
+}
+
+void CommandAccess(Dialog dialog) {
+  if (!ReadDiskNumber(dialog)) return;
+  DiskHandle handle = OpenPhysicalDisk(g_disk, 'r');
+  if (handle == INVALID_DISK_HANDLE) {
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_READ_FAILED, g_disk);
+    return;
+  }
+  char item[ITEM_BUFFER_SIZE];
+  Format(item, sizeof item, TXT_ACCESS_BUSY, g_disk);
+  SurfaceSetText(dialog, IDC_ACCESS_TEXT, item);
+  TestAccess(handle);
+  SurfaceSetText(dialog, IDC_ACCESS_TEXT, TXT_ACCESS_IDLE);
+  CloseDisk(handle);
+}
+
+void CommandWrite(Dialog dialog) {
+  if (!ReadDiskNumber(dialog)) return;
+  DiskHandle handle = OpenPhysicalDisk(g_disk, 'r');
+  if (handle == INVALID_DISK_HANDLE) {
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_READ_FAILED, g_disk);
+    return;
+  }
+  DiskLayoutInfo layout;
+  if (!GetDiskLayout(handle, &layout)) {
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LAYOUT_FAILED, g_disk);
+    CloseDisk(handle);
+    return;
+  }
+  // A disk without the boot mark goes on; the rewrite refuses it itself.
+  if (DetectBootFormat(handle) == Unknown) {
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_UNKNOWN, g_disk);
+    CloseDisk(handle);
+    return;
+  }
+  CloseDisk(handle);
+
+  char text[NEWSIG_BUFFER_SIZE] = "0";
+  if (SurfaceGetText(dialog, IDC_NEWSIG, text, sizeof text) == 0) {
+    SurfaceMessage(dialog, TXT_NEWSIG_EMPTY, TXT_TITLE, MB_OK_STYLE);
+    SurfaceSetText(dialog, IDC_NEWSIG, TXT_NEWSIG_RESET);
+    return;
+  }
+  uint32_t old_signature = layout.signature;
+  uint32_t new_signature = ParseHexSignature(text);
+  if (MessageBoxF(dialog, MB_YESNO_STYLE, TXT_TITLE, TXT_WRITE_CONFIRM, g_disk,
+                  (unsigned)old_signature, (unsigned long)new_signature) != ANSWER_YES)
+    return;
+
+  if (RewriteNtSignature(g_disk, old_signature, new_signature) == 1) {
+    RewriteSuccess success = SurfaceRewriteSuccess(dialog);
+    if (MessageBoxF(dialog, success.style, TXT_TITLE, success.format, g_disk,
+                    (unsigned long)old_signature, (unsigned long)new_signature) == ANSWER_YES)
+      ShutdownWindows(EWX_SHUTDOWN_FLAG | EWX_POWEROFF_FLAG);
+  } else {
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_FAILED, g_disk);
+  }
+}

@@ -1,0 +1,93 @@
+// Every text the program shows, UTF-8 here. The Windows build compiles it to
+// code page 932; the resource compiler reads it for the dialog template.
+// Plain string macros only, so that both the compiler and windres take it.
+#pragma once
+
+#define TXT_TITLE "Kormelde 1.34T Jun 30 2007"
+
+// Dialog template.
+#define TXT_DLG_CAPTION "Kormelde \"1.34T\" \"Jun 30 2007\""
+#define TXT_DLG_FONT "ＭＳ 明朝"
+#define TXT_DLG_DISK_INITIAL "0"
+#define TXT_DLG_DISK_HINT                                                                \
+  "ＮＴシグニチャを操作する、物理ディスク番号を記載して下さい。\r\n[Get]の処理は、ドライブ名(C:等)にも対応します。"
+#define TXT_DLG_GET "Get"
+#define TXT_GET_IDLE "指定した物理ディスクの情報を取得します。"
+#define TXT_DLG_ACCESS "Access"
+#define TXT_ACCESS_IDLE "指定したディスクを確認する為に、テストアクセスを行います。"
+#define TXT_DLG_NEWSIG_INITIAL "0"
+#define TXT_DLG_NEWSIG_HINT                                                              \
+  "書き換えるＮＴシグニチャを１６進８桁で記載して下さい。\nクリヤする場合は、０として下さい。\n例：56FC78DE ･･･ 00000000 等"
+#define TXT_DLG_WRITE "Write"
+#define TXT_DLG_WRITE_HINT "ＮＴシグニチャの書き換えを実行します。"
+#define TXT_DLG_DISCLAIMER                                                               \
+  "テストは行っていますが、十分では有りません。\nトラブル等が発生するおそれがあります。\nまた、トラブルが発生した場合保証は致しかねますのでご了承下さい。"
+#define TXT_DLG_CAUTION                                                                  \
+  "---注意---\nこのプログラムは、ディスクのＭＢＲ部分に書き込みを行います。\n書き込みに失敗した場合、ディスクが取り返しの付かないことになります。\n安全な環境で十分な確認の後にご利用下さい。"
+
+// Start-up.
+#define TXT_NOTICE                                                                       \
+  "　　　　　　　　　★★　Kormelde 注意事項　★★\n\n"                                  \
+  "本プログラムは、ハードディスクのＭＢＲと言われる部分の操作を行\n"                     \
+  "います。十分に注意して作成したつもりですが、バグが残存している\n"                     \
+  "可能性が有ります。ＭＢＲへの操作が失敗した場合、「ハードディス\n"                     \
+  "クに重大な障害を与える」可能性も有ります。\n"                                         \
+  "安全な環境で十分な動作確認を行った後、ご利用になる方の「自己責\n"                     \
+  "任」で御願いします。\n"                                                               \
+  "トラブルが発生した場合、このプログラムの改善に努力致しますが、\n"                     \
+  "それを保証する事は出来ません。また、トラブルに対しては一切保証\n"                     \
+  "出来ません。作者・配布者に瑕疵が有る場合も保証出来ませんので\n"                       \
+  "ご了承下さい。\n"                                                                     \
+  "なお、本プログラムは、ＲＡＩＤ等の環境に対応しておりません。"
+#define TXT_PLATFORM                                                                     \
+  "本プログラムは、\r\n　　・ウインドウズＮＴ系ＯＳ(NT4.0,2000,XP)\r\n　　・ＤＯＳ\n"    \
+  "　　・ウインドウズのＤＯＳモード（ＤＯＳ窓不可）\r\n用です。\r\n"                    \
+  "ウインドウズ９５／９８／ＭＥは、ＤＯＳモード（ＦＤ起動等）\r\nでご利用下さい。"
+
+// Disk number.
+#define TXT_BAD_DISK "ディスク番号が異常です。"
+
+// Get.
+#define TXT_DRIVE_ASK                                                                    \
+  "番号ではなくドライブ名が入力されました。\nドライブ名[%c:]をディスク番号[%d]と読替えて\n処理を継続してよろしいですか？"
+#define TXT_DRIVE_FAILED                                                                 \
+  "番号ではなくドライブ名が入力されましたが、\nドライブ名[%c:]のディスク番号を取得出来ま\nせんでした。"
+#define TXT_GET_BUSY "ディスク #%d の情報取得中。"
+#define TXT_READ_FAILED "ディスクの読込に失敗しました (%d)"
+#define TXT_GEOMETRY_FAILED "ディスク情報の取得に失敗しました (%d/geo)"
+#define TXT_LAYOUT_FAILED "パーテーション情報の取得に失敗しました (%d/ddl)"
+#define TXT_NO_IPL "ハードディスクＩＰＬが見つかりません。(%d)"
+#define TXT_FORMAT_UNKNOWN_WARN "ハードウェア機種情報の取得に失敗しました(%d)"
+#define TXT_REPORT_HEAD "NTSig\t= %8.8lX\nPSiz\t= %d\nDISK\t= %.0fMB\n"
+#define TXT_REPORT_AT "形式\t= AT互換機ﾌｫｰﾏｯﾄ\n"
+#define TXT_REPORT_PC98 "形式\t= PC-9821ﾌｫｰﾏｯﾄ\n"
+#define TXT_REPORT_UNKNOWN "形式\t= 不明なﾌｫｰﾏｯﾄ\n"
+#define TXT_REPORT_PARTITIONS "ﾊﾟｰﾃｰｼｮﾝ\t= "
+#define TXT_REPORT_ITEM "%.0fMB(#%d) "
+
+// Access and Write.
+#define TXT_ACCESS_BUSY "ディスク #%d にアクセス中。"
+#define TXT_WRITE_UNKNOWN                                                                \
+  "ハードウェア機種情報の取得に失敗したため、\nＮＴシグニチャの書換えは行えません。(%d)"
+#define TXT_NEWSIG_EMPTY "書換えるＮＴシグニチャ値の取得に失敗しました。"
+#define TXT_NEWSIG_RESET "00000000"
+#define TXT_WRITE_CONFIRM                                                                \
+  "ディスク #%d のＮＴシグニチャ [%8.8X] を\n[%8.8lX] に変更してよろしいですか？"
+#define TXT_WRITE_SUCCESS                                                                \
+  "ＮＴシグニチャの書換に成功しました。\nディスク\t= %d\n旧NTSig\t= [%8.8lX]\n"          \
+  "新NTSig\t= [%8.8lX]\n参考:ＮＴシグニチャを0としてクリヤした場合、ウ\n"                \
+  "　　 インドウズＮＴの場合は、ディスクアドミニス\n"                                    \
+  "　　 トレータ起動で、２０００・ＸＰの場合は再起\n"                                    \
+  "　　 動でＮＴシグニチャが再書込される様です。\n"                                      \
+  "注意:直ちに「本プログラム」及び「ウインドウズ」\n"                                    \
+  "　　 を終了して下さい。\n\n☆ いますぐウインドウズを終了しますか？"
+#define TXT_WRITE_FAILED "のＮＴシグニチャの書換に失敗しました。ディスク\t= %d\n"
+
+// Linux: after a successful rewrite there is no Windows to shut down; the
+// signature is also every partition's PARTUUID there.
+#define TXT_WRITE_SUCCESS_LINUX                                                          \
+  "ＮＴシグニチャの書換に成功しました。\nディスク\t= %d\n旧NTSig\t= [%8.8lX]\n"          \
+  "新NTSig\t= [%8.8lX]\n"                                                                \
+  "注意:このディスクの全パーティションのPARTUUIDもＮＴシグニチャと共に\n"                \
+  "　　 変わりました。PARTUUIDで指定しているfstabやブートエントリを\n"                   \
+  "　　 書き換えて下さい。"

@@ -1,0 +1,29 @@
+// A dialog surface that answers from a script and records every message.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "surface.h"
+
+struct ShownMessage {
+  std::string text;
+  std::string caption;
+  unsigned style;
+};
+
+struct ScriptedSurface {
+  std::map<int, std::string> fields;
+  std::deque<int> answers;  // taken in order; Yes/No boxes default to No, OK boxes to OK
+  std::vector<ShownMessage> messages;
+  std::vector<std::pair<int, std::string>> field_writes;  // every SetText/SetInt
+  bool linux_texts = false;  // which success text SurfaceRewriteSuccess gives
+
+  Dialog dialog() { return this; }
+};
+
+// Every ShutdownWindows request, in order.
+extern std::vector<uint32_t> g_shutdowns;
