@@ -11,7 +11,8 @@ static char s_module_path[MODULE_PATH_SIZE];
 int SplitArguments(char *text, char **table) {
   int count = 0;
   char *p = text;
-  while (*p == ' ') p++;
+  while (*p == ' ')
+    p++;
   while (*p != '\0' && count < MAX_ARGS) {
     char close = ' ';
     if (*p == '"' || *p == '\'') {
@@ -19,16 +20,19 @@ int SplitArguments(char *text, char **table) {
       if (*p == '\0') break;
     }
     table[count++] = p;
-    while (*p != '\0' && *p != close) p++;
+    while (*p != '\0' && *p != close)
+      p++;
     if (*p == '\0') break;
     *p++ = '\0';
-    while (*p == ' ') p++;
+    while (*p == ' ')
+      p++;
   }
   return count;
 }
 
 static void BuildArgVector() {
-  for (int i = 0; i < MAX_ARGS; i++) s_table[i] = nullptr;
+  for (int i = 0; i < MAX_ARGS; i++)
+    s_table[i] = nullptr;
   s_count = 0;
   // A vector built with no argument is built again; its copy is not kept.
   free(s_copy);
@@ -55,7 +59,9 @@ char **GetArgVector() {
   return s_table;
 }
 
-static char Lower(char c) { return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c; }
+static char Lower(char c) {
+  return (c >= 'A' && c <= 'Z') ? (char)(c - 'A' + 'a') : c;
+}
 
 int FindOption(const char *option) {
   if (GetArgCount() <= 1) return 0;
@@ -63,10 +69,13 @@ int FindOption(const char *option) {
   for (int i = 1; i < GetArgCount(); i++) {
     const char *arg = GetArgVector()[i];
     size_t k = 0;
-    while (k < n && arg[k] != '\0' && Lower(arg[k]) == Lower(option[k])) k++;
+    while (k < n && arg[k] != '\0' && Lower(arg[k]) == Lower(option[k]))
+      k++;
     if (k == n) return i;
   }
   return 0;
 }
 
-void ResetArgVector() { s_count = 0; }
+void ResetArgVector() {
+  s_count = 0;
+}

@@ -2,11 +2,12 @@
 
 #include <cstring>
 
-uint16_t LoadLe16(const uint8_t *p) { return (uint16_t)(p[0] | (p[1] << 8)); }
+uint16_t LoadLe16(const uint8_t *p) {
+  return (uint16_t)(p[0] | (p[1] << 8));
+}
 
 uint32_t LoadLe32(const uint8_t *p) {
-  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) |
-         ((uint32_t)p[3] << 24);
+  return (uint32_t)p[0] | ((uint32_t)p[1] << 8) | ((uint32_t)p[2] << 16) | ((uint32_t)p[3] << 24);
 }
 
 void StoreLe32(uint8_t *p, uint32_t value) {

@@ -6,7 +6,9 @@
 
 const uint32_t g_sector_size = SECTOR_SIZE;
 
-double LargeToDouble(uint32_t low, int32_t high) { return high * 65536.0 * 65536.0 + low; }
+double LargeToDouble(uint32_t low, int32_t high) {
+  return high * 65536.0 * 65536.0 + low;
+}
 
 int DecodeDriveLayout(const void *reply, uint32_t returned, DiskLayoutInfo *layout) {
   memset(layout, 0, sizeof *layout);
@@ -43,6 +45,6 @@ void MakeUpGeometry(uint64_t total_sectors, DiskGeometry *geometry) {
   geometry->TracksPerCylinder = 255;
   geometry->SectorsPerTrack = 63;
   geometry->BytesPerSector = SECTOR_SIZE;
-  geometry->MediaType = 12;  // FixedMedia
+  geometry->MediaType = 12; // FixedMedia
   geometry->Cylinders = (int64_t)(total_sectors / (255 * 63));
 }

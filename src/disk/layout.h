@@ -9,11 +9,11 @@
 
 // Offsets in the Windows query replies (same on i686 and x86_64).
 enum {
-  LAYOUT_HEADER_SIZE = 8,  // PartitionCount, Signature
-  LAYOUT_ENTRY_SIZE = 32,  // PARTITION_INFORMATION
-  GEOMETRY_SIZE = 24,      // DISK_GEOMETRY
-  EXTENT_HEADER_SIZE = 8,  // NumberOfDiskExtents (+ padding)
-  EXTENT_SIZE = 24,        // DISK_EXTENT
+  LAYOUT_HEADER_SIZE = 8, // PartitionCount, Signature
+  LAYOUT_ENTRY_SIZE = 32, // PARTITION_INFORMATION
+  GEOMETRY_SIZE = 24,     // DISK_GEOMETRY
+  EXTENT_HEADER_SIZE = 8, // NumberOfDiskExtents (+ padding)
+  EXTENT_SIZE = 24,       // DISK_EXTENT
 };
 
 double LargeToDouble(uint32_t low, int32_t high);
@@ -48,9 +48,9 @@ LayoutKind ClassifySectorZero(const uint8_t *sector0);
 // 0x1B8. Fails (0) on a GPT disk, when a read fails, or when the reply does
 // not fit in size bytes. An EBR chain that loops or leaves the disk stops.
 // total_sectors bounds the chain; heads and sectors_per_track serve PC-9821.
-int BuildDriveLayoutReply(SectorReader read, void *context, uint64_t total_sectors,
-                          uint32_t heads, uint32_t sectors_per_track, uint8_t *reply,
-                          uint32_t size, uint32_t *returned);
+int BuildDriveLayoutReply(SectorReader read, void *context, uint64_t total_sectors, uint32_t heads,
+                          uint32_t sectors_per_track, uint8_t *reply, uint32_t size,
+                          uint32_t *returned);
 
 // Geometry for a disk of total_sectors when no one reports one: 255 heads,
 // 63 sectors per track, whole cylinders, 512 bytes per sector.

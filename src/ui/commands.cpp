@@ -54,19 +54,22 @@ static int HexDigit(char c) {
 
 uint32_t ParseHexSignature(const char *text) {
   const char *p = text;
-  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r') p++;
+  while (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\v' || *p == '\f' || *p == '\r')
+    p++;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = *p++ == '-';
   if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X') && HexDigit(p[2]) >= 0) p += 2;
   uint32_t value = 0;
-  for (int d; (d = HexDigit(*p)) >= 0; p++) value = (value << 4) | (uint32_t)d;
+  for (int d; (d = HexDigit(*p)) >= 0; p++)
+    value = (value << 4) | (uint32_t)d;
   return negative ? 0u - value : value;
 }
 
 unsigned ParseDialogInt(const char *text, int *translated) {
   *translated = 0;
   const char *p = text;
-  while (*p == ' ' || (*p >= '\t' && *p <= '\r')) p++;
+  while (*p == ' ' || (*p >= '\t' && *p <= '\r'))
+    p++;
   bool negative = false;
   if (*p == '+' || *p == '-') negative = *p++ == '-';
   if (*p < '0' || *p > '9') return 0;
@@ -76,7 +79,8 @@ unsigned ParseDialogInt(const char *text, int *translated) {
     value = value * 10 + (uint64_t)(*p - '0');
     if (value > 0xFFFFFFFFull) overflow = true;
   }
-  while (*p == ' ') p++;
+  while (*p == ' ')
+    p++;
   if (*p != '\0' || overflow) return 0;
   uint32_t result = negative ? 0u - (uint32_t)value : (uint32_t)value;
   if (result == 0xFFFFFFFFu) return 0;
@@ -84,7 +88,9 @@ unsigned ParseDialogInt(const char *text, int *translated) {
   return result;
 }
 
-double RoundSize(double value) { return std::round(value); }
+double RoundSize(double value) {
+  return std::round(value);
+}
 
 // Appends text to a NUL-terminated buffer of size bytes, cutting at the end.
 static void Append(char *buffer, size_t size, const char *text) {
@@ -134,8 +140,7 @@ void CommandGet(Dialog dialog) {
       MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_DRIVE_FAILED, letter);
       return;
     }
-    if (MessageBoxF(dialog, MB_YESNO_STYLE, TXT_TITLE, TXT_DRIVE_ASK, letter, number) !=
-        ANSWER_YES)
+    if (MessageBoxF(dialog, MB_YESNO_STYLE, TXT_TITLE, TXT_DRIVE_ASK, letter, number) != ANSWER_YES)
       return;
     SurfaceSetInt(dialog, IDC_DISK, (unsigned)number);
   }
@@ -160,7 +165,8 @@ void CommandGet(Dialog dialog) {
       failure = TXT_LAYOUT_FAILED;
     } else {
       format = DetectBootFormat(handle);
-      if (format == NoIpl) failure = TXT_NO_IPL;
+      if (format == NoIpl)
+        failure = TXT_NO_IPL;
       else if (format == Unknown)
         MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_FORMAT_UNKNOWN_WARN, g_disk);
     }

@@ -12,7 +12,7 @@ namespace {
 struct FakeHandle {
   int disk;
   char mode;
-  uint64_t position;  // bytes
+  uint64_t position; // bytes
 };
 
 bool Log(const char *op, int disk, char mode = 0, uint64_t first = 0, int count = 0) {
@@ -21,7 +21,9 @@ bool Log(const char *op, int disk, char mode = 0, uint64_t first = 0, int count 
   return !failed;
 }
 
-FakeHandle *Of(DiskHandle handle) { return static_cast<FakeHandle *>(handle); }
+FakeHandle *Of(DiskHandle handle) {
+  return static_cast<FakeHandle *>(handle);
+}
 
 FakeDisk *DiskOf(DiskHandle handle) {
   if (handle == INVALID_DISK_HANDLE || !handle) return nullptr;
@@ -36,9 +38,11 @@ int ReadForDecoder(void *context, uint64_t sector, uint8_t *buffer) {
   return 1;
 }
 
-}  // namespace
+} // namespace
 
-void FakeReset() { g_fake = FakeDisks(); }
+void FakeReset() {
+  g_fake = FakeDisks();
+}
 
 FakeDisk &FakeAddDisk(int number, uint64_t sectors) {
   FakeDisk &disk = g_fake.disks[number];
@@ -48,7 +52,8 @@ FakeDisk &FakeAddDisk(int number, uint64_t sectors) {
 
 int FakeCount(const std::string &op) {
   int n = 0;
-  for (const FakeCall &call : g_fake.calls) n += call.op == op;
+  for (const FakeCall &call : g_fake.calls)
+    n += call.op == op;
   return n;
 }
 

@@ -19,22 +19,22 @@ struct FakeDisk {
 };
 
 struct FakeCall {
-  std::string op;  // open, close, seek, read, write, geometry, layout, access, letter
+  std::string op; // open, close, seek, read, write, geometry, layout, access, letter
   int disk;
-  char mode;       // for open
-  uint64_t first;  // sector
-  int count;       // sectors
+  char mode;      // for open
+  uint64_t first; // sector
+  int count;      // sectors
   bool failed;
 };
 
 struct FakeDisks {
   std::map<int, FakeDisk> disks;
-  std::map<char, int> letters;  // drive letter -> disk number, or a negative result
+  std::map<char, int> letters; // drive letter -> disk number, or a negative result
   std::vector<FakeCall> calls;
-  int fail_at = -1;        // index in calls of the call that fails
-  std::string fail_op;     // or: every call of this op fails
+  int fail_at = -1;    // index in calls of the call that fails
+  std::string fail_op; // or: every call of this op fails
   int open_handles = 0;
-  int max_open = 0;        // most handles open at once
+  int max_open = 0; // most handles open at once
   std::vector<uint8_t> last_write;
 };
 

@@ -6,11 +6,14 @@
 
 #include "texts.h"
 
-static ScriptedSurface *Of(Dialog dialog) { return static_cast<ScriptedSurface *>(dialog); }
+static ScriptedSurface *Of(Dialog dialog) {
+  return static_cast<ScriptedSurface *>(dialog);
+}
 
 int SurfaceMessage(Dialog dialog, const char *text, const char *caption, unsigned style) {
   ScriptedSurface *s = Of(dialog);
   s->messages.push_back({text, caption, style});
+  if (style == MB_YESNO_STYLE && s->on_question) s->on_question();
   int fallback = style == MB_YESNO_STYLE ? ANSWER_NO : ANSWER_OK;
   if (style != MB_YESNO_STYLE || s->answers.empty()) return fallback;
   int answer = s->answers.front();

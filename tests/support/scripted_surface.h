@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,10 +18,11 @@ struct ShownMessage {
 
 struct ScriptedSurface {
   std::map<int, std::string> fields;
-  std::deque<int> answers;  // taken in order; Yes/No boxes default to No, OK boxes to OK
+  std::deque<int> answers; // taken in order; Yes/No boxes default to No, OK boxes to OK
   std::vector<ShownMessage> messages;
-  std::vector<std::pair<int, std::string>> field_writes;  // every SetText/SetInt
-  bool linux_texts = false;  // which success text SurfaceRewriteSuccess gives
+  std::vector<std::pair<int, std::string>> field_writes; // every SetText/SetInt
+  std::function<void()> on_question;                     // runs when a Yes/No message is shown
+  bool linux_texts = false; // which success text SurfaceRewriteSuccess gives
 
   Dialog dialog() { return this; }
 };
