@@ -6,7 +6,8 @@
 #define TXT_TITLE "Kormelde 1.34T Jun 30 2007"
 
 // Dialog template.
-#define TXT_DLG_CAPTION "Kormelde \"1.34T\" \"Jun 30 2007\""
+// \042 is the double quote: windres warns on \" but reads octal escapes.
+#define TXT_DLG_CAPTION "Kormelde \0421.34T\042 \042Jun 30 2007\042"
 #define TXT_DLG_FONT "ＭＳ 明朝"
 #define TXT_DLG_DISK_INITIAL "0"
 #define TXT_DLG_DISK_HINT                                                                \
