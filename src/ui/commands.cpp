@@ -89,7 +89,10 @@ unsigned ParseDialogInt(const char *text, int *translated) {
 }
 
 double RoundSize(double value) {
-  return std::round(value);
+  // Not std::round: MinGW's rounds 0.49999999999999994 up. x - floor(x) is exact.
+  if (value < 0) return -RoundSize(-value);
+  double whole = std::floor(value);
+  return value - whole >= 0.5 ? whole + 1 : whole;
 }
 
 // Appends text to a NUL-terminated buffer of size bytes, cutting at the end.
