@@ -92,3 +92,73 @@
   "注意:このディスクの全パーティションのPARTUUIDもＮＴシグニチャと共に\n"                \
   "　　 変わりました。PARTUUIDで指定しているfstabやブートエントリを\n"                   \
   "　　 書き換えて下さい。"
+
+// Linux program (kormelde): the terminal's own texts.
+#define TXT_LINUX_VERSION "kormelde 1.34T"
+#define TXT_LINUX_USAGE                                                                  \
+  "使い方:\n"                                                                            \
+  "  kormelde list\n"                                                                    \
+  "  kormelde [-y|--yes] [-n|--no] get DISK\n"                                           \
+  "  kormelde [-y|--yes] [-n|--no] access DISK\n"                                        \
+  "  kormelde [-y|--yes] [-n|--no] [--backup FILE] write DISK SIGNATURE\n"               \
+  "  kormelde -h|--help      kormelde -V|--version\n"                                    \
+  "\n"                                                                                   \
+  "コマンド:\n"                                                                          \
+  "  list    ディスク番号・パス・サイズ・モデルの一覧を表示します。\n"                   \
+  "  get     ＮＴシグニチャ・パーテーション数・サイズ・形式を表示します。\n"             \
+  "  access  テストアクセス(64KiB x 200回の読込)でディスクを確認します。\n"              \
+  "  write   ＮＴシグニチャを SIGNATURE (16進1-8桁、0でクリヤ) に書き換えます。\n"      \
+  "          注意事項と確認に「はい」と答えた時だけ書き込みます。\n"                     \
+  "\n"                                                                                   \
+  "DISK:\n"                                                                              \
+  "  0-50          kormelde list の番号\n"                                               \
+  "  /dev/sdb      ディスク全体のデバイス\n"                                             \
+  "  disk.img      イメージファイル (raw, 固定長VHD, HDI, NHD)\n"                        \
+  "  /dev/sdb1, /  パーティションまたはマウントポイント (get のみ。確認の後、\n"         \
+  "                それを含むディスクを読みます)\n"                                      \
+  "  数字だけの名前のファイルは ./3 のように指定して下さい。\n"                          \
+  "\n"                                                                                   \
+  "オプション:\n"                                                                        \
+  "  -y, --yes       全ての質問に「はい」と答えます。\n"                                 \
+  "  -n, --no        全ての質問に「いいえ」と答えます。\n"                               \
+  "                  どちらも無く端末も無い時は「いいえ」と答えます。\n"                 \
+  "  --backup FILE   書き込む前にブート領域(先頭32セクタ, 16KiB)を FILE に保存します。\n" \
+  "                  既存の FILE は上書きしません。\n"                                   \
+  "  -h, --help      この説明を表示します。\n"                                           \
+  "  -V, --version   版数を表示します。\n"                                               \
+  "\n"                                                                                   \
+  "結果(get の情報、write の結果)は標準出力に、質問・進行・エラーは標準エラーに\n"       \
+  "出力します。\n"                                                                       \
+  "終了コード: 0 完了、1 拒否・中止・失敗、2 使い方の誤り\n"                             \
+  "\n"                                                                                   \
+  "qcow2・VMDK・VDI 等のイメージは qemu-nbd でブロックデバイスにして指定します:\n"       \
+  "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n"                          \
+  "  kormelde get /dev/nbd0\n"                                                           \
+  "  qemu-nbd --disconnect /dev/nbd0\n"
+#define TXT_LINUX_USAGE_HINT "kormelde: %s (詳しくは kormelde --help)\n"
+#define TXT_LINUX_BAD_OPTION "不明なオプションです: %s"
+#define TXT_LINUX_NO_COMMAND "コマンドがありません"
+#define TXT_LINUX_BAD_COMMAND "不明なコマンドです: %s"
+#define TXT_LINUX_ARG_COUNT "%s の引数の数が違います"
+#define TXT_LINUX_YES_AND_NO "--yes と --no は同時に指定できません"
+#define TXT_LINUX_BACKUP_ONLY_WRITE "--backup は write にだけ指定できます"
+#define TXT_LINUX_BACKUP_MISSING "--backup にファイル名がありません"
+#define TXT_LINUX_BAD_SIGNATURE "ＮＴシグニチャは16進1-8桁で指定して下さい: %s"
+#define TXT_LINUX_ASK_PROMPT "(y/N) "
+#define TXT_LINUX_YES "はい"
+#define TXT_LINUX_NO "いいえ"
+#define TXT_LINUX_NO_TERMINAL "いいえ (端末が無いため。「はい」と答えるには --yes)"
+#define TXT_LINUX_CANCELLED "中止しました。何も書き込んでいません。"
+#define TXT_LINUX_REASON "理由: %s"
+#define TXT_LINUX_DISK_PATH "ディスク #%d = %s"
+#define TXT_LINUX_PATH_ERROR "[%s] %s"
+#define TXT_LINUX_NO_NUMBER_LEFT "[%s]に割り当てるディスク番号が残っていません。"
+#define TXT_LINUX_PARTITION_ASK                                                          \
+  "番号ではなくパーティションが指定されました。\n[%s]をディスク番号[%d](%s)と読替えて\n処理を継続してよろしいですか？"
+#define TXT_LINUX_PARTITION_REFUSED                                                      \
+  "[%s]はパーティションです。\nこの処理はディスク番号かディスク全体のパスで指定して下さい。"
+#define TXT_LINUX_BACKUP_EXISTS "バックアップファイル[%s]は既に有ります。上書きはしません。"
+#define TXT_LINUX_LIST_HEAD "番号\tパス\tサイズ\tモデル\n"
+#define TXT_LINUX_LIST_ITEM "%d\t%s\t%.0fMB\t%s\n"
+#define TXT_LINUX_LIST_EMPTY "ディスクが見つかりません。"
+#define TXT_LINUX_LIST_MORE "他に %d 台有りますが、番号は 0-50 までです。"
