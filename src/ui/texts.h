@@ -2,6 +2,7 @@
 // code page 932; the resource compiler reads it for the dialog template.
 // Plain string macros only, so that both the compiler and windres take it.
 #pragma once
+// clang-format off
 
 #define TXT_TITLE "Kormelde 1.34T Jun 30 2007"
 
