@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# get, write, --no, a closed standard input and --backup on every container
+# (raw, fixed VHD, HDI, NHD) holding either format.
+. "$(dirname "$0")/lib.sh"
+
+NEW=5A6B7C8D
+
+# image KIND CONTAINER HEADER SIGNATURE-OFFSET OLD
+image() {
+  local kind=$1 container=$2 header=$3 at=$(($3 + $4)) old=$5 name=$1-$2
+  local img=$WORK/$name.img orig=$WORK/$name.orig bak=$WORK/$name.bak n
+  "$MKIMAGE" "$kind" "$img" --container "$container" || {
+    fail "$name: mkimage"
+    return
+  }
+  cp "$img" "$orig"
+
+  run get "$img"
+  expect_rc 0 "$name get"
+  expect_out "$EXPECTED/$name.get" "$name get"
+
+  run --no write "$img" $NEW
+  expect_rc 1 "$name write --no"
+  expect_err "$TXT_CANCELLED" "$name write --no"
+  expect_no_out "$name write --no"
+  expect_unchanged "$orig" "$img" "$name write --no"
+  run write "$img" $NEW
+  expect_rc 1 "$name write, standard input closed"
+  expect_unchanged "$orig" "$img" "$name write, standard input closed"
+
+  run --yes --backup "$bak" write "$img" $NEW
+  expect_rc 0 "$name write --yes"
+  n=$(bound_number)
+  sed "s/= N\$/= $n/; s/OLD/$old/; s/NEW/$NEW/" "$EXPECTED/write-success.out" >"$WORK/success"
+  expect_out "$WORK/success" "$name write --yes"
+  expect_four_bytes "$orig" "$img" $at "$name write --yes"
+  # The backup is the boot area as it was: 32 sectors after the header.
+  dd if="$orig" of="$WORK/area" bs=512 skip=$((header / 512)) count=32 status=none
+  cmp -s "$WORK/area" "$bak" || fail "$name --backup: not the 16 KiB boot area read"
+
+  run get "$img"
+  expect_rc 0 "$name get after write"
+  grep -qxF "$(printf 'NTSig\t= %s' $NEW)" "$WORK/out" || fail "$name get after write: $(head -1 "$WORK/out")"
+  sed "1s/.*/NTSig\t= $old/" "$WORK/out" | cmp -s - "$EXPECTED/$name.get" ||
+    fail "$name get after write: more than the signature changed"
+
+  cp "$img" "$WORK/written"
+  run --yes --backup "$bak" write "$img" 0
+  expect_rc 1 "$name write, backup file exists"
+  expect_err "バックアップファイル[$bak]は既に有ります。上書きはしません。" "$name backup exists"
+  expect_unchanged "$WORK/written" "$img" "$name write, backup file exists"
+  grep -q '注意事項' "$WORK/err" && fail "$name backup exists: asked before refusing"
+
+  if [ "$kind" = at ]; then
+    [ "$(sfdisk --disk-id "$img")" = "0x${NEW,,}" ] || fail "$name: sfdisk --disk-id reads $(sfdisk --disk-id "$img")"
+    [ "$(blkid -p -o value -s PTUUID "$img")" = "${NEW,,}" ] ||
+      fail "$name: blkid reads $(blkid -p -o value -s PTUUID "$img")"
+  fi
+}
+
+for container in raw vhd hdi nhd; do
+  case $container in
+  hdi) header=4096 ;;
+  nhd) header=512 ;;
+  *) header=0 ;;
+  esac
+  image at $container $header $((0x1B8)) 1234ABCD
+  image pc98 $container $header $((0x2000)) 9821CAFE
+done
+
+# A disk whose second primary entry is empty: the positions keep their gaps.
+"$MKIMAGE" at-primary "$WORK/primary.img"
+run get "$WORK/primary.img"
+expect_rc 0 "at-primary get"
+expect_out "$EXPECTED/at-primary-raw.get" "at-primary get"
+
+finish

@@ -1,0 +1,77 @@
+# Helpers of the program's tests: SCRIPT KORMELDE MKIMAGE WORKDIR.
+set -u
+K=$1
+MKIMAGE=$2
+WORK=$3
+EXPECTED=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)/expected
+rm -rf "$WORK"
+mkdir -p "$WORK"
+failures=0
+
+fail() {
+  echo "FAIL: $*" >&2
+  failures=$((failures + 1))
+}
+
+# run ARGS...: runs the program with standard input closed; out, err, rc.
+run() {
+  "$K" "$@" >"$WORK/out" 2>"$WORK/err" </dev/null
+  rc=$?
+}
+
+show_err() { sed 's/^/  err: /' "$WORK/err" >&2; }
+
+expect_rc() {
+  [ "$rc" = "$1" ] || {
+    fail "$2: exit $rc, expected $1"
+    show_err
+  }
+}
+
+# expect_out FILE WHAT: standard output byte for byte.
+expect_out() {
+  cmp -s "$1" "$WORK/out" || {
+    fail "$2: output differs from $(basename "$1")"
+    diff "$1" "$WORK/out" | sed 's/^/  /' >&2
+  }
+}
+
+expect_no_out() {
+  [ -s "$WORK/out" ] && fail "$1: unexpected output: $(head -c 200 "$WORK/out")"
+  return 0
+}
+
+# expect_err LINE WHAT: standard error holds exactly that line.
+expect_err() {
+  grep -qxF -- "$1" "$WORK/err" || {
+    fail "$2: no line '$1' on stderr"
+    show_err
+  }
+}
+
+# Number the last run bound its disk to, from its "ディスク #N = PATH" line.
+bound_number() { sed -n 's/^ディスク #\([0-9]*\) = .*/\1/p' "$WORK/err" | head -1; }
+
+expect_unchanged() { cmp -s "$1" "$2" || fail "$3: the image changed"; }
+
+# expect_four_bytes BEFORE AFTER OFFSET WHAT: exactly the four bytes at OFFSET
+# differ.
+expect_four_bytes() {
+  local offsets want
+  offsets=$(cmp -l "$1" "$2" | awk '{printf "%d ", $1 - 1}')
+  want="$3 $(($3 + 1)) $(($3 + 2)) $(($3 + 3)) "
+  [ "$offsets" = "$want" ] || fail "$4: changed bytes at [$offsets], expected [$want]"
+}
+
+# The lines the program prints for its texts (a trailing "\n" in a text
+# shows as an empty line).
+TXT_CANCELLED="中止しました。何も書き込んでいません。"
+
+finish() {
+  if [ "$failures" -ne 0 ]; then
+    echo "$failures failure(s)" >&2
+    exit 1
+  fi
+  echo "all passed"
+  exit 0
+}

@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# Block devices: loop devices with 512- and 4096-byte sectors, `list`, a
+# mounted partition named by its mount point, a write while it stays
+# mounted, and the Access sweep counted in the device's stat.
+. "$(dirname "$0")/lib.sh"
+
+skip() {
+  echo "skipped: $*"
+  exit 77
+}
+[ "$(id -u)" = 0 ] || skip "needs root for losetup"
+command -v losetup >/dev/null && command -v sfdisk >/dev/null || skip "no losetup or sfdisk"
+
+loops=()
+mounted=""
+node=""
+cleanup() {
+  [ -n "$mounted" ] && umount "$mounted"
+  for l in "${loops[@]}"; do losetup -d "$l"; done
+  [ -n "$node" ] && rm -f "$node"
+}
+trap cleanup EXIT
+
+# attach [OPTIONS] FILE: the loop device in $loop, detached on exit.
+attach() {
+  loop=$(losetup -f --show "$@") || return 1
+  loops+=("$loop")
+}
+
+truncate -s 1M "$WORK/probe.img"
+attach "$WORK/probe.img" 2>/dev/null || skip "losetup cannot attach here"
+
+# 512-byte sectors: the same report as the image file itself.
+"$MKIMAGE" at "$WORK/at.img"
+cp "$WORK/at.img" "$WORK/at.orig"
+attach "$WORK/at.img"
+l512=$loop
+run get "$l512"
+expect_rc 0 "get $l512"
+expect_out "$EXPECTED/at-raw.get" "get $l512"
+expect_err "ディスク #$(bound_number) = $l512" "get $l512"
+
+run list
+expect_rc 0 list
+grep -q "	$l512	64MB	" "$WORK/out" || {
+  fail "list does not show $l512"
+  cat "$WORK/out" >&2
+}
+# The number list gives names the same disk.
+n=$(awk -F'\t' -v p="$l512" '$2 == p {print $1}' "$WORK/out")
+run get "$n"
+expect_rc 0 "get $n"
+expect_err "ディスク #$n = $l512" "get $n"
+expect_out "$EXPECTED/at-raw.get" "get $n"
+
+# Access: exactly 200 reads reach the device, the page cache bypassed.
+stat_reads() { awk '{print $1}' "/sys/block/${1#/dev/}/stat"; }
+before=$(stat_reads "$l512")
+run access "$l512"
+expect_rc 0 "access $l512"
+expect_err "ディスク #$(bound_number) にアクセス中。" "access $l512"
+after=$(stat_reads "$l512")
+[ $((after - before)) = 200 ] || fail "access $l512: $((after - before)) reads, expected 200"
+
+run --yes write "$l512" 5A6B7C8D
+expect_rc 0 "write $l512"
+[ "$(sfdisk --disk-id "$l512")" = 0x5a6b7c8d ] || fail "write $l512: sfdisk reads $(sfdisk --disk-id "$l512")"
+expect_four_bytes "$WORK/at.orig" "$WORK/at.img" $((0x1B8)) "write $l512"
+
+# 4096-byte sectors: a table made on the device itself.
+truncate -s 64M "$WORK/4k.img"
+attach --sector-size 4096 "$WORK/4k.img"
+l4k=$loop
+printf 'label: dos\nlabel-id: 0x4096abcd\n\n,4M,c\n,,83\n' | sfdisk -q "$l4k" >/dev/null 2>&1 ||
+  fail "sfdisk on $l4k"
+cp "$WORK/4k.img" "$WORK/4k.orig"
+run get "$l4k"
+expect_rc 0 "get $l4k"
+grep -qxF "$(printf 'NTSig\t= 4096ABCD')" "$WORK/out" || fail "get $l4k: $(head -1 "$WORK/out")"
+grep -qF 'AT互換機' "$WORK/out" || fail "get $l4k: not AT-compatible"
+run --yes write "$l4k" 5A6B7C8D
+expect_rc 0 "write $l4k"
+[ "$(sfdisk --disk-id "$l4k")" = 0x5a6b7c8d ] || fail "write $l4k: sfdisk reads $(sfdisk --disk-id "$l4k")"
+[ "$(blkid -p -o value -s PTUUID "$l4k")" = 5a6b7c8d ] || fail "write $l4k: blkid disagrees"
+expect_four_bytes "$WORK/4k.orig" "$WORK/4k.img" $((0x1B8)) "write $l4k"
+
+# A mounted partition: Get reads its disk after the question; Access and
+# Write refuse it; the disk can be written while the partition is mounted.
+if command -v mkfs.ext2 >/dev/null; then
+  truncate -s 32M "$WORK/fs.img"
+  printf 'label: dos\nlabel-id: 0x11223344\n\n,,83\n' | sfdisk -q "$WORK/fs.img" >/dev/null
+  attach -P "$WORK/fs.img"
+  lfs=$loop
+  part=${lfs}p1
+  name=${lfs#/dev/}p1
+  [ -e "/sys/block/${lfs#/dev/}/$name" ] || partx -a "$lfs"
+  for _ in 1 2 3 4 5 6 7 8 9 10; do [ -b "$part" ] && break; sleep 0.1; done
+  if [ ! -b "$part" ] && [ -r "/sys/block/${lfs#/dev/}/$name/dev" ]; then
+    dev=$(cat "/sys/block/${lfs#/dev/}/$name/dev")
+    mknod "$part" b "${dev%:*}" "${dev#*:}" && node=$part
+  fi
+  mkdir -p "$WORK/mnt"
+  if [ -b "$part" ] && mkfs.ext2 -q "$part" && mount "$part" "$WORK/mnt"; then
+    mounted=$WORK/mnt
+    cp "$WORK/fs.img" "$WORK/fs.orig"
+    run --yes get "$WORK/mnt"
+    expect_rc 0 "get mount point"
+    n=$(bound_number)
+    grep -qF "[$WORK/mnt]をディスク番号[$n]($lfs)と読替えて" "$WORK/err" || {
+      fail "get mount point: question does not name $lfs"
+      show_err
+    }
+    grep -qxF "$(printf 'NTSig\t= 11223344')" "$WORK/out" || fail "get mount point: $(head -1 "$WORK/out")"
+    run --no get "$WORK/mnt"
+    expect_rc 1 "get mount point --no"
+    expect_no_out "get mount point --no"
+    run get "$part"
+    expect_rc 1 "get partition, standard input closed"
+    for target in "$WORK/mnt" "$part"; do
+      run --yes access "$target"
+      expect_rc 1 "access $target"
+      expect_err "[$target]はパーティションです。" "access $target"
+      run --yes write "$target" 5A6B7C8D
+      expect_rc 1 "write $target"
+      expect_err "[$target]はパーティションです。" "write $target"
+    done
+    run --yes write "$lfs" 5A6B7C8D
+    expect_rc 0 "write $lfs while mounted"
+    [ "$(sfdisk --disk-id "$lfs")" = 0x5a6b7c8d ] || fail "write $lfs: sfdisk reads $(sfdisk --disk-id "$lfs")"
+    [ "$(blkid -p -o value -s PTUUID "$lfs")" = 5a6b7c8d ] || fail "write $lfs: blkid disagrees"
+    umount "$WORK/mnt" && mounted=""
+    # The file system updates its own superblock; the first MiB is the disk's.
+    head -c 1M "$WORK/fs.orig" >"$WORK/fs.head.orig"
+    head -c 1M "$WORK/fs.img" >"$WORK/fs.head"
+    expect_four_bytes "$WORK/fs.head.orig" "$WORK/fs.head" $((0x1B8)) "write $lfs while mounted"
+  else
+    echo "note: no mountable partition here; mount-point cases not run"
+  fi
+fi
+
+finish

@@ -1,0 +1,70 @@
+#!/usr/bin/env bash
+# Disks the program refuses: it says why, exits 1 and leaves the image as it
+# was, even when every question is answered Yes.
+. "$(dirname "$0")/lib.sh"
+
+# refuse KIND [MKIMAGE-OPTIONS]: makes WORK/KIND.img and its copy.
+make() {
+  "$MKIMAGE" "$1" "$WORK/$1.img" "${@:2}" || fail "mkimage $1"
+  cp "$WORK/$1.img" "$WORK/$1.orig"
+}
+
+# expect_refused KIND COMMAND LINE: COMMAND (get or write) exits 1 with LINE,
+# where N in LINE stands for the disk number; the image stays as it was.
+expect_refused() {
+  local line
+  if [ "$2" = get ]; then run get "$WORK/$1.img"; else run --yes write "$WORK/$1.img" 5A6B7C8D; fi
+  expect_rc 1 "$1 $2"
+  line=${3//N/$(bound_number)}
+  expect_err "$line" "$1 $2"
+  expect_no_out "$1 $2"
+  expect_unchanged "$WORK/$1.orig" "$WORK/$1.img" "$1 $2"
+}
+
+make gpt
+expect_refused gpt get "パーテーション情報の取得に失敗しました (N/ddl)"
+expect_refused gpt write "パーテーション情報の取得に失敗しました (N/ddl)"
+
+# Without the boot mark the confirmation is asked; the rewrite refuses.
+for kind in nomark swapped; do
+  make $kind
+  expect_refused $kind get "ハードディスクＩＰＬが見つかりません。(N)"
+  expect_refused $kind write "$(printf 'のＮＴシグニチャの書換に失敗しました。ディスク\t= N')"
+done
+
+# A boot area whose format cannot be settled: Get warns and reports, Write
+# refuses before asking.
+make neither
+run get "$WORK/neither.img"
+expect_rc 0 "neither get"
+expect_err "ハードウェア機種情報の取得に失敗しました($(bound_number))" "neither get"
+expect_out "$EXPECTED/neither-raw.get" "neither get"
+expect_refused neither write "ハードウェア機種情報の取得に失敗したため、"
+grep -q 'に変更してよろしいですか' "$WORK/err" && fail "neither write: confirmation asked"
+
+# Too short for the boot area, and containers whose header lies: the open
+# fails and the reason follows the message.
+for kind in short hdi-lying hdi-secsize nhd-lying; do
+  make $kind
+  for command in get write; do
+    expect_refused $kind $command "ディスクの読込に失敗しました (N)"
+    grep -q '^理由: ' "$WORK/err" || fail "$kind $command: no reason given"
+  done
+done
+make vhd-badsum
+run --yes write "$WORK/vhd-badsum.img" 5A6B7C8D
+expect_unchanged "$WORK/vhd-badsum.orig" "$WORK/vhd-badsum.img" "vhd-badsum write"
+
+# Names that are no disk.
+run get "$WORK/missing.img"
+expect_rc 1 "missing image"
+grep -q "^\[$WORK/missing.img\] " "$WORK/err" || fail "missing image: path not named"
+run get 51
+expect_rc 1 "disk 51"
+expect_err "ディスク番号が異常です。" "disk 51"
+run access 50
+expect_rc 1 "disk 50"
+expect_err "ディスクの読込に失敗しました (50)" "disk 50"
+grep -q '^理由: ' "$WORK/err" || fail "disk 50: no reason given"
+
+finish

@@ -1,0 +1,58 @@
+#!/usr/bin/env bash
+# Bad usage exits 2 with one line on standard error and touches nothing;
+# --help and --version answer on standard output.
+. "$(dirname "$0")/lib.sh"
+
+"$MKIMAGE" at "$WORK/at.img"
+cp "$WORK/at.img" "$WORK/at.orig"
+img=$WORK/at.img
+
+bad() {
+  run "$@"
+  expect_rc 2 "kormelde $*"
+  expect_no_out "kormelde $*"
+  [ "$(wc -l <"$WORK/err")" = 1 ] || fail "kormelde $*: hint is not one line"
+  grep -q -- '--help' "$WORK/err" || fail "kormelde $*: hint does not point to --help"
+}
+
+bad
+bad frobnicate
+bad list extra
+bad get
+bad get "$img" "$img"
+bad access
+bad write "$img"
+bad --yes write "$img" 5A6B7C8D extra
+bad --frob get "$img"
+bad -y -n get "$img"
+bad --backup "$WORK/b" get "$img"
+bad --yes write "$img" 5A6B7C8D --backup
+bad --backup= --yes write "$img" 5A6B7C8D
+# Signatures are 1 to 8 hexadecimal digits: nothing else is guessed at.
+for sig in "" xyz 12G4 123456789 0x 0x123456789 -1 " 1234" "1234 "; do
+  bad --yes write "$img" "$sig"
+done
+expect_unchanged "$WORK/at.orig" "$img" "bad usage"
+[ -e "$WORK/b" ] && fail "bad usage: backup file created"
+
+# Options may follow the command; -- ends them.
+run get "$img" --no
+expect_rc 0 "get IMG --no"
+run --yes write -- "$img" 0x00000000
+expect_rc 0 "write -- IMG 0x00000000"
+expect_four_bytes "$WORK/at.orig" "$img" $((0x1B8)) "write -- IMG 0x00000000"
+
+run --help
+expect_rc 0 "--help"
+for word in "kormelde list" "get DISK" "access DISK" "--backup FILE" "終了コード" qemu-nbd /dev/sdb; do
+  grep -qF -- "$word" "$WORK/out" || fail "--help does not mention $word"
+done
+run -h
+expect_rc 0 "-h"
+run --version
+expect_rc 0 "--version"
+[ "$(cat "$WORK/out")" = "kormelde 1.34T" ] || fail "--version: $(cat "$WORK/out")"
+run -V
+expect_rc 0 "-V"
+
+finish
