@@ -47,6 +47,8 @@ enum PosixError {
   POSIX_BAD_CONTAINER,    // an image header or footer that lies
   POSIX_BACKUP_FAILED,    // the backup file could not be written (exists, ...)
   POSIX_IO_ERROR,         // any other failure
+  POSIX_UNSUPPORTED_IMAGE,  // qcow2, VMDK, VDI, VHDX, dynamic VHD: attach with qemu-nbd
+  POSIX_READ_ONLY,          // EROFS: a read-only device or file system
 };
 PosixError PosixLastError();
 // One-line description of an error, in the program's language (UTF-8).

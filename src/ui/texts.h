@@ -163,3 +163,18 @@
 #define TXT_LINUX_LIST_ITEM "%d\t%s\t%.0fMB\t%s\n"
 #define TXT_LINUX_LIST_EMPTY "ディスクが見つかりません。"
 #define TXT_LINUX_LIST_MORE "他に %d 台有りますが、番号は 0-50 までです。"
+
+// Linux disk backend: why a disk could not be opened or written.
+#define TXT_POSIX_OK "エラーはありません。"
+#define TXT_POSIX_NO_SUCH_DISK "ディスクがありません。"
+#define TXT_POSIX_NO_PERMISSION "ディスクを開く権限がありません。root で実行して下さい。"
+#define TXT_POSIX_LOCKED "ディスクは他のプログラムが書き込み中です(ロック中)。"
+#define TXT_POSIX_NOT_A_DISK "ディスクではありません(ディレクトリ等)。"
+#define TXT_POSIX_TOO_SHORT "ディスクが小さ過ぎます(３２セクタのブート領域が有りません)。"
+#define TXT_POSIX_BAD_CONTAINER "イメージファイルのヘッダ又はフッタが不正です。"
+#define TXT_POSIX_BACKUP_FAILED                                                          \
+  "バックアップファイルを作成出来ませんでした(既に有る等)。書込は行っていません。"
+#define TXT_POSIX_IO_ERROR "ディスクの入出力に失敗しました。"
+#define TXT_POSIX_UNSUPPORTED_IMAGE                                                      \
+  "この形式のイメージファイルは直接扱えません。qemu-nbd で接続して下さい。"
+#define TXT_POSIX_READ_ONLY "ディスクは読込専用です。"

@@ -1,0 +1,471 @@
+// Disk operations on Linux: block devices and disk image files.
+//
+// A handle is a heap record around one file descriptor: the data area
+// (after an image's header, before its footer), the mode, and what the
+// handle has learnt so far (the 32-sector boot area, the geometry, the
+// layout reply). A read handle never writes and a write handle never reads
+// the disk for its caller; any write drops what the handle had learnt.
+//
+// Sector numbers and counts are 512-byte units on every device; buffered
+// pread/pwrite move 512-byte units on 4096-byte-sector devices too. Only the
+// MBR's own numbers count in the device's logical sectors, as on Windows:
+// the layout reply gives their true byte offsets and lengths.
+//
+// Geometry, first rule that applies:
+//   1. the image container's own (HDI and NHD header, VHD footer CHS);
+//   2. a PC-9821 disk (read handles only): ProbePc98Geometry;
+//   3. HDIO_GETGEO where the kernel answers it, cylinders = sectors /
+//      (heads x sectors per track);
+//   4. MakeUpGeometry (255 x 63).
+// BytesPerSector is the device's logical sector size (BLKSSZGET), 512 for
+// image files.
+//
+// The boot area is read once per handle, in one request, the first time a
+// read or a query needs any of its sectors; for a raw image the open's own
+// look at the file's first bytes is that read. So a Get (geometry, layout,
+// boot-format detection) on an MBR disk reads the boot area, each EBR, and
+// nothing else.
+//
+// Writes: the write handle holds flock(LOCK_EX) on the whole disk from open
+// to close, and a write succeeds only after every byte went out and fsync
+// returned. Readers take no lock.
+#include <errno.h>
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <linux/hdreg.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "bootrecord.h"
+#include "disk.h"
+#include "disk_posix.h"
+#include "layout.h"
+#include "posix_container.h"
+#include "texts.h"
+
+namespace {
+
+enum { MEDIA_FIXED = 12, TEST_ACCESS_BYTES = TEST_ACCESS_SECTORS * SECTOR_SIZE };
+
+struct PosixDisk {
+  int fd;
+  int number;
+  bool writer;
+  bool block;
+  bool backup_done;
+  uint64_t data_offset;
+  uint64_t data_bytes;
+  uint64_t position; // bytes from sector 0
+  uint32_t logical_sector;
+  ImageLayout image;
+  char path[POSIX_PATH_SIZE];
+
+  bool boot_valid;
+  uint8_t boot[IPL_AREA_BYTES];
+  bool geometry_valid;
+  DiskGeometry geometry;
+  bool reply_valid;
+  uint32_t reply_bytes;
+  uint8_t reply[QUERY_BUFFER_SIZE];
+};
+
+PosixError g_error = POSIX_OK;
+std::string g_backup_path;
+bool g_backup_on = false;
+
+// The last boot area read from each disk number, for the backup file.
+struct BootCopy {
+  bool valid;
+  uint8_t bytes[IPL_AREA_BYTES];
+};
+BootCopy g_boot_copies[MAX_DISK_NUMBER + 1];
+
+PosixDisk *Of(DiskHandle handle) {
+  if (handle == INVALID_DISK_HANDLE || handle == nullptr) return nullptr;
+  return static_cast<PosixDisk *>(handle);
+}
+
+PosixError FromErrno(int error) {
+  switch (error) {
+  case ENOENT:
+  case ENOTDIR:
+  case ENXIO:
+  case ENODEV:
+  case ENOMEDIUM:
+    return POSIX_NO_SUCH_DISK;
+  case EACCES:
+  case EPERM:
+    return POSIX_NO_PERMISSION;
+  case EROFS:
+    return POSIX_READ_ONLY;
+  case EISDIR:
+    return POSIX_NOT_A_DISK;
+  default:
+    return POSIX_IO_ERROR;
+  }
+}
+
+bool ReadFull(int fd, void *buffer, size_t bytes, uint64_t offset) {
+  uint8_t *p = static_cast<uint8_t *>(buffer);
+  while (bytes > 0) {
+    ssize_t n = pread(fd, p, bytes, (off_t)offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    bytes -= (size_t)n;
+    offset += (uint64_t)n;
+  }
+  return true;
+}
+
+bool WriteFull(int fd, const void *buffer, size_t bytes, uint64_t offset) {
+  const uint8_t *p = static_cast<const uint8_t *>(buffer);
+  while (bytes > 0) {
+    ssize_t n = pwrite(fd, p, bytes, (off_t)offset);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    p += n;
+    bytes -= (size_t)n;
+    offset += (uint64_t)n;
+  }
+  return true;
+}
+
+bool InData(const PosixDisk *d, uint64_t position, uint64_t bytes) {
+  return position <= d->data_bytes && bytes <= d->data_bytes - position;
+}
+
+bool LoadBootArea(PosixDisk *d) {
+  if (!d->boot_valid) d->boot_valid = ReadFull(d->fd, d->boot, IPL_AREA_BYTES, d->data_offset);
+  return d->boot_valid;
+}
+
+void Forget(PosixDisk *d) {
+  d->boot_valid = false;
+  d->geometry_valid = false;
+  d->reply_valid = false;
+}
+
+// Sector reader for the layout decoder and the PC-9821 probe.
+int ReadForDecoder(void *context, uint64_t sector, uint8_t *buffer) {
+  PosixDisk *d = static_cast<PosixDisk *>(context);
+  if (sector >= d->data_bytes / SECTOR_SIZE) return 0;
+  if (sector < IPL_AREA_SECTORS && LoadBootArea(d)) {
+    memcpy(buffer, d->boot + sector * SECTOR_SIZE, SECTOR_SIZE);
+    return 1;
+  }
+  return ReadFull(d->fd, buffer, SECTOR_SIZE, d->data_offset + sector * SECTOR_SIZE) ? 1 : 0;
+}
+
+// On a disk with larger logical sectors an MBR counts in those: the
+// decoder then reads table sectors by logical sector number.
+int ReadLogicalForDecoder(void *context, uint64_t sector, uint8_t *buffer) {
+  PosixDisk *d = static_cast<PosixDisk *>(context);
+  uint64_t scale = d->logical_sector / SECTOR_SIZE;
+  if (sector > UINT64_MAX / scale) return 0;
+  return ReadForDecoder(context, sector * scale, buffer);
+}
+
+// Byte offsets and lengths of a reply built in logical sectors.
+void ScaleReply(PosixDisk *d) {
+  uint64_t scale = d->logical_sector / SECTOR_SIZE;
+  uint32_t count = LoadLe32(d->reply);
+  for (uint32_t i = 0; i < count; i++) {
+    uint8_t *entry = d->reply + LAYOUT_HEADER_SIZE + i * LAYOUT_ENTRY_SIZE;
+    for (int field = 0; field < 16; field += 8) {
+      uint64_t v = LoadLe32(entry + field) | (uint64_t)LoadLe32(entry + field + 4) << 32;
+      v *= scale;
+      StoreLe32(entry + field, (uint32_t)v);
+      StoreLe32(entry + field + 4, (uint32_t)(v >> 32));
+    }
+  }
+}
+
+void ComputeGeometry(PosixDisk *d) {
+  uint64_t total = d->data_bytes / SECTOR_SIZE;
+  DiskGeometry &g = d->geometry;
+  uint32_t heads = 0, spt = 0;
+  struct hd_geometry hd;
+  if (d->image.heads && d->image.sectors_per_track) {
+    g.Cylinders = d->image.cylinders;
+    g.TracksPerCylinder = d->image.heads;
+    g.SectorsPerTrack = d->image.sectors_per_track;
+  } else if (!d->writer && LoadBootArea(d) && ClassifySectorZero(d->boot) == LAYOUT_PC98) {
+    ProbePc98Geometry(ReadForDecoder, d, total, d->boot + SECTOR_SIZE, &heads, &spt);
+  } else if (d->block && ioctl(d->fd, HDIO_GETGEO, &hd) == 0 && hd.heads && hd.sectors) {
+    heads = hd.heads;
+    spt = hd.sectors;
+  } else {
+    MakeUpGeometry(total, &g);
+  }
+  if (heads && spt) {
+    g.Cylinders = (int64_t)(total / ((uint64_t)heads * spt));
+    g.TracksPerCylinder = heads;
+    g.SectorsPerTrack = spt;
+  }
+  g.MediaType = MEDIA_FIXED;
+  g.BytesPerSector = d->logical_sector;
+  d->geometry_valid = true;
+}
+
+// The open's look at a regular file: its container and data area.
+PosixError ProbeFile(PosixDisk *d, uint64_t file_size) {
+  static uint8_t head[IMAGE_HEAD_BYTES];
+  uint8_t tail[VHD_FOOTER_BYTES];
+  size_t head_bytes = file_size < IMAGE_HEAD_BYTES ? (size_t)file_size : (size_t)IMAGE_HEAD_BYTES;
+  if (!ReadFull(d->fd, head, head_bytes, 0)) return POSIX_IO_ERROR;
+  const uint8_t *tail_bytes = nullptr;
+  if (file_size >= VHD_FOOTER_BYTES) {
+    if (file_size <= head_bytes)
+      tail_bytes = head + file_size - VHD_FOOTER_BYTES;
+    else if (ReadFull(d->fd, tail, sizeof tail, file_size - VHD_FOOTER_BYTES))
+      tail_bytes = tail;
+    else
+      return POSIX_IO_ERROR;
+  }
+  PosixError e = ProbeImage(d->path, head, head_bytes, tail_bytes, file_size, &d->image);
+  if (e != POSIX_OK) return e;
+  d->data_offset = d->image.data_offset;
+  d->data_bytes = d->image.data_bytes;
+  if (d->data_offset == 0 && head_bytes == IPL_AREA_BYTES && d->data_bytes >= IPL_AREA_BYTES) {
+    memcpy(d->boot, head, IPL_AREA_BYTES);
+    d->boot_valid = true;
+  }
+  return POSIX_OK;
+}
+
+PosixError OpenPath(PosixDisk *d) {
+  struct stat st;
+  if (stat(d->path, &st) != 0) return FromErrno(errno);
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return POSIX_NOT_A_DISK;
+  // O_NONBLOCK: a path swapped for a FIFO after the stat must not hang us.
+  int flags = (d->writer ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  d->fd = open(d->path, flags);
+  if (d->fd < 0) return FromErrno(errno);
+  if (fstat(d->fd, &st) != 0) return POSIX_IO_ERROR;
+  int fl = fcntl(d->fd, F_GETFL);
+  if (fl < 0 || fcntl(d->fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return POSIX_IO_ERROR;
+  d->logical_sector = SECTOR_SIZE;
+  if (S_ISBLK(st.st_mode)) {
+    d->block = true;
+    uint64_t bytes = 0;
+    int logical = 0;
+    if (ioctl(d->fd, BLKGETSIZE64, &bytes) != 0) return FromErrno(errno);
+    if (ioctl(d->fd, BLKSSZGET, &logical) == 0 && logical > 0) d->logical_sector = logical;
+    d->data_bytes = bytes;
+  } else if (S_ISREG(st.st_mode)) {
+    PosixError e = ProbeFile(d, (uint64_t)st.st_size);
+    if (e != POSIX_OK) return e;
+  } else {
+    return POSIX_NOT_A_DISK;
+  }
+  if (d->data_bytes < IPL_AREA_BYTES) return POSIX_TOO_SHORT;
+  if (d->writer && flock(d->fd, LOCK_EX | LOCK_NB) != 0)
+    return errno == EWOULDBLOCK ? POSIX_LOCKED : POSIX_IO_ERROR;
+  return POSIX_OK;
+}
+
+bool WriteBackup(PosixDisk *d) {
+  if (d->number < 0 || d->number > MAX_DISK_NUMBER || !g_boot_copies[d->number].valid) return false;
+  int fd = open(g_backup_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (fd < 0) return false;
+  bool ok = WriteFull(fd, g_boot_copies[d->number].bytes, IPL_AREA_BYTES, 0) && fsync(fd) == 0;
+  ok = close(fd) == 0 && ok;
+  if (!ok) unlink(g_backup_path.c_str());
+  return ok;
+}
+
+bool Positioned(PosixDisk *d, int count, uint32_t first, uint64_t *bytes) {
+  if (count < 0 || !SeekSector(d, first)) return false;
+  *bytes = (uint64_t)count * SECTOR_SIZE;
+  return InData(d, d->position, *bytes);
+}
+
+} // namespace
+
+DiskHandle OpenPhysicalDisk(int disk, char mode) {
+  bool writer = mode == 'W' || mode == 'w';
+  if (!writer && mode != 'R' && mode != 'r') {
+    g_error = POSIX_IO_ERROR;
+    return INVALID_DISK_HANDLE;
+  }
+  g_error = POSIX_OK;
+  const char *path = PosixDiskPath(disk);
+  if (!path) {
+    g_error = POSIX_NO_SUCH_DISK;
+    return INVALID_DISK_HANDLE;
+  }
+  PosixDisk *d = static_cast<PosixDisk *>(calloc(1, sizeof(PosixDisk)));
+  if (!d) {
+    g_error = POSIX_IO_ERROR;
+    return INVALID_DISK_HANDLE;
+  }
+  d->fd = -1;
+  d->number = disk;
+  d->writer = writer;
+  strncpy(d->path, path, sizeof d->path - 1);
+  PosixError e = OpenPath(d);
+  if (e != POSIX_OK) {
+    if (d->fd >= 0) close(d->fd);
+    free(d);
+    g_error = e;
+    return INVALID_DISK_HANDLE;
+  }
+  return d;
+}
+
+void CloseDisk(DiskHandle handle) {
+  PosixDisk *d = Of(handle);
+  if (!d) return;
+  close(d->fd);
+  free(d);
+}
+
+int SeekSector(DiskHandle handle, uint64_t sector) {
+  PosixDisk *d = Of(handle);
+  if (!d || sector > UINT64_MAX / SECTOR_SIZE) return 0;
+  d->position = sector * SECTOR_SIZE;
+  return 1;
+}
+
+int ReadSectors(DiskHandle handle, int count, uint32_t first, void *buffer) {
+  PosixDisk *d = Of(handle);
+  uint64_t bytes = 0;
+  if (!d || d->writer || !Positioned(d, count, first, &bytes)) return 0;
+  if (d->position + bytes <= IPL_AREA_BYTES && LoadBootArea(d)) {
+    memcpy(buffer, d->boot + d->position, bytes);
+  } else if (!ReadFull(d->fd, buffer, bytes, d->data_offset + d->position)) {
+    g_error = POSIX_IO_ERROR;
+    return 0;
+  }
+  if (first == 0 && bytes >= IPL_AREA_BYTES && d->number >= 0 && d->number <= MAX_DISK_NUMBER) {
+    memcpy(g_boot_copies[d->number].bytes, buffer, IPL_AREA_BYTES);
+    g_boot_copies[d->number].valid = true;
+  }
+  d->position += bytes;
+  return 1;
+}
+
+int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffer) {
+  PosixDisk *d = Of(handle);
+  uint64_t bytes = 0;
+  if (!d || !d->writer) return 0;
+  if (!Positioned(d, count, first, &bytes)) {
+    g_error = POSIX_IO_ERROR;
+    return 0;
+  }
+  if (g_backup_on && !d->backup_done) {
+    if (!WriteBackup(d)) {
+      g_error = POSIX_BACKUP_FAILED;
+      return 0;
+    }
+    d->backup_done = true;
+  }
+  Forget(d);
+  if (!WriteFull(d->fd, buffer, bytes, d->data_offset + d->position) || fsync(d->fd) != 0) {
+    g_error = POSIX_IO_ERROR;
+    return 0;
+  }
+  d->position += bytes;
+  return 1;
+}
+
+int GetDiskGeometry(DiskHandle handle, DiskGeometry *geometry) {
+  PosixDisk *d = Of(handle);
+  if (!d) return 0;
+  if (!d->geometry_valid) ComputeGeometry(d);
+  *geometry = d->geometry;
+  return 1;
+}
+
+int GetDiskLayout(DiskHandle handle, DiskLayoutInfo *layout) {
+  memset(layout, 0, sizeof *layout);
+  PosixDisk *d = Of(handle);
+  if (!d || d->writer) return 0;
+  if (!d->reply_valid) {
+    if (!d->geometry_valid) ComputeGeometry(d);
+    bool logical = d->logical_sector > SECTOR_SIZE && d->logical_sector % SECTOR_SIZE == 0 &&
+                   LoadBootArea(d) && ClassifySectorZero(d->boot) == LAYOUT_AT;
+    if (!BuildDriveLayoutReply(logical ? ReadLogicalForDecoder : ReadForDecoder, d,
+                               d->data_bytes / (logical ? d->logical_sector : g_sector_size),
+                               d->geometry.TracksPerCylinder, d->geometry.SectorsPerTrack, d->reply,
+                               sizeof d->reply, &d->reply_bytes))
+      return 0;
+    if (logical) ScaleReply(d);
+    d->reply_valid = true;
+  }
+  return DecodeDriveLayout(d->reply, d->reply_bytes, layout);
+}
+
+void TestAccess(DiskHandle handle) {
+  PosixDisk *d = Of(handle);
+  if (!d || d->writer) return;
+  // Page-aligned for O_DIRECT on every logical sector size.
+  alignas(4096) static uint8_t scratch[4 * TEST_ACCESS_BYTES];
+  int direct = open(d->path, O_RDONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  bool first = true;
+  for (int i = 0; i < TEST_ACCESS_READS; i++) {
+    uint64_t position = (uint64_t)(200 - i) * 200 * SECTOR_SIZE;
+    if (!InData(d, position, TEST_ACCESS_BYTES)) continue; // past the end: fails
+    uint64_t offset = d->data_offset + position;
+    if (direct >= 0) {
+      ssize_t n = pread(direct, scratch, TEST_ACCESS_BYTES, (off_t)offset);
+      if (n >= 0 || errno != EINVAL || !first) {
+        first = false;
+        continue;
+      }
+      close(direct); // O_DIRECT refused here: buffered from now on
+      direct = -1;
+    }
+    first = false;
+    ReadFull(d->fd, scratch, TEST_ACCESS_BYTES, offset);
+  }
+  if (direct >= 0) close(direct);
+}
+
+int DriveLetterToDiskNumber(char) {
+  return VOLUME_OPEN_FAILED;
+}
+
+PosixError PosixLastError() {
+  return g_error;
+}
+
+const char *PosixErrorText(PosixError error) {
+  switch (error) {
+  case POSIX_OK:
+    return TXT_POSIX_OK;
+  case POSIX_NO_SUCH_DISK:
+    return TXT_POSIX_NO_SUCH_DISK;
+  case POSIX_NO_PERMISSION:
+    return TXT_POSIX_NO_PERMISSION;
+  case POSIX_LOCKED:
+    return TXT_POSIX_LOCKED;
+  case POSIX_NOT_A_DISK:
+    return TXT_POSIX_NOT_A_DISK;
+  case POSIX_TOO_SHORT:
+    return TXT_POSIX_TOO_SHORT;
+  case POSIX_BAD_CONTAINER:
+    return TXT_POSIX_BAD_CONTAINER;
+  case POSIX_BACKUP_FAILED:
+    return TXT_POSIX_BACKUP_FAILED;
+  case POSIX_UNSUPPORTED_IMAGE:
+    return TXT_POSIX_UNSUPPORTED_IMAGE;
+  case POSIX_READ_ONLY:
+    return TXT_POSIX_READ_ONLY;
+  case POSIX_IO_ERROR:
+  default:
+    return TXT_POSIX_IO_ERROR;
+  }
+}
+
+void PosixSetBackupFile(const char *path) {
+  g_backup_on = path != nullptr;
+  g_backup_path = path ? path : "";
+}

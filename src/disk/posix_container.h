@@ -1,0 +1,38 @@
+// Disk image containers: where an image's sector 0 starts, how many bytes of
+// disk follow, and the geometry the container records. Pure parsing of the
+// bytes the backend read; no I/O.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "disk_posix.h"
+
+enum ImageContainer { IMAGE_RAW = 0, IMAGE_VHD, IMAGE_HDI, IMAGE_NHD };
+
+enum {
+  IMAGE_HEAD_BYTES = 16384, // read from the start of the file; holds every header
+  VHD_FOOTER_BYTES = 512,
+  HDI_HEADER_FIELDS = 32,
+  NHD_HEADER_FIELDS = 0x120,
+};
+
+struct ImageLayout {
+  ImageContainer container;
+  uint64_t data_offset; // file offset of sector 0
+  uint64_t data_bytes;  // disk bytes after it; headers and footers lie outside
+  uint32_t cylinders, heads, sectors_per_track; // 0 when the container records none
+};
+
+// NHD by its magic; HDI by a name ending in .hdi (any case) or a header
+// whose every field agrees with the file; fixed VHD by the footer cookie;
+// otherwise raw. head holds the first head_bytes of the file, tail its last
+// 512 bytes (nullptr when the file is shorter). A header that does not fit
+// the file, a sector size other than 512 or a bad VHD checksum gives
+// POSIX_BAD_CONTAINER; dynamic VHD, VHDX, qcow2, VMDK and VDI images give
+// POSIX_UNSUPPORTED_IMAGE. POSIX_OK otherwise.
+PosixError ProbeImage(const char *name, const uint8_t *head, size_t head_bytes, const uint8_t *tail,
+                      uint64_t file_size, ImageLayout *layout);
+
+// "raw", "VHD", "HDI", "NHD".
+const char *ImageContainerName(ImageContainer container);
