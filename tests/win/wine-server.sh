@@ -1,36 +1,125 @@
 #!/usr/bin/env bash
-# Starts (creating the prefix when missing) or stops the wineserver of a
-# test prefix, detached from the caller's pipes so that ctest does not wait
-# on Wine's background services.
-#   wine-server.sh start|stop ARCH PREFIX
+# The Wine side of the Windows tests, one prefix per build directory.
+#   wine-server.sh prefix ARCH PREFIX   create the prefix when missing
+#   wine-server.sh start  ARCH PREFIX   prefix, then a persistent wineserver
+#                                       and the prefix's services
+#   wine-server.sh stop   ARCH PREFIX   stop the wineserver and everything in it
+# ARCH is win32 (i686 programs under wine32 in a WINEARCH=win32 prefix) or
+# win64 (x86_64 programs under wine64). Everything Wine starts is detached
+# from the caller's pipes (setsid, redirected), or ctest would wait on Wine's
+# background services. Under ctest a watchdog stops the wineserver when ctest
+# goes away without running stop (interrupted runs).
 set -eu
+
+usage() {
+  echo "usage: wine-server.sh prefix|start|stop win32|win64 PREFIX" >&2
+  exit 2
+}
+[ $# -eq 3 ] || usage
 action=$1 arch=$2 prefix=$3
-export WINEPREFIX=$prefix WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 case $arch in
-win32) loader=/usr/lib/wine/wine; export WINEARCH=win32 ;;
-win64) loader=/usr/lib/wine/wine64; export WINEARCH=win64 ;;
+win32) loader=/usr/lib/wine/wine ;;
+win64) loader=/usr/lib/wine/wine64 ;;
+*) usage ;;
 esac
-case $action in
-start)
-  if [ ! -f "$prefix/system.reg" ]; then
-    mkdir -p "$prefix"
-    t0=$(date +%s)
-    setsid "$loader" wineboot --init </dev/null >/dev/null 2>&1 || true
-    wineserver -w
-    echo "wine prefix created in $(($(date +%s) - t0)) s: $prefix"
-    # Japanese dialog font maps to an installed mincho face.
-    setsid "$loader" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ 明朝' /t REG_SZ \
-      /d 'IPAMincho' /f </dev/null >/dev/null 2>&1 || true
-    wineserver -w
+case $prefix in
+/*) ;;
+*) prefix=$PWD/$prefix ;;
+esac
+# One wineserver binary serves both loaders; call it directly, since the
+# packaged wrapper forces -p0.
+server=/usr/lib/wine/wineserver64
+[ -x "$server" ] || server=/usr/lib/wine/wineserver32
+for f in "$loader" "$server"; do
+  if [ ! -x "$f" ]; then
+    echo "wine-server.sh: $f missing; run scripts/setup.sh" >&2
+    exit 1
   fi
-  setsid wineserver -p </dev/null >/dev/null 2>&1 &
-  # Start the prefix's services now, outside ctest's pipes.
-  setsid "$loader" wineboot </dev/null >/dev/null 2>&1 || true
+done
+
+export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all
+export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
+ready=$prefix/.kormelde-ready
+watchdog=$prefix/.kormelde-watchdog
+
+detached() { setsid "$@" </dev/null >/dev/null 2>&1 9>&-; }
+
+# The ctest process this script runs under, if any.
+ctest_ancestor() {
+  local p=$PPID
+  while [ "${p:-0}" -gt 1 ]; do
+    if [ "$(cat "/proc/$p/comm" 2>/dev/null)" = ctest ]; then
+      echo "$p"
+      return
+    fi
+    p=$(sed -n 's/^PPid:[[:space:]]*//p' "/proc/$p/status" 2>/dev/null)
+  done
+}
+
+stop_server() {
+  if [ -f "$watchdog" ]; then
+    kill "$(cat "$watchdog")" 2>/dev/null || true
+    rm -f "$watchdog"
+  fi
+  "$server" -k 2>/dev/null || true
+  "$server" -w 2>/dev/null || true
+}
+
+# Under a lock, so that two runs on one build directory do not both create.
+make_prefix() {
+  mkdir -p "$(dirname "$prefix")"
+  (
+    flock 9
+    create_prefix
+  ) 9>"$prefix.lock"
+}
+
+create_prefix() {
+  if [ -f "$ready" ] && [ "$(cat "$ready")" = "$arch" ]; then return 0; fi
+  if [ -f "$prefix/system.reg" ] && ! grep -q "^#arch=$arch\$" "$prefix/system.reg"; then
+    echo "wine-server.sh: $prefix is not a $arch prefix; delete it" >&2
+    exit 1
+  fi
+  t0=$(date +%s)
+  mkdir -p "$prefix"
+  # No Mono or Gecko installers: nothing here needs them, and they would
+  # ask with a window.
+  WINEDLLOVERRIDES="mscoree,mshtml=" detached "$loader" wineboot --init || true
+  "$server" -w 9>&-
+  if [ ! -f "$prefix/system.reg" ]; then
+    echo "wine-server.sh: wineboot did not create $prefix" >&2
+    exit 1
+  fi
+  # Japanese dialog font maps to an installed mincho face.
+  detached "$loader" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ 明朝' /t REG_SZ \
+    /d 'IPAMincho' /f || true
+  "$server" -w 9>&-
+  echo "$arch" >"$ready"
+  echo "wine prefix ($arch) created in $(($(date +%s) - t0)) s: $prefix"
+}
+
+case $action in
+prefix)
+  make_prefix
+  ;;
+start)
+  make_prefix
+  stop_server
+  detached "$server" -p &
+  wait $!
+  # The prefix's services, started now and outside the caller's pipes.
+  detached "$loader" wineboot || true
+  owner=$(ctest_ancestor)
+  if [ -n "$owner" ]; then
+    setsid bash -c 'while kill -0 "$1" 2>/dev/null; do sleep 5; done; "$2" -k' watchdog \
+      "$owner" "$server" </dev/null >/dev/null 2>&1 9>&- &
+    echo $! >"$watchdog"
+  fi
   echo "wineserver running for $prefix"
   ;;
 stop)
-  wineserver -k 2>/dev/null || true
-  wineserver -w 2>/dev/null || true
+  stop_server
   echo "wineserver stopped for $prefix"
   ;;
+*) usage ;;
 esac
