@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# End to end under Wine on a disk image mapped as \\.\PHYSICALDRIVEn: Get
+# shows the report, Write 56FC78DE asks [old] -> [new], rewrites, shows the
+# success text, No to the shutdown keeps the dialog; then the peers read the
+# new signature and exactly its four bytes changed.
+#   e2e.sh ARCH GUIDRIVER STATE WORK KORMELDE_TEST TEXTDUMP at|pc98
+ARCH=$1 DRIVER=$2 STATE=$3 WORK=$4 EXE=$5 TEXTDUMP=$6 KIND=$7
+. "$(dirname "$0")/lib.sh"
+load_texts "$TEXTDUMP"
+: "${WINEPREFIX:?}"
+
+image=$WORK/disk.img
+case $KIND in
+at)
+  disk=1
+  truncate -s 64M "$image"
+  sfdisk -q --no-reread --no-tell-kernel "$image" <<'SFDISK' >/dev/null
+label: dos
+label-id: 0x1234abcd
+start=2048, size=16M, type=7
+size=24M, type=83
+type=5
+size=8M, type=83
+SFDISK
+  offset=$((0x1B8))
+  report="NTSig\\t= 1234ABCD\\nPSiz\\t= 8\\nDISK\\t= 63MB\\n$(txt TXT_REPORT_AT)$(txt TXT_REPORT_PARTITIONS)16MB(#1) 24MB(#2) 23MB(#3) 8MB(#5) "
+  ;;
+pc98)
+  disk=2
+  # 8 heads x 17 sectors, 200 cylinders; two partitions on cylinders 1-100
+  # and 101-199; the signature in sector 16.
+  truncate -s $((200 * 8 * 17 * 512)) "$image"
+  put() { printf "$2" | dd of="$image" bs=1 seek=$(($1)) conv=notrunc status=none; }
+  put 0x000 '\xEB\x0A\x90\x90IPL1'
+  put 0x0FE '\x55\xAA'
+  put 0x1FE '\x55\xAA'
+  #   mid   sid   0 0   ipl s h cyl   start s h cyl   end s h cyl     name
+  put 0x200 '\xA0\xA1\x00\x00\x00\x00\x01\x00\x00\x00\x01\x00\x10\x07\x64\x00MS-DOS 6.20     '
+  put 0x220 '\x20\xA1\x00\x00\x00\x00\x65\x00\x00\x00\x65\x00\x10\x07\xC7\x00MS-DOS 6.20     '
+  put 0x2000 '\xCD\xAB\x34\x12'
+  offset=$((0x2000))
+  report=
+  ;;
+esac
+cp "$image" "$WORK/before.img"
+link=$WINEPREFIX/dosdevices/physicaldrive$disk
+cleanup() { rm -f "$link"; }
+trap cleanup EXIT
+ln -sfn "$image" "$link"
+
+notice="box $(txt TXT_NOTICE)"
+# printf on a logged text: its backslashes (escapes, and 0x5C trail bytes of
+# code page 932) are kept as they are.
+fmt() {
+  local f=$1
+  shift
+  printf "${f//\\/\\\\}" "$@"
+}
+confirm="box $(fmt "$(txt TXT_WRITE_CONFIRM)" "$disk" 0x1234ABCD 0x56FC78DE)"
+success="box $(fmt "$(txt TXT_WRITE_SUCCESS)" "$disk" 0x1234ABCD 0x56FC78DE)"
+
+drive write "$(program "$EXE")" box:yes dialog set:101=$disk click:102 box:ok text:202 \
+  set:104=56FC78DE click:105 box:yes box:no alive key:escape exit
+{
+  echo "$notice"
+  grep '^dialog \|^control ' "$WORK/write.log"
+  if [ -n "$report" ]; then echo "box $report"; else grep '^box NTSig' "$WORK/write.log"; fi
+  echo "text 202 $(txt TXT_GET_IDLE)"
+  echo "$confirm"
+  echo "$success"
+  echo alive
+  echo "exit 0"
+} >"$WORK/write.expected"
+check write "$WORK/write.expected"
+if [ "$KIND" = pc98 ] && ! grep -q "^box NTSig\\\\t= 1234ABCD\\\\n.*$(txt TXT_REPORT_PC98)" \
+  "$WORK/write.log"; then
+  echo "FAIL pc98 report: $(grep '^box NTSig' "$WORK/write.log" | iconv -f CP932 -t UTF-8)"
+  FAILED=1
+fi
+echo "end to end ($KIND) took $DRIVE_MS ms"
+
+# The peers: sfdisk reads the new id; only the signature's four bytes moved.
+if [ "$KIND" = at ]; then
+  id=$(sfdisk --disk-id "$image")
+  [ "$id" = 0x56fc78de ] && echo "ok   sfdisk --disk-id $id" || {
+    echo "FAIL sfdisk --disk-id $id"
+    FAILED=1
+  }
+fi
+changed=$(cmp -l "$WORK/before.img" "$image" | awk '{ printf "%d:%s:%s ", $1 - 1, $2, $3 }')
+# cmp -l: 1-based offset, old and new byte in octal (CD AB 34 12 -> DE 78 FC 56).
+want="$offset:315:336 $((offset + 1)):253:170 $((offset + 2)):64:374 $((offset + 3)):22:126 "
+[ "$changed" = "$want" ] && echo "ok   cmp: $changed" || {
+  echo "FAIL cmp: got [$changed] want [$want]"
+  FAILED=1
+}
+finish

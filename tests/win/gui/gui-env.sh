@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# The dialog tests' own X server and Wine prefix.
+#   gui-env.sh start|stop ARCH PREFIX STATE_DIR
+# start: creates the prefix when missing (without a display, so that Wine's
+# first-run windows cannot wait for input), starts Xvfb on a free display,
+# then the prefix's wineserver and services with that display, detached from
+# the caller's pipes. STATE_DIR/display holds the display for the tests.
+set -eu
+action=$1 arch=$2 prefix=$3 state=$4
+here=$(cd "$(dirname "$0")" && pwd)
+server=$here/../wine-server.sh
+mkdir -p "$state"
+
+case $action in
+start)
+  if [ ! -f "$prefix/system.reg" ]; then
+    env -u DISPLAY "$server" start "$arch" "$prefix"
+    env -u DISPLAY "$server" stop "$arch" "$prefix" >/dev/null
+  fi
+  if [ -f "$state/xvfb.pid" ] && kill -0 "$(cat "$state/xvfb.pid")" 2>/dev/null; then
+    kill "$(cat "$state/xvfb.pid")" || true
+  fi
+  rm -f "$state/display" "$state/xvfb.pid"
+  setsid Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$state/display.fd" \
+    </dev/null >"$state/xvfb.log" 2>&1 &
+  echo $! >"$state/xvfb.pid"
+  for _ in $(seq 100); do
+    [ -s "$state/display.fd" ] && break
+    sleep 0.1
+  done
+  [ -s "$state/display.fd" ] || { echo "Xvfb did not start" >&2; exit 1; }
+  echo ":$(tr -d '\n' <"$state/display.fd")" >"$state/display"
+  DISPLAY=$(cat "$state/display") "$server" start "$arch" "$prefix"
+  echo "Xvfb on $(cat "$state/display")"
+  ;;
+stop)
+  "$server" stop "$arch" "$prefix"
+  if [ -f "$state/xvfb.pid" ]; then
+    kill "$(cat "$state/xvfb.pid")" 2>/dev/null || true
+    rm -f "$state/xvfb.pid" "$state/display"
+  fi
+  ;;
+esac
