@@ -1,5 +1,3 @@
 # Linux command-line program: kormelde.
-if(TARGET kormelde_posix)
-  add_executable(kormelde src/app/main_linux.cpp src/ui/surface_term.cpp)
-  target_link_libraries(kormelde PRIVATE kormelde_core kormelde_posix)
-endif()
+add_executable(kormelde src/app/main_linux.cpp src/ui/surface_term.cpp)
+target_link_libraries(kormelde PRIVATE kormelde_core kormelde_posix)

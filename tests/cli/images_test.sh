@@ -8,7 +8,8 @@ NEW=5A6B7C8D
 # image KIND CONTAINER HEADER SIGNATURE-OFFSET OLD
 image() {
   local kind=$1 container=$2 header=$3 at=$(($3 + $4)) old=$5 name=$1-$2
-  local img=$WORK/$name.img orig=$WORK/$name.orig bak=$WORK/$name.bak n
+  local ext=${2/raw/img}
+  local img=$WORK/$name.$ext orig=$WORK/$name.orig bak=$WORK/$name.bak n
   "$MKIMAGE" "$kind" "$img" --container "$container" || {
     fail "$name: mkimage"
     return
@@ -51,10 +52,13 @@ image() {
   expect_unchanged "$WORK/written" "$img" "$name write, backup file exists"
   grep -q '注意事項' "$WORK/err" && fail "$name backup exists: asked before refusing"
 
+  # The peers read the disk behind the header.
   if [ "$kind" = at ]; then
-    [ "$(sfdisk --disk-id "$img")" = "0x${NEW,,}" ] || fail "$name: sfdisk --disk-id reads $(sfdisk --disk-id "$img")"
-    [ "$(blkid -p -o value -s PTUUID "$img")" = "${NEW,,}" ] ||
-      fail "$name: blkid reads $(blkid -p -o value -s PTUUID "$img")"
+    dd if="$img" of="$WORK/data" bs=512 skip=$((header / 512)) status=none
+    [ "$(sfdisk --disk-id "$WORK/data")" = "0x${NEW,,}" ] ||
+      fail "$name: sfdisk --disk-id reads $(sfdisk --disk-id "$WORK/data")"
+    [ "$(blkid -p -o value -s PTUUID "$WORK/data")" = "${NEW,,}" ] ||
+      fail "$name: blkid reads $(blkid -p -o value -s PTUUID "$WORK/data")"
   fi
 }
 

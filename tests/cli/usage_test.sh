@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Bad usage exits 2 with one line on standard error and touches nothing;
-# --help and --version answer on standard output.
+# options anywhere; answers typed on a terminal; --help and --version.
 . "$(dirname "$0")/lib.sh"
 
 "$MKIMAGE" at "$WORK/at.img"
@@ -41,6 +41,19 @@ expect_rc 0 "get IMG --no"
 run --yes write -- "$img" 0x00000000
 expect_rc 0 "write -- IMG 0x00000000"
 expect_four_bytes "$WORK/at.orig" "$img" $((0x1B8)) "write -- IMG 0x00000000"
+
+# Answers typed on a terminal: only Yes to both questions writes.
+if command -v script >/dev/null; then
+  cp "$img" "$WORK/before"
+  for answers in 'n' 'y\nn' 'y\n\n' 'yes\nmaybe'; do
+    printf "$answers\n" | script -qec "'$K' write '$img' 11111111" /dev/null >"$WORK/tty"
+    [ $? = 1 ] || fail "typed '$answers': not refused"
+    expect_unchanged "$WORK/before" "$img" "typed '$answers'"
+  done
+  printf 'y\nY\n' | script -qec "'$K' write '$img' 11111111" /dev/null >"$WORK/tty" ||
+    fail "typed y, Y: not written"
+  [ "$(sfdisk --disk-id "$img")" = 0x11111111 ] || fail "typed y, Y: sfdisk reads $(sfdisk --disk-id "$img")"
+fi
 
 run --help
 expect_rc 0 "--help"
