@@ -1,0 +1,288 @@
+// The Linux backend on real image files: every container, rewrites that
+// change exactly four bytes, headers that lie, failures that write nothing.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "bootrecord.h"
+#include "disk.h"
+#include "disk_posix.h"
+#include "test_images.h"
+
+namespace {
+
+struct Container {
+  const char *name, *ext;
+  uint64_t data_offset;
+};
+const Container kContainers[] = {
+    {"raw", "img", 0}, {"vhd", "vhd", 0}, {"hdi", "hdi", 4096}, {"nhd", "nhd", 512}};
+
+int Bind(const std::string &path) {
+  int n = PosixBindPath(path.c_str());
+  EXPECT_GE(n, 0) << path;
+  return n;
+}
+
+struct Got {
+  int ok = 0;
+  DiskGeometry geometry = {};
+  DiskLayoutInfo layout = {};
+  BootFormat format = Unknown;
+};
+
+Got Get(int disk) {
+  Got g;
+  DiskHandle h = OpenPhysicalDisk(disk, 'r');
+  if (h == INVALID_DISK_HANDLE) return g;
+  g.ok = GetDiskGeometry(h, &g.geometry) && GetDiskLayout(h, &g.layout);
+  g.format = DetectBootFormat(h);
+  CloseDisk(h);
+  return g;
+}
+
+TEST(Containers, GetAndRewriteChangeOnlyTheSignature) {
+  for (const Container &c : kContainers) {
+    for (const char *kind : {"at", "pc98"}) {
+      std::string name = std::string(kind) + "." + c.ext;
+      std::string path = MakeImage(kind, name, std::string("--container ") + c.name);
+      ASSERT_FALSE(path.empty());
+      int disk = Bind(path);
+      bool pc98 = strcmp(kind, "pc98") == 0;
+      Got g = Get(disk);
+      ASSERT_TRUE(g.ok) << name;
+      uint32_t old = pc98 ? 0x9821CAFEu : 0x1234ABCDu;
+      EXPECT_EQ(g.layout.signature, old) << name;
+      EXPECT_EQ(g.layout.partition_count, 16) << name;
+      EXPECT_EQ(g.format, pc98 ? Pc9821 : AtCompatible) << name;
+      EXPECT_EQ(g.geometry.BytesPerSector, 512u);
+      if (pc98) {
+        EXPECT_EQ(g.geometry.TracksPerCylinder, 8u) << name;
+        EXPECT_EQ(g.geometry.SectorsPerTrack, 17u) << name;
+        EXPECT_EQ(g.geometry.Cylinders, 963) << name;
+        EXPECT_EQ(g.layout.partition_length[0], 385.0 * 136 * 512) << name;
+      } else if (c.data_offset) {
+        EXPECT_EQ(g.geometry.TracksPerCylinder, 16u) << name;
+        EXPECT_EQ(g.geometry.Cylinders, 130) << name;
+      }
+
+      std::vector<uint8_t> before = ReadWholeFile(path);
+      ASSERT_EQ(RewriteNtSignature(disk, old, 0xA1B2C3D4u), 1) << name;
+      std::vector<uint8_t> after = ReadWholeFile(path);
+      uint64_t at = c.data_offset + (pc98 ? PC98_SIGNATURE_OFFSET : AT_SIGNATURE_OFFSET);
+      EXPECT_EQ(Differences(before, after), (std::vector<uint64_t>{at, at + 1, at + 2, at + 3}))
+          << name;
+      EXPECT_EQ(LoadLe32(after.data() + at), 0xA1B2C3D4u) << name;
+      EXPECT_EQ(Get(disk).layout.signature, 0xA1B2C3D4u) << name;
+    }
+  }
+}
+
+TEST(Containers, HdiHeaderRecognisedWithoutTheName) {
+  std::string path = MakeImage("at", "plain-name.img", "--container hdi");
+  Got g = Get(Bind(path));
+  ASSERT_TRUE(g.ok);
+  EXPECT_EQ(g.layout.signature, 0x1234ABCDu);
+  EXPECT_EQ(g.geometry.Cylinders, 130);
+}
+
+TEST(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
+  const char *const kinds[][2] = {{"hdi-lying", "hdi-lying.hdi"},
+                                  {"hdi-secsize", "hdi-secsize.hdi"},
+                                  {"nhd-lying", "nhd-lying.nhd"},
+                                  {"vhd-badsum", "vhd-badsum.vhd"}};
+  for (const auto &k : kinds) {
+    std::string path = MakeImage(k[0], k[1]);
+    std::vector<uint8_t> before = ReadWholeFile(path);
+    int disk = Bind(path);
+    for (char mode : {'r', 'W'}) {
+      EXPECT_EQ(OpenPhysicalDisk(disk, mode), INVALID_DISK_HANDLE) << k[0];
+      EXPECT_EQ(PosixLastError(), POSIX_BAD_CONTAINER) << k[0];
+    }
+    EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 1), 0);
+    EXPECT_EQ(ReadWholeFile(path), before) << k[0];
+  }
+
+  // Images this backend cannot unpack are refused, not taken as raw.
+  std::string qcow = ScratchDir() + "/disk.qcow2";
+  FILE *f = fopen(qcow.c_str(), "wb");
+  ASSERT_TRUE(f);
+  std::vector<uint8_t> bytes(1 << 20, 0);
+  memcpy(bytes.data(), "QFI\xfb", 4);
+  bytes[510] = 0x55;
+  bytes[511] = 0xAA;
+  fwrite(bytes.data(), 1, bytes.size(), f);
+  fclose(f);
+  EXPECT_EQ(OpenPhysicalDisk(Bind(qcow), 'r'), INVALID_DISK_HANDLE);
+  EXPECT_EQ(PosixLastError(), POSIX_UNSUPPORTED_IMAGE);
+}
+
+TEST(Open, FailuresSayWhy) {
+  std::string dir = ScratchDir() + "/a-directory";
+  mkdir(dir.c_str(), 0700);
+  struct Case {
+    std::string path;
+    PosixError error;
+  } cases[] = {{ScratchDir() + "/missing.img", POSIX_NO_SUCH_DISK},
+               {dir, POSIX_NOT_A_DISK},
+               {MakeImage("short", "short.img"), POSIX_TOO_SHORT},
+               {MakeImage("short", "short31.img", "--sectors 31"), POSIX_TOO_SHORT},
+               {"/dev/null", POSIX_NOT_A_DISK}};
+  for (const Case &c : cases) {
+    int disk = Bind(c.path);
+    EXPECT_EQ(OpenPhysicalDisk(disk, 'R'), INVALID_DISK_HANDLE) << c.path;
+    EXPECT_EQ(PosixLastError(), c.error) << c.path;
+    EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 1), 0) << c.path;
+  }
+  EXPECT_EQ(OpenPhysicalDisk(Bind(MakeImage("at", "mode.img")), 'x'), INVALID_DISK_HANDLE);
+  EXPECT_EQ(OpenPhysicalDisk(MAX_DISK_NUMBER + 100, 'r'), INVALID_DISK_HANDLE);
+  EXPECT_EQ(PosixLastError(), POSIX_NO_SUCH_DISK);
+  // Thirty-two sectors are enough.
+  DiskHandle h = OpenPhysicalDisk(Bind(MakeImage("short", "short32.img", "--sectors 32")), 'r');
+  EXPECT_NE(h, INVALID_DISK_HANDLE);
+  CloseDisk(h);
+}
+
+TEST(Sectors, BoundsModesAndFarOffsets) {
+  std::string path = MakeImage("at", "far.vhd", "--container vhd --sectors 10485760");
+  int disk = Bind(path);
+  const uint32_t last = 10485760 - 1, far = 9000000; // past 4 GiB
+  uint8_t buffer[2 * SECTOR_SIZE];
+  memset(buffer, 0x5A, sizeof buffer);
+
+  DiskHandle w = OpenPhysicalDisk(disk, 'w');
+  ASSERT_NE(w, INVALID_DISK_HANDLE);
+  EXPECT_EQ(ReadSectors(w, 1, 0, buffer), 0); // a write handle never reads
+  EXPECT_EQ(WriteSectors(w, 1, far, buffer), 1);
+  EXPECT_EQ(WriteSectors(w, 2, last, buffer), 0); // would reach the footer
+  EXPECT_EQ(WriteSectors(w, 1, last, buffer), 1);
+  CloseDisk(w);
+
+  int fd = open(path.c_str(), O_RDONLY);
+  uint8_t check[SECTOR_SIZE];
+  ASSERT_EQ(pread(fd, check, SECTOR_SIZE, (off_t)far * SECTOR_SIZE), SECTOR_SIZE);
+  EXPECT_EQ(check[0], 0x5A);
+  ASSERT_EQ(pread(fd, check, 8, (off_t)(last + 1) * SECTOR_SIZE), 8);
+  EXPECT_EQ(memcmp(check, "conectix", 8), 0);
+  close(fd);
+
+  DiskHandle r = OpenPhysicalDisk(disk, 'r');
+  ASSERT_NE(r, INVALID_DISK_HANDLE);
+  EXPECT_EQ(WriteSectors(r, 1, far, buffer), 0); // a read handle never writes
+  memset(buffer, 0, sizeof buffer);
+  EXPECT_EQ(ReadSectors(r, 1, far, buffer), 1);
+  EXPECT_EQ(buffer[511], 0x5A);
+  EXPECT_EQ(ReadSectors(r, 2, last, buffer), 0);
+  EXPECT_EQ(ReadSectors(r, 1, last, buffer), 1);
+  EXPECT_EQ(ReadSectors(r, -1, 0, buffer), 0);
+  EXPECT_EQ(SeekSector(r, 1ull << 60), 0);
+  CloseDisk(r);
+  EXPECT_EQ(ReadSectors(INVALID_DISK_HANDLE, 1, 0, buffer), 0);
+  EXPECT_EQ(WriteSectors(INVALID_DISK_HANDLE, 1, 0, buffer), 0);
+  EXPECT_EQ(DriveLetterToDiskNumber('C'), VOLUME_OPEN_FAILED);
+}
+
+TEST(Writes, HeldLockRefusesTheWriterNotTheReaders) {
+  std::string path = MakeImage("at", "locked.img");
+  int disk = Bind(path);
+  std::vector<uint8_t> before = ReadWholeFile(path);
+  int holder = open(path.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(OpenPhysicalDisk(disk, 'W'), INVALID_DISK_HANDLE);
+  EXPECT_EQ(PosixLastError(), POSIX_LOCKED);
+  EXPECT_TRUE(Get(disk).ok);
+  EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 0);
+  EXPECT_EQ(PosixLastError(), POSIX_LOCKED);
+  EXPECT_EQ(ReadWholeFile(path), before);
+  close(holder);
+  EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 1);
+  EXPECT_EQ(PosixLastError(), POSIX_OK);
+}
+
+TEST(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
+  std::string path = MakeImage("pc98", "backup.nhd", "--container nhd");
+  std::string backup = ScratchDir() + "/boot-area.bak";
+  int disk = Bind(path);
+  std::vector<uint8_t> before = ReadWholeFile(path);
+  PosixSetBackupFile(backup.c_str());
+  EXPECT_EQ(RewriteNtSignature(disk, 0x9821CAFEu, 0x11111111u), 1);
+  std::vector<uint8_t> saved = ReadWholeFile(backup);
+  ASSERT_EQ(saved.size(), (size_t)IPL_AREA_BYTES);
+  EXPECT_TRUE(std::equal(saved.begin(), saved.end(), before.begin() + 512));
+  struct stat st;
+  stat(backup.c_str(), &st);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+  // The file exists now: the next write is refused before anything moves.
+  std::vector<uint8_t> middle = ReadWholeFile(path);
+  EXPECT_EQ(RewriteNtSignature(disk, 0x11111111u, 0x22222222u), 0);
+  EXPECT_EQ(PosixLastError(), POSIX_BACKUP_FAILED);
+  EXPECT_EQ(ReadWholeFile(path), middle);
+  EXPECT_EQ(ReadWholeFile(backup), saved);
+
+  // Nothing read yet from a disk: nothing to save, nothing written.
+  std::string other = MakeImage("at", "unread.img");
+  PosixSetBackupFile((ScratchDir() + "/unread.bak").c_str());
+  DiskHandle w = OpenPhysicalDisk(Bind(other), 'W');
+  uint8_t sector[SECTOR_SIZE] = {};
+  EXPECT_EQ(WriteSectors(w, 1, 0, sector), 0);
+  EXPECT_EQ(PosixLastError(), POSIX_BACKUP_FAILED);
+  CloseDisk(w);
+  PosixSetBackupFile(nullptr);
+}
+
+// Read syscalls and bytes of this process, from /proc/self/io.
+void ProcIo(long long *reads, long long *bytes) {
+  char text[512] = "";
+  int fd = open("/proc/self/io", O_RDONLY);
+  ssize_t n = read(fd, text, sizeof text - 1);
+  close(fd);
+  text[n > 0 ? n : 0] = 0;
+  sscanf(strstr(text, "rchar:"), "rchar: %lld", bytes);
+  sscanf(strstr(text, "syscr:"), "syscr: %lld", reads);
+}
+
+struct IoDelta {
+  long long reads, bytes;
+};
+
+template <typename F> IoDelta Measure(F f) {
+  long long r0, b0, r1, b1, r2, b2;
+  ProcIo(&r0, &b0);
+  ProcIo(&r1, &b1); // what one sample costs
+  f();
+  ProcIo(&r2, &b2);
+  return {r2 - r1 - (r1 - r0), b2 - b1 - (b1 - b0)};
+}
+
+TEST(Io, GetReadsTheBootAreaAndEachEbrOnly) {
+  int disk = Bind(MakeImage("at", "io.img"));
+  Got g;
+  IoDelta io = Measure([&] { g = Get(disk); });
+  ASSERT_TRUE(g.ok);
+  // The open's look at the file (boot area, VHD footer place), four EBRs.
+  EXPECT_EQ(io.reads, 6);
+  EXPECT_LE(io.bytes, 20 * 1024);
+}
+
+TEST(Io, SweepIssuesOneReadPerStepWithinTheDisk) {
+  int big = Bind(MakeImage("at", "sweep.img"));
+  int small = Bind(MakeImage("at", "sweep-small.img", "--sectors 20000"));
+  DiskHandle h = OpenPhysicalDisk(big, 'r');
+  IoDelta io = Measure([&] { TestAccess(h); });
+  CloseDisk(h);
+  EXPECT_EQ(io.reads, TEST_ACCESS_READS);
+  EXPECT_EQ(io.bytes, (long long)TEST_ACCESS_READS * TEST_ACCESS_SECTORS * SECTOR_SIZE);
+  // Steps past the end fail without a call: 99 reads fit in 20000 sectors.
+  h = OpenPhysicalDisk(small, 'r');
+  io = Measure([&] { TestAccess(h); });
+  CloseDisk(h);
+  EXPECT_EQ(io.reads, 99);
+}
+
+} // namespace

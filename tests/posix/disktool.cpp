@@ -1,0 +1,77 @@
+// Drives the Linux disk backend on one path, for the shell tests:
+//   disktool PATH get                  geometry, layout, boot format
+//   disktool PATH rewrite OLD NEW [BACKUP]
+//   disktool PATH access               one TestAccess sweep
+//   disktool PATH open r|w             open and close, report the error
+// Prints key=value lines; exit 0 when the operation succeeded, 1 otherwise.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bootrecord.h"
+#include "disk.h"
+#include "disk_posix.h"
+
+static const char *ErrorName(PosixError e) {
+  static const char *const names[] = {
+      "OK",         "NO_SUCH_DISK",      "NO_PERMISSION", "LOCKED",
+      "NOT_A_DISK", "TOO_SHORT",         "BAD_CONTAINER", "BACKUP_FAILED",
+      "IO_ERROR",   "UNSUPPORTED_IMAGE", "READ_ONLY"};
+  return (unsigned)e < sizeof names / sizeof *names ? names[e] : "?";
+}
+
+static int Report(int ok) {
+  printf("result=%d\nerror=%s\n", ok, ErrorName(PosixLastError()));
+  return ok ? 0 : 1;
+}
+
+static int Get(int disk) {
+  DiskHandle h = OpenPhysicalDisk(disk, 'r');
+  if (h == INVALID_DISK_HANDLE) return Report(0);
+  DiskGeometry g;
+  DiskLayoutInfo layout;
+  int ok = GetDiskGeometry(h, &g);
+  if (ok)
+    printf("geometry=%lld/%u/%u/%u\n", (long long)g.Cylinders, g.TracksPerCylinder,
+           g.SectorsPerTrack, g.BytesPerSector);
+  int have_layout = GetDiskLayout(h, &layout);
+  if (have_layout) {
+    printf("signature=%08X\ncount=%d\n", layout.signature, layout.partition_count);
+    for (int i = 0; i < layout.partition_count; i++)
+      printf("length%d=%.0f\n", i, layout.partition_length[i]);
+  }
+  printf("format=%d\n", (int)DetectBootFormat(h));
+  CloseDisk(h);
+  return Report(ok && have_layout);
+}
+
+int main(int argc, char **argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: disktool PATH get|rewrite OLD NEW [BACKUP]|access|open r|w\n");
+    return 2;
+  }
+  int disk = PosixBindPath(argv[1]);
+  if (disk < 0) return Report(0);
+  const char *op = argv[2];
+  if (strcmp(op, "get") == 0) return Get(disk);
+  if (strcmp(op, "rewrite") == 0 && argc >= 5) {
+    if (argc >= 6) PosixSetBackupFile(argv[5]);
+    uint32_t old_sig = (uint32_t)strtoul(argv[3], nullptr, 16);
+    uint32_t new_sig = (uint32_t)strtoul(argv[4], nullptr, 16);
+    return Report(RewriteNtSignature(disk, old_sig, new_sig));
+  }
+  if (strcmp(op, "access") == 0) {
+    DiskHandle h = OpenPhysicalDisk(disk, 'r');
+    if (h == INVALID_DISK_HANDLE) return Report(0);
+    TestAccess(h);
+    CloseDisk(h);
+    return Report(1);
+  }
+  if (strcmp(op, "open") == 0 && argc >= 4) {
+    DiskHandle h = OpenPhysicalDisk(disk, argv[3][0]);
+    CloseDisk(h);
+    return Report(h != INVALID_DISK_HANDLE);
+  }
+  fprintf(stderr, "disktool: bad arguments\n");
+  return 2;
+}
