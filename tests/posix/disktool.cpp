@@ -3,6 +3,7 @@
 //   disktool PATH rewrite OLD NEW [BACKUP]
 //   disktool PATH access               one TestAccess sweep
 //   disktool PATH open r|w             open and close, report the error
+//   disktool PATH classify             what the path names, and its disk
 // Prints key=value lines; exit 0 when the operation succeeded, 1 otherwise.
 #include <cstdio>
 #include <cstdlib>
@@ -49,6 +50,12 @@ int main(int argc, char **argv) {
   if (argc < 3) {
     fprintf(stderr, "usage: disktool PATH get|rewrite OLD NEW [BACKUP]|access|open r|w\n");
     return 2;
+  }
+  if (strcmp(argv[2], "classify") == 0) {
+    static const char *const kinds[] = {"missing", "whole-disk", "image", "partition", "other"};
+    char whole[POSIX_PATH_SIZE];
+    printf("kind=%s\ndisk=%s\n", kinds[PosixClassifyPath(argv[1], whole, sizeof whole)], whole);
+    return 0;
   }
   int disk = PosixBindPath(argv[1]);
   if (disk < 0) return Report(0);
