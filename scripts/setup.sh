@@ -6,7 +6,7 @@ set -euo pipefail
 need_pkgs=(cmake ninja-build g++ googletest clang-format fdisk util-linux
   mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
   wine wine64 xvfb xdotool x11-utils imagemagick
-  fonts-ipafont fonts-vlgothic locales file)
+  fonts-ipafont fonts-vlgothic locales file strace e2fsprogs)
 need_i386=(wine32:i386)
 
 missing=()
