@@ -396,7 +396,7 @@ int main(int argc, char **argv) {
     fprintf(stderr, "usage: guidriver LOG run \"COMMAND LINE\" STEP... | LOG template EXE\n");
     return 2;
   }
-  g_log = fopen(argv[1], "ab");
+  g_log = fopen(argv[1], "wb");
   if (!g_log) {
     fprintf(stderr, "guidriver: cannot open %s\n", argv[1]);
     return 2;

@@ -5,7 +5,7 @@ set -u
 # The scripts handle code page 932 bytes: byte-wise tools here, the Japanese
 # locale (ANSI code page 932) only for Wine.
 export LC_ALL=C
-WINE_LOCALE=(env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8)
+WINE_LOCALE=(env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 WINEDEBUG=err+all,fixme-all)
 case $ARCH in
 win32) LOADER=/usr/lib/wine/wine ;;
 win64) LOADER=/usr/lib/wine/wine64 ;;

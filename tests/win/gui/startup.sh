@@ -67,12 +67,16 @@ cp "$EXE" "$WORK/kormelde98.exe"
 P98=$(program "$WORK/kormelde98.exe")
 run w98_refused "$P98" box:yes box:ok exit -- "$notice" "$platform" "exit 0"
 run w98_no "$P98 /debug" box:no exit -- "$notice" "exit 0"
+# (Log names are numbered: Windows file names do not tell case apart.)
+i=0
 for option in /debug /DEBUG=1 '"/DEBUG"' 'x /Debug' /DEBUGXYZ "'/debug'"; do
-  run "w98_option_${option//[^A-Za-z0-9=]/_}" "$P98 $option" box:yes dialog key:escape exit -- \
+  i=$((i + 1))
+  run "w98_option_$i" "$P98 $option" box:yes dialog key:escape exit -- \
     "$notice" @dialog "exit 0"
 done
-for option in /DEBU -DEBUG DEBUG "$(printf '\t')/DEBUG"; do
-  run "w98_not_option_${option//[^A-Za-z]/_}" "$P98$([ "${option:0:1}" = "$(printf '\t')" ] || echo ' ')$option" \
+for option in ' /DEBU' ' -DEBUG' ' DEBUG' "$(printf '\t')/DEBUG"; do
+  i=$((i + 1))
+  run "w98_not_option_$i" "$P98$option" \
     box:yes box:ok exit -- "$notice" "$platform" "exit 0"
 done
 finish
