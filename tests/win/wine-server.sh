@@ -58,7 +58,12 @@ ctest_ancestor() {
 
 stop_server() {
   if [ -f "$watchdog" ]; then
-    kill "$(cat "$watchdog")" 2>/dev/null || true
+    local pid
+    pid=$(cat "$watchdog")
+    # Only while that process is still this prefix's watchdog.
+    if tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null | grep -qF "kormelde-wine-watchdog"; then
+      kill "$pid" 2>/dev/null || true
+    fi
     rm -f "$watchdog"
   fi
   "$server" -k 2>/dev/null || true
@@ -111,8 +116,8 @@ start)
   detached "$loader" wineboot || true
   owner=$(ctest_ancestor)
   if [ -n "$owner" ]; then
-    setsid bash -c 'while kill -0 "$1" 2>/dev/null; do sleep 5; done; "$2" -k' watchdog \
-      "$owner" "$server" </dev/null >/dev/null 2>&1 9>&- &
+    setsid bash -c 'while kill -0 "$1" 2>/dev/null; do sleep 5; done; rm -f "$3"; "$2" -k' \
+      kormelde-wine-watchdog "$owner" "$server" "$watchdog" </dev/null >/dev/null 2>&1 9>&- &
     echo $! >"$watchdog"
   fi
   echo "wineserver running for $prefix"
