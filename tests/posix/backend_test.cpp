@@ -276,13 +276,16 @@ TEST(Io, SweepIssuesOneReadPerStepWithinTheDisk) {
   DiskHandle h = OpenPhysicalDisk(big, 'r');
   IoDelta io = Measure([&] { TestAccess(h); });
   CloseDisk(h);
-  EXPECT_EQ(io.reads, TEST_ACCESS_READS);
+  // One more call where the file system refuses O_DIRECT at the first read.
+  EXPECT_GE(io.reads, TEST_ACCESS_READS);
+  EXPECT_LE(io.reads, TEST_ACCESS_READS + 1);
   EXPECT_EQ(io.bytes, (long long)TEST_ACCESS_READS * TEST_ACCESS_SECTORS * SECTOR_SIZE);
   // Steps past the end fail without a call: 99 reads fit in 20000 sectors.
   h = OpenPhysicalDisk(small, 'r');
   io = Measure([&] { TestAccess(h); });
   CloseDisk(h);
-  EXPECT_EQ(io.reads, 99);
+  EXPECT_GE(io.reads, 99);
+  EXPECT_LE(io.reads, 100);
 }
 
 } // namespace
