@@ -6,6 +6,7 @@
 //   guidriver LOG run "COMMAND LINE" STEP...
 //     box:yes|no|ok   wait for a message box of the program, log its text,
 //                     answer it and wait until it is gone
+//     see             wait for a message box of the program, leave it open
 //     dialog          wait for the main dialog, log its caption and every
 //                     control: id, class, rectangle in dialog units, text
 //     set:ID=TEXT     set a control's text (WM_SETTEXT)
@@ -208,6 +209,8 @@ void Step(const std::string &step) {
   static DWORD started = GetTickCount();
   if (name == "box") {
     AnswerBox(arg.c_str());
+  } else if (name == "see") {
+    WaitWindow(TXT_TITLE, "box");
   } else if (name == "dialog") {
     LogDialog();
     Log("# dialog after %lu ms", (unsigned long)(GetTickCount() - started));
