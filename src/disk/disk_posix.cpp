@@ -28,7 +28,9 @@
 //
 // Writes: the write handle holds flock(LOCK_EX) on the whole disk from open
 // to close, and a write succeeds only after every byte went out and fsync
-// returned. Readers take no lock.
+// returned. Readers take no lock. A write into the boot area first reads it
+// again under the lock: if it is no longer what the last read of that disk
+// saw, someone changed the disk after it was checked, and nothing is written.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -281,6 +283,14 @@ bool WriteBackup(PosixDisk *d) {
   return ok;
 }
 
+// The boot area on the disk is still the last one read from it.
+bool Unchanged(PosixDisk *d) {
+  if (d->number < 0 || d->number > MAX_DISK_NUMBER || !g_boot_copies[d->number].valid) return true;
+  static uint8_t now[IPL_AREA_BYTES];
+  return ReadFull(d->fd, now, IPL_AREA_BYTES, d->data_offset) &&
+         memcmp(now, g_boot_copies[d->number].bytes, IPL_AREA_BYTES) == 0;
+}
+
 bool Positioned(PosixDisk *d, int count, uint32_t first, uint64_t *bytes) {
   if (count < 0 || !SeekSector(d, first)) return false;
   *bytes = (uint64_t)count * SECTOR_SIZE;
@@ -358,6 +368,10 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
   if (!d || !d->writer) return 0;
   if (!Positioned(d, count, first, &bytes)) {
     g_error = POSIX_IO_ERROR;
+    return 0;
+  }
+  if (d->position < IPL_AREA_BYTES && !Unchanged(d)) {
+    g_error = POSIX_DISK_CHANGED;
     return 0;
   }
   if (g_backup_on && !d->backup_done) {
@@ -459,6 +473,8 @@ const char *PosixErrorText(PosixError error) {
     return TXT_POSIX_UNSUPPORTED_IMAGE;
   case POSIX_READ_ONLY:
     return TXT_POSIX_READ_ONLY;
+  case POSIX_DISK_CHANGED:
+    return TXT_POSIX_DISK_CHANGED;
   case POSIX_IO_ERROR:
   default:
     return TXT_POSIX_IO_ERROR;

@@ -178,3 +178,4 @@
 #define TXT_POSIX_UNSUPPORTED_IMAGE                                                      \
   "この形式のイメージファイルは直接扱えません。qemu-nbd で接続して下さい。"
 #define TXT_POSIX_READ_ONLY "ディスクは読込専用です。"
+#define TXT_POSIX_DISK_CHANGED "確認の後にディスクのブート領域が変更されたため、書き込みませんでした。"

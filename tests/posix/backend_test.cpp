@@ -204,6 +204,34 @@ TEST(Writes, HeldLockRefusesTheWriterNotTheReaders) {
   EXPECT_EQ(PosixLastError(), POSIX_OK);
 }
 
+// What the rewrite read is checked again under the write lock: a boot area
+// changed in between (by another program) is not overwritten.
+TEST(Writes, BootAreaChangedAfterTheCheckIsNotOverwritten) {
+  std::string path = MakeImage("pc98", "changed.img");
+  int disk = Bind(path);
+  uint8_t area[IPL_AREA_BYTES];
+  DiskHandle reader = OpenPhysicalDisk(disk, 'R');
+  ASSERT_EQ(ReadSectors(reader, IPL_AREA_SECTORS, 0, area), 1);
+  CloseDisk(reader);
+
+  FILE *other = fopen(path.c_str(), "r+b");
+  ASSERT_TRUE(other);
+  fseek(other, 5 * SECTOR_SIZE + 17, SEEK_SET);
+  fputc(0x5A, other);
+  fclose(other);
+  std::vector<uint8_t> changed = ReadWholeFile(path);
+
+  StoreLe32(area + PC98_SIGNATURE_OFFSET, 0x77777777u);
+  DiskHandle writer = OpenPhysicalDisk(disk, 'W');
+  EXPECT_EQ(WriteSectors(writer, IPL_AREA_SECTORS, 0, area), 0);
+  EXPECT_EQ(PosixLastError(), POSIX_DISK_CHANGED);
+  CloseDisk(writer);
+  EXPECT_EQ(ReadWholeFile(path), changed);
+
+  // Read afresh, the same write goes through.
+  EXPECT_EQ(RewriteNtSignature(disk, 0x9821CAFEu, 0x77777777u), 1);
+}
+
 TEST(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
   std::string path = MakeImage("pc98", "backup.nhd", "--container nhd");
   std::string backup = ScratchDir() + "/boot-area.bak";
