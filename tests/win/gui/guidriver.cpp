@@ -206,14 +206,12 @@ void WaitExit() {
 void Step(const std::string &step) {
   std::string name = step.substr(0, step.find(':'));
   std::string arg = step.find(':') == std::string::npos ? "" : step.substr(step.find(':') + 1);
-  static DWORD started = GetTickCount();
   if (name == "box") {
     AnswerBox(arg.c_str());
   } else if (name == "see") {
     WaitWindow(TXT_TITLE, "box");
   } else if (name == "dialog") {
     LogDialog();
-    Log("# dialog after %lu ms", (unsigned long)(GetTickCount() - started));
   } else if (name == "set") {
     std::string id = arg.substr(0, arg.find('='));
     std::string text = arg.substr(arg.find('=') + 1);
@@ -270,7 +268,7 @@ int Run(const char *command_line, int count, char **steps) {
   CloseHandle(info.hThread);
   for (int i = 0; i < count; i++) {
     Step(steps[i]);
-    if (i == 0) Log("# step 1 after %lu ms", (unsigned long)(GetTickCount() - start));
+    Log("# %s done %lu ms after start", steps[i], (unsigned long)(GetTickCount() - start));
   }
   if (WaitForSingleObject(g_process, 0) == WAIT_TIMEOUT) {
     Log("still running: terminated");

@@ -50,7 +50,7 @@ P=$(program "$EXE")
 run notice_no "$P" box:no exit -- "$notice" "exit 0"
 run escape "$P" box:yes dialog key:enter alive key:escape exit -- \
   "$notice" @dialog alive "exit 0"
-grep '^# dialog after' "$WORK/escape.log" | sed 's/^# /start to dialog: /'
+grep -a '^# \(box:yes\|dialog\) done' "$WORK/escape.log" | sed 's/^# /timing: /'
 run close_box "$P" box:yes dialog close exit -- "$notice" @dialog "exit 0"
 run quit_command "$P" box:yes dialog command:1 alive command:999 exit -- \
   "$notice" @dialog alive "exit 0"
