@@ -88,6 +88,14 @@ unsigned ParseDialogInt(const char *text, int *translated) {
   return result;
 }
 
+unsigned CopyFieldText(const char *text, size_t length, char *buffer, int size) {
+  if (size <= 0) return 0;
+  size_t n = length < (size_t)size - 1 ? length : (size_t)size - 1;
+  memcpy(buffer, text, n);
+  buffer[n] = '\0';
+  return (unsigned)n;
+}
+
 double RoundSize(double value) {
   // Not std::round: MinGW's rounds 0.49999999999999994 up. x - floor(x) is exact.
   if (value < 0) return -RoundSize(-value);

@@ -1,6 +1,7 @@
 // The dialog's commands, over the dialog surface and the disk operations.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "surface.h"
@@ -31,6 +32,9 @@ uint32_t ParseHexSignature(const char *text);
 // GetDlgItemInt(..., FALSE) over a field's text, for surfaces that keep their
 // fields as text: digits after optional blanks, trailing spaces allowed.
 unsigned ParseDialogInt(const char *text, int *translated);
+// GetDlgItemTextA over a field held as text: at most size - 1 bytes, always
+// NUL-terminated; returns the length copied.
+unsigned CopyFieldText(const char *text, size_t length, char *buffer, int size);
 
 // Rounds a non-negative size to whole units, ties away from zero.
 double RoundSize(double value);

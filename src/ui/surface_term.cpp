@@ -90,12 +90,8 @@ int SurfaceMessage(Dialog dialog, const char *text, const char *, unsigned style
 }
 
 unsigned SurfaceGetText(Dialog dialog, int id, char *buffer, int size) {
-  if (size <= 0) return 0;
   const std::string &text = Of(dialog)->fields[id];
-  size_t n = text.size() < (size_t)size - 1 ? text.size() : (size_t)size - 1;
-  memcpy(buffer, text.data(), n);
-  buffer[n] = '\0';
-  return (unsigned)n;
+  return CopyFieldText(text.data(), text.size(), buffer, size);
 }
 
 // The two progress lines are shown while they differ from their idle text.

@@ -23,10 +23,7 @@ int SurfaceMessage(Dialog dialog, const char *text, const char *caption, unsigne
 
 unsigned SurfaceGetText(Dialog dialog, int id, char *buffer, int size) {
   const std::string &text = Of(dialog)->fields[id];
-  size_t n = text.size() < (size_t)size - 1 ? text.size() : (size_t)size - 1;
-  memcpy(buffer, text.data(), n);
-  buffer[n] = '\0';
-  return (unsigned)n;
+  return CopyFieldText(text.data(), text.size(), buffer, size);
 }
 
 void SurfaceSetText(Dialog dialog, int id, const char *text) {
