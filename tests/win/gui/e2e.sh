@@ -9,6 +9,14 @@ ARCH=$1 DRIVER=$2 STATE=$3 WORK=$4 EXE=$5 TEXTDUMP=$6 KIND=$7
 load_texts "$TEXTDUMP"
 : "${WINEPREFIX:?}"
 
+# printf on a logged text: its backslashes (escapes, and 0x5C trail bytes of
+# code page 932) are kept as they are.
+fmt() {
+  local f=$1
+  shift
+  printf "${f//\\/\\\\}" "$@"
+}
+
 image=$WORK/disk.img
 case $KIND in
 at)
@@ -49,26 +57,35 @@ trap cleanup EXIT
 ln -sfn "$image" "$link"
 
 notice="box $(txt TXT_NOTICE)"
-# printf on a logged text: its backslashes (escapes, and 0x5C trail bytes of
-# code page 932) are kept as they are.
-fmt() {
-  local f=$1
-  shift
-  printf "${f//\\/\\\\}" "$@"
-}
 confirm="box $(fmt "$(txt TXT_WRITE_CONFIRM)" "$disk" 0x1234ABCD 0x56FC78DE)"
 success="box $(fmt "$(txt TXT_WRITE_SUCCESS)" "$disk" 0x1234ABCD 0x56FC78DE)"
 
-drive write "$(program "$EXE")" box:yes dialog set:101=$disk click:102 box:ok text:202 \
-  set:104=56FC78DE click:105 box:yes box:no alive key:escape exit
+before=(box:yes dialog)
+after=(text:202 set:104=56FC78DE click:105 box:yes box:no alive)
+if [ "$KIND" = at ]; then
+  # Get by drive name: the volume's first extent is on this disk. The report
+  # read after the write shows the new signature.
+  export KORMELDE_TEST_EXTENT_DISK=$disk
+  after+=(set:101=c: click:102 box:yes box:ok text:101)
+  drive_lines=("box $(fmt "$(txt TXT_DRIVE_ASK)" c "$disk")"
+    "box ${report/1234ABCD/56FC78DE}" "text 101 $disk")
+else
+  # Get by drive name where the volume lies on no disk.
+  before+=(set:101=C: click:102 box:ok)
+  drive_lines=()
+fi
+drive write "$(program "$EXE")" "${before[@]}" set:101=$disk click:102 box:ok "${after[@]}" \
+  key:escape exit
 {
   echo "$notice"
   grep '^dialog \|^control ' "$WORK/write.log"
+  [ "$KIND" = pc98 ] && echo "box $(fmt "$(txt TXT_DRIVE_FAILED)" C)"
   echo "box $report"
   echo "text 202 $(txt TXT_GET_IDLE)"
   echo "$confirm"
   echo "$success"
   echo alive
+  for line in "${drive_lines[@]}"; do echo "$line"; done
   echo "exit 0"
 } >"$WORK/write.expected"
 check write "$WORK/write.expected"
