@@ -3,8 +3,8 @@
 # shows the report, Write 56FC78DE asks [old] -> [new], rewrites, shows the
 # success text, No to the shutdown keeps the dialog; then the peers read the
 # new signature and exactly its four bytes changed.
-#   e2e.sh ARCH GUIDRIVER STATE WORK KORMELDE_TEST TEXTDUMP at|pc98
-ARCH=$1 DRIVER=$2 STATE=$3 WORK=$4 EXE=$5 TEXTDUMP=$6 KIND=$7
+#   e2e.sh ARCH GUIDRIVER STATE WORK KORMELDE_TEST TEXTDUMP MKIMAGE at|pc98
+ARCH=$1 DRIVER=$2 STATE=$3 WORK=$4 EXE=$5 TEXTDUMP=$6 MKIMAGE=$7 KIND=$8
 . "$(dirname "$0")/lib.sh"
 load_texts "$TEXTDUMP"
 : "${WINEPREFIX:?}"
@@ -35,19 +35,12 @@ SFDISK
   ;;
 pc98)
   disk=2
-  # 8 heads x 17 sectors, 200 cylinders; two partitions on cylinders 1-100
-  # and 101-199; the signature in sector 16.
-  truncate -s $((200 * 8 * 17 * 512)) "$image"
-  put() { printf "$2" | dd of="$image" bs=1 seek=$(($1)) conv=notrunc status=none; }
-  put 0x000 '\xEB\x0A\x90\x90IPL1'
-  put 0x0FE '\x55\xAA'
-  put 0x1FE '\x55\xAA'
-  #   mid   sid   0 0   ipl s h cyl   start s h cyl   end s h cyl     name
-  put 0x200 '\xA0\xA1\x00\x00\x00\x00\x01\x00\x00\x00\x01\x00\x10\x07\x64\x00MS-DOS 6.20     '
-  put 0x220 '\x20\xA1\x00\x00\x00\x00\x65\x00\x00\x00\x65\x00\x10\x07\xC7\x00MS-DOS 6.20     '
-  put 0x2000 '\xCD\xAB\x34\x12'
+  # mkimage's PC-9821 disk: 8 heads x 17 sectors, two partitions, the
+  # signature in sector 16.
+  "${WINE_LOCALE[@]}" "$LOADER" "$MKIMAGE" pc98 "$(winpath "$image")" --sig 1234ABCD \
+    </dev/null >/dev/null 2>&1 || { echo "mkimage failed"; exit 1; }
   offset=$((0x2000))
-  report="NTSig\\t= 1234ABCD\\nPSiz\\t= 16\\nDISK\\t= 13MB\\n$(txt TXT_REPORT_PC98)$(txt TXT_REPORT_PARTITIONS)7MB(#1) 7MB(#2) "
+  report="NTSig\\t= 1234ABCD\\nPSiz\\t= 16\\nDISK\\t= 64MB\\n$(txt TXT_REPORT_PC98)$(txt TXT_REPORT_PARTITIONS)26MB(#1) 38MB(#2) "
   ;;
 esac
 cp "$image" "$WORK/before.img"
