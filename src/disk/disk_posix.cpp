@@ -458,7 +458,8 @@ const char *PosixErrorText(PosixError error) {
   case POSIX_NO_SUCH_DISK:
     return TXT_POSIX_NO_SUCH_DISK;
   case POSIX_NO_PERMISSION:
-    return TXT_POSIX_NO_PERMISSION;
+    // Some disks (a virtual machine's own, say) are refused to root too.
+    return geteuid() == 0 ? TXT_POSIX_NO_PERMISSION_ROOT : TXT_POSIX_NO_PERMISSION;
   case POSIX_LOCKED:
     return TXT_POSIX_LOCKED;
   case POSIX_NOT_A_DISK:

@@ -168,6 +168,7 @@
 #define TXT_POSIX_OK "エラーはありません。"
 #define TXT_POSIX_NO_SUCH_DISK "ディスクがありません。"
 #define TXT_POSIX_NO_PERMISSION "ディスクを開く権限がありません。root で実行して下さい。"
+#define TXT_POSIX_NO_PERMISSION_ROOT "root でもこのディスクを開くことはシステムに拒否されました。"
 #define TXT_POSIX_LOCKED "ディスクは他のプログラムが書き込み中です(ロック中)。"
 #define TXT_POSIX_NOT_A_DISK "ディスクではありません(ディレクトリ等)。"
 #define TXT_POSIX_TOO_SHORT "ディスクが小さ過ぎます(３２セクタのブート領域が有りません)。"
