@@ -113,10 +113,10 @@ PosixError FromErrno(int error) {
   }
 }
 
-bool ReadFull(int fd, void *buffer, size_t bytes, uint64_t offset) {
-  uint8_t *p = static_cast<uint8_t *>(buffer);
+// pread or pwrite until every byte moved.
+bool Transfer(int fd, uint8_t *p, size_t bytes, uint64_t offset, bool write) {
   while (bytes > 0) {
-    ssize_t n = pread(fd, p, bytes, (off_t)offset);
+    ssize_t n = write ? pwrite(fd, p, bytes, (off_t)offset) : pread(fd, p, bytes, (off_t)offset);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     p += n;
@@ -126,17 +126,13 @@ bool ReadFull(int fd, void *buffer, size_t bytes, uint64_t offset) {
   return true;
 }
 
+bool ReadFull(int fd, void *buffer, size_t bytes, uint64_t offset) {
+  return Transfer(fd, static_cast<uint8_t *>(buffer), bytes, offset, false);
+}
+
 bool WriteFull(int fd, const void *buffer, size_t bytes, uint64_t offset) {
-  const uint8_t *p = static_cast<const uint8_t *>(buffer);
-  while (bytes > 0) {
-    ssize_t n = pwrite(fd, p, bytes, (off_t)offset);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
-    p += n;
-    bytes -= (size_t)n;
-    offset += (uint64_t)n;
-  }
-  return true;
+  return Transfer(fd, const_cast<uint8_t *>(static_cast<const uint8_t *>(buffer)), bytes, offset,
+                  true);
 }
 
 bool InData(const PosixDisk *d, uint64_t position, uint64_t bytes) {

@@ -75,24 +75,24 @@ static DWORD TransferBytes(int count) {
   return (DWORD)count * g_sector_size;
 }
 
+// Positions the handle for a transfer of count sectors at first.
+static bool Prepare(DiskHandle handle, int count, uint32_t first, DWORD *bytes) {
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  *bytes = TransferBytes(count);
+  if (*bytes == 0 && count != 0) return false;
+  return SeekSector(handle, first) != 0;
+}
+
 int ReadSectors(DiskHandle handle, int count, uint32_t first, void *buffer) {
-  if (handle == INVALID_HANDLE_VALUE) return 0;
-  DWORD bytes = TransferBytes(count);
-  if (bytes == 0 && count != 0) return 0;
-  if (!SeekSector(handle, first)) return 0;
-  DWORD done = 0;
-  if (!ReadFile(handle, buffer, bytes, &done, NULL)) return 0;
-  return done == bytes ? 1 : 0;
+  DWORD bytes = 0, done = 0;
+  if (!Prepare(handle, count, first, &bytes)) return 0;
+  return ReadFile(handle, buffer, bytes, &done, NULL) && done == bytes ? 1 : 0;
 }
 
 int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffer) {
-  if (handle == INVALID_HANDLE_VALUE) return 0;
-  DWORD bytes = TransferBytes(count);
-  if (bytes == 0 && count != 0) return 0;
-  if (!SeekSector(handle, first)) return 0;
-  DWORD done = 0;
-  if (!WriteFile(handle, buffer, bytes, &done, NULL)) return 0;
-  return done == bytes ? 1 : 0;
+  DWORD bytes = 0, done = 0;
+  if (!Prepare(handle, count, first, &bytes)) return 0;
+  return WriteFile(handle, buffer, bytes, &done, NULL) && done == bytes ? 1 : 0;
 }
 
 int GetDiskGeometry(DiskHandle handle, DiskGeometry *geometry) {
