@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Wall time of the Windows test command under Wine, cold (fresh prefix) and
 # warm, and what one Wine test costs with and without the detached
-# wineserver.   bench/wine-tests.sh BUILD_DIR [CTEST_ARGS...]
+# wineserver.   bench/wine_tests.sh BUILD_DIR [CTEST_ARGS...]
 # BUILD_DIR is a configured and built win32 or win64 tree. The prefix in
 # BUILD_DIR/wineprefix is deleted for the cold run.
 set -eu
