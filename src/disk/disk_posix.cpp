@@ -27,7 +27,8 @@
 // nothing else.
 //
 // Writes: the write handle holds flock(LOCK_EX) on the whole disk from open
-// to close, and a write succeeds only after every byte went out and fsync
+// to close (a lock held elsewhere is waited for up to a second, then the
+// disk counts as locked), and a write succeeds only after every byte went out and fsync
 // returned. Readers take no lock. A write into the boot area first reads it
 // again under the lock: if it is no longer what the last read of that disk
 // saw, someone changed the disk after it was checked, and nothing is written.
@@ -238,6 +239,16 @@ PosixError ProbeFile(PosixDisk *d, uint64_t file_size) {
   return POSIX_OK;
 }
 
+// udev holds a disk's lock for a moment while it probes (after every
+// writer's close, too): wait up to a second before calling the disk locked.
+bool LockForWriting(int fd) {
+  for (int tries = 0;; tries++) {
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK || tries == 10) return false;
+    usleep(100 * 1000);
+  }
+}
+
 PosixError OpenPath(PosixDisk *d) {
   struct stat st;
   if (stat(d->path, &st) != 0) return FromErrno(errno);
@@ -264,7 +275,7 @@ PosixError OpenPath(PosixDisk *d) {
     return POSIX_NOT_A_DISK;
   }
   if (d->data_bytes < IPL_AREA_BYTES) return POSIX_TOO_SHORT;
-  if (d->writer && flock(d->fd, LOCK_EX | LOCK_NB) != 0)
+  if (d->writer && !LockForWriting(d->fd))
     return errno == EWOULDBLOCK ? POSIX_LOCKED : POSIX_IO_ERROR;
   return POSIX_OK;
 }

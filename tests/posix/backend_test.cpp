@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "bootrecord.h"
 #include "disk.h"
@@ -202,6 +203,20 @@ TEST(Writes, HeldLockRefusesTheWriterNotTheReaders) {
   close(holder);
   EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 1);
   EXPECT_EQ(PosixLastError(), POSIX_OK);
+}
+
+// A lock held for a moment (udev probing the disk) is waited for.
+TEST(Writes, BriefLockIsWaitedFor) {
+  std::string path = MakeImage("at", "brief.img");
+  int disk = Bind(path);
+  int holder = open(path.c_str(), O_RDONLY);
+  ASSERT_EQ(flock(holder, LOCK_SH | LOCK_NB), 0);
+  std::thread release([holder] {
+    usleep(300 * 1000);
+    close(holder);
+  });
+  EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 1);
+  release.join();
 }
 
 // What the rewrite read is checked again under the write lock: a boot area
