@@ -5,7 +5,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD:-$root/build/linux}
-"$root/scripts/setup.sh"
+"$root/scripts/setup.sh" linux || exit 1
 cmake --preset linux -S "$root" -B "$build" >/dev/null
 cmake --build "$build" -j2 --target kormelde mkimage >/dev/null
 "$root/samples/make-samples.sh" "$build/tests/tools/mkimage" >/dev/null

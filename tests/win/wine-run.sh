@@ -8,16 +8,10 @@ if [ $# -lt 2 ]; then
   echo "usage: wine-run.sh win32|win64 PROGRAM [ARGS...]" >&2
   exit 2
 fi
-arch=$1
+arch=$1 ARCH=$1
 shift
-case $arch in
-win32) loader=/usr/lib/wine/wine ;;
-win64) loader=/usr/lib/wine/wine64 ;;
-*)
-  echo "wine-run.sh: unknown arch $arch" >&2
-  exit 2
-  ;;
-esac
+. "$(dirname "$0")/wine-arch.sh"
+loader=$LOADER
 : "${WINEPREFIX:?WINEPREFIX must be set}"
 export WINEPREFIX WINEARCH=$arch
 export WINEDEBUG=${WINEDEBUG:--all}

@@ -16,12 +16,10 @@ usage() {
   exit 2
 }
 [ $# -eq 3 ] || usage
-action=$1 arch=$2 prefix=$3
-case $arch in
-win32) loader=/usr/lib/wine/wine ;;
-win64) loader=/usr/lib/wine/wine64 ;;
-*) usage ;;
-esac
+action=$1 arch=$2 prefix=$3 ARCH=$2
+case $arch in win32 | win64) ;; *) usage ;; esac
+. "$(dirname "$0")/wine-arch.sh"
+loader=$LOADER
 case $prefix in
 /*) ;;
 *) prefix=$PWD/$prefix ;;
@@ -30,12 +28,10 @@ esac
 # packaged wrapper forces -p0.
 server=/usr/lib/wine/wineserver64
 [ -x "$server" ] || server=/usr/lib/wine/wineserver32
-for f in "$loader" "$server"; do
-  if [ ! -x "$f" ]; then
-    echo "wine-server.sh: $f missing; run scripts/setup.sh" >&2
-    exit 1
-  fi
-done
+if [ ! -x "$server" ]; then
+  echo "wine-server.sh: $server missing; run scripts/setup.sh wine64" >&2
+  exit 1
+fi
 
 export WINEPREFIX=$prefix WINEARCH=$arch WINEDEBUG=-all
 export LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8

@@ -10,6 +10,8 @@ dev=$prefix/dosdevices
 images="31:at.img:8M 32:pc98.img:8M 33:big.img:5G 34:short.img:5220"
 case $action in
 map)
+  # The arch of the prefix, from the test: skips without 32-bit Wine.
+  . "$(dirname "$0")/../wine-arch.sh"
   [ -d "$dev" ] || {
     echo "map-images.sh: no prefix at $prefix" >&2
     exit 1

@@ -6,8 +6,9 @@
 # then the prefix's wineserver and services with that display, detached from
 # the caller's pipes. STATE_DIR/display holds the display for the tests.
 set -eu
-action=$1 arch=$2 prefix=$3 state=$4
+action=$1 arch=$2 prefix=$3 state=$4 ARCH=$2
 here=$(cd "$(dirname "$0")" && pwd)
+. "$here/../wine-arch.sh"
 server=$here/../wine-server.sh
 mkdir -p "$state"
 
@@ -17,11 +18,7 @@ start)
     env -u DISPLAY "$server" start "$arch" "$prefix"
     # One Wine desktop window holds every window: Wine draws the frames, and
     # no window waits for a window manager that is not there.
-    case $arch in
-    win32) loader=/usr/lib/wine/wine ;;
-    win64) loader=/usr/lib/wine/wine64 ;;
-    esac
-    reg() { WINEPREFIX=$prefix WINEDEBUG=-all "$loader" reg add "$@" /f </dev/null >/dev/null 2>&1; }
+    reg() { WINEPREFIX=$prefix WINEDEBUG=-all "$LOADER" reg add "$@" /f </dev/null >/dev/null 2>&1; }
     reg 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default
     reg 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1024x768
     env -u DISPLAY "$server" stop "$arch" "$prefix" >/dev/null

@@ -181,8 +181,11 @@ HWND Control(const char *id) {
   return GetDlgItem(g_dialog, atoi(id));
 }
 
+// The dialog the earlier steps logged may still be on screen while it is
+// being destroyed: only windows shown after it count.
 void WaitExit() {
   std::vector<HWND> seen;
+  if (g_dialog) seen.push_back(g_dialog);
   DWORD start = GetTickCount();
   while (WaitForSingleObject(g_process, 10) == WAIT_TIMEOUT) {
     for (HWND w = GetTopWindow(nullptr); w; w = GetWindow(w, GW_HWNDNEXT)) {

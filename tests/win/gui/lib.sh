@@ -6,10 +6,7 @@ set -u
 # locale (ANSI code page 932) only for Wine.
 export LC_ALL=C
 WINE_LOCALE=(env LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8 WINEDEBUG=err+all,fixme-all)
-case $ARCH in
-win32) LOADER=/usr/lib/wine/wine ;;
-win64) LOADER=/usr/lib/wine/wine64 ;;
-esac
+. "$(dirname "${BASH_SOURCE[0]}")/../wine-arch.sh"
 export DISPLAY
 DISPLAY=$(cat "$STATE/display")
 rm -rf "$WORK"

@@ -1,15 +1,49 @@
 #!/usr/bin/env bash
 # The resources linked into kormelde.exe: the classic KORMELDE template with
 # every control, the one-image 16-colour KORMICO icon (the committed file
-# is what make_icon draws) and the administrator manifest.
-#   resources.sh ARCH GUIDRIVER KORMELDE MAKE_ICON WORK_DIR
+# is what make_icon draws) and the administrator manifest. Without Wine:
+# windres reads the program's resources back, and make_icon runs natively.
+#   resources.sh ARCH GUIDRIVER KORMELDE MAKE_ICON WORK_DIR WINDRES RC_OBJECT
 set -u
 export LC_ALL=C
-arch=$1 driver=$2 exe=$3 make_icon=$4 work=$5
+arch=$1 driver=$2 exe=$3 make_icon=$4 work=$5 windres=$6 rc_object=$7
 here=$(cd "$(dirname "$0")" && pwd)
 run() { "$here/../wine-run.sh" "$arch" "$@" </dev/null >/dev/null; }
 win() { printf 'Z:%s' "${1//\//\\}"; }
 status=0
+ok() { echo "ok   $1"; }
+fail() { echo "FAIL $1"; status=1; }
+
+"$windres" -i "$exe" -O rc >"$work/linked.rc" && "$windres" -i "$rc_object" -O rc >"$work/compiled.rc"
+if cmp -s "$work/linked.rc" "$work/compiled.rc"; then
+  ok "resources in $(basename "$exe") are res/kormelde.rc's"
+else
+  fail "resources in $(basename "$exe") differ from res/kormelde.rc's"
+fi
+controls=$(grep -c '^  CONTROL ' "$work/linked.rc")
+if grep -q '^"KORMELDE" DIALOG 20, 40, 318, 248$' "$work/linked.rc" &&
+  grep -q '^STYLE 0xcf0040$' "$work/linked.rc" && [ "$controls" -eq 12 ] &&
+  grep -q '^"KORMICO" 14 ' "$work/linked.rc" && grep -q 'Has 1 elements' "$work/linked.rc"; then
+  ok "windres reads the classic template, 12 controls, one icon image"
+else
+  fail "template or icon group as windres reads them"
+fi
+if grep -aq 'level="requireAdministrator"' "$exe" && ! grep -aq 'Common-Controls' "$exe"; then
+  ok "manifest asks for administrator, no Common Controls 6"
+else
+  fail "manifest in the binary"
+fi
+c++ -std=c++17 -O2 "$here/../../../res/make_icon.cpp" -o "$work/make_icon.native" &&
+  "$work/make_icon.native" "$work/kormico.native.ico"
+if cmp -s "$work/kormico.native.ico" "$here/../../../res/kormico.ico"; then
+  ok "res/kormico.ico is what make_icon draws (native)"
+else
+  fail "res/kormico.ico differs from native make_icon's"
+fi
+if (ARCH=$arch && . "$here/../wine-arch.sh") >/dev/null; then :; else
+  echo "no Wine for $arch: template not loaded"
+  exit $status
+fi
 log=$work/resources.log
 rm -f "$log"
 run "$driver" "$(win "$log")" template "$(win "$exe")"

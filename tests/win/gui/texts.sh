@@ -1,12 +1,27 @@
 #!/usr/bin/env bash
-# The Windows build's texts decode (code page 932 -> UTF-8) to the source's:
-# textdump.exe under Wine against the same program compiled natively.
+# The Windows build's texts are the source's in code page 932. Without Wine:
+# every text, compiled natively to code page 932, is found in TEXTDUMP_EXE.
+# With Wine: textdump.exe's output decodes (code page 932 -> UTF-8) to the
+# same program's compiled natively.
 #   texts.sh ARCH TEXTDUMP_EXE WORK_DIR
 set -eu
 export LC_ALL=C
 arch=$1 exe=$2 work=$3
 here=$(cd "$(dirname "$0")" && pwd)
 src=$here/../../../src/ui
+c++ -std=c++17 -Wall -Wextra -finput-charset=UTF-8 -fexec-charset=CP932 -I "$src" -I "$work" \
+  "$here/textdump.cpp" -o "$work/textdump.find"
+if found=$("$work/textdump.find" --find "$exe"); then
+  echo "ok   $found in $(basename "$exe") (code page 932)"
+else
+  echo "$found"
+  echo "FAIL texts not in the binary as code page 932"
+  exit 1
+fi
+if (ARCH=$arch && . "$here/../wine-arch.sh") >/dev/null; then :; else
+  echo "no Wine for $arch: decode check not run"
+  exit 0
+fi
 "$here/../wine-run.sh" "$arch" "$exe" "Z:${work//\//\\}\\texts.cp932" </dev/null >/dev/null
 c++ -std=c++17 -Wall -Wextra -I "$src" -I "$work" "$here/textdump.cpp" -o "$work/textdump.native"
 "$work/textdump.native" "$work/texts.utf8"
