@@ -95,6 +95,11 @@ create_prefix() {
   detached "$loader" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'ＭＳ 明朝' /t REG_SZ \
     /d 'IPAMincho' /f || true
   "$server" -w 9>&-
+  # Caption buttons are drawn in Marlett (fonts-wine), which this Wine finds
+  # only in the prefix's own font folder.
+  if [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+    ln -sf /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/marlett.ttf"
+  fi
   echo "$arch" >"$ready"
   echo "wine prefix ($arch) created in $(($(date +%s) - t0)) s: $prefix"
 }

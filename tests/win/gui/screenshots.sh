@@ -13,8 +13,8 @@ mkdir -p "$out" "$state"
 trap '"$here/gui-env.sh" stop "$arch" "$prefix" "$state" >/dev/null' EXIT
 export DISPLAY WINEPREFIX=$prefix WINEDEBUG=-all LANG=ja_JP.UTF-8 LC_ALL=ja_JP.UTF-8
 DISPLAY=$(cat "$state/display")
-loader=/usr/lib/wine/wine
-[ "$arch" = win64 ] && loader=/usr/lib/wine/wine64
+ARCH=$arch . "$here/../wine-arch.sh"
+loader=$LOADER
 win() { printf 'Z:%s' "${1//\//\\}"; }
 
 # Each sync point: wait for the driver's marker, shoot, let it go on.
