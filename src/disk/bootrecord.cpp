@@ -1,4 +1,4 @@
-#include "bootrecord.h"
+#include "disk/bootrecord.h"
 
 #include <cstring>
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "disk.h"
+#include "disk/disk.h"
 
 enum BootFormat { NoIpl = -1, Unknown = 0, AtCompatible = 1, Pc9821 = 2 };
 

@@ -22,6 +22,25 @@ enum {
 
 extern const uint32_t g_sector_size;
 
+// Why a disk operation failed, where the backend knows: the caller turns it
+// into a text. The Win32 backend knows none (DISK_UNKNOWN).
+enum DiskError {
+  DISK_OK = 0,
+  DISK_NO_SUCH_DISK,      // no disk with that number, path missing
+  DISK_NO_PERMISSION,     // EACCES/EPERM: run as root
+  DISK_LOCKED,            // another writer holds the disk's lock
+  DISK_NOT_A_DISK,        // directory, or not a block device / regular file
+  DISK_TOO_SHORT,         // smaller than the 32-sector boot area
+  DISK_BAD_CONTAINER,     // an image header or footer that lies
+  DISK_BACKUP_FAILED,     // the backup file could not be written (exists, ...)
+  DISK_IO_ERROR,          // any other failure
+  DISK_UNSUPPORTED_IMAGE, // qcow2, VMDK, VDI, VHDX, dynamic VHD: attach with qemu-nbd
+  DISK_READ_ONLY,         // EROFS: a read-only device or file system
+  DISK_CHANGED,           // the boot area changed between the check and the write
+  DISK_ROOT_REFUSED,      // EACCES/EPERM although running as root
+  DISK_UNKNOWN,           // failed, and the backend cannot tell why
+};
+
 // Same layout as Win32 DISK_GEOMETRY (24 bytes).
 struct DiskGeometry {
   int64_t Cylinders;

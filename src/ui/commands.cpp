@@ -1,14 +1,14 @@
-#include "commands.h"
+#include "ui/commands.h"
 
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "bootrecord.h"
-#include "disk.h"
-#include "layout.h"
-#include "texts.h"
+#include "disk/bootrecord.h"
+#include "disk/disk.h"
+#include "disk/layout.h"
+#include "ui/texts.h"
 
 int g_disk = 0;
 

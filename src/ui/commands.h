@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "surface.h"
+#include "ui/surface.h"
 
 enum {
   REPORT_BUFFER_SIZE = 10000,

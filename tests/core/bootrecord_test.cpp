@@ -1,10 +1,10 @@
-#include "bootrecord.h"
+#include "disk/bootrecord.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "fake_disk.h"
+#include "support/fake_disk.h"
 
 namespace {
 

@@ -1,13 +1,13 @@
-#include "commands.h"
+#include "ui/commands.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "bootrecord.h"
-#include "fake_disk.h"
-#include "scripted_surface.h"
+#include "disk/bootrecord.h"
+#include "support/fake_disk.h"
+#include "support/scripted_surface.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <cstring>
 #include <thread>
 
-#include "bootrecord.h"
-#include "disk.h"
-#include "disk_posix.h"
+#include "disk/bootrecord.h"
+#include "disk/disk.h"
+#include "posix/disk.h"
 #include "test_images.h"
 
 namespace {
@@ -103,7 +103,7 @@ TEST(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
     int disk = Bind(path);
     for (char mode : {'r', 'W'}) {
       EXPECT_EQ(OpenPhysicalDisk(disk, mode), INVALID_DISK_HANDLE) << k[0];
-      EXPECT_EQ(PosixLastError(), POSIX_BAD_CONTAINER) << k[0];
+      EXPECT_EQ(PosixLastError(), DISK_BAD_CONTAINER) << k[0];
     }
     EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 1), 0);
     EXPECT_EQ(ReadWholeFile(path), before) << k[0];
@@ -120,7 +120,7 @@ TEST(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
   fwrite(bytes.data(), 1, bytes.size(), f);
   fclose(f);
   EXPECT_EQ(OpenPhysicalDisk(Bind(qcow), 'r'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(PosixLastError(), POSIX_UNSUPPORTED_IMAGE);
+  EXPECT_EQ(PosixLastError(), DISK_UNSUPPORTED_IMAGE);
 }
 
 TEST(Open, FailuresSayWhy) {
@@ -128,12 +128,12 @@ TEST(Open, FailuresSayWhy) {
   mkdir(dir.c_str(), 0700);
   struct Case {
     std::string path;
-    PosixError error;
-  } cases[] = {{ScratchDir() + "/missing.img", POSIX_NO_SUCH_DISK},
-               {dir, POSIX_NOT_A_DISK},
-               {MakeImage("short", "short.img"), POSIX_TOO_SHORT},
-               {MakeImage("short", "short31.img", "--sectors 31"), POSIX_TOO_SHORT},
-               {"/dev/null", POSIX_NOT_A_DISK}};
+    DiskError error;
+  } cases[] = {{ScratchDir() + "/missing.img", DISK_NO_SUCH_DISK},
+               {dir, DISK_NOT_A_DISK},
+               {MakeImage("short", "short.img"), DISK_TOO_SHORT},
+               {MakeImage("short", "short31.img", "--sectors 31"), DISK_TOO_SHORT},
+               {"/dev/null", DISK_NOT_A_DISK}};
   for (const Case &c : cases) {
     int disk = Bind(c.path);
     EXPECT_EQ(OpenPhysicalDisk(disk, 'R'), INVALID_DISK_HANDLE) << c.path;
@@ -142,7 +142,7 @@ TEST(Open, FailuresSayWhy) {
   }
   EXPECT_EQ(OpenPhysicalDisk(Bind(MakeImage("at", "mode.img")), 'x'), INVALID_DISK_HANDLE);
   EXPECT_EQ(OpenPhysicalDisk(MAX_DISK_NUMBER + 100, 'r'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(PosixLastError(), POSIX_NO_SUCH_DISK);
+  EXPECT_EQ(PosixLastError(), DISK_NO_SUCH_DISK);
   // Thirty-two sectors are enough.
   DiskHandle h = OpenPhysicalDisk(Bind(MakeImage("short", "short32.img", "--sectors 32")), 'r');
   EXPECT_NE(h, INVALID_DISK_HANDLE);
@@ -195,14 +195,14 @@ TEST(Writes, HeldLockRefusesTheWriterNotTheReaders) {
   int holder = open(path.c_str(), O_RDONLY);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
   EXPECT_EQ(OpenPhysicalDisk(disk, 'W'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(PosixLastError(), POSIX_LOCKED);
+  EXPECT_EQ(PosixLastError(), DISK_LOCKED);
   EXPECT_TRUE(Get(disk).ok);
   EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 0);
-  EXPECT_EQ(PosixLastError(), POSIX_LOCKED);
+  EXPECT_EQ(PosixLastError(), DISK_LOCKED);
   EXPECT_EQ(ReadWholeFile(path), before);
   close(holder);
   EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 1);
-  EXPECT_EQ(PosixLastError(), POSIX_OK);
+  EXPECT_EQ(PosixLastError(), DISK_OK);
 }
 
 // A lock held for a moment (udev probing the disk) is waited for.
@@ -239,7 +239,7 @@ TEST(Writes, BootAreaChangedAfterTheCheckIsNotOverwritten) {
   StoreLe32(area + PC98_SIGNATURE_OFFSET, 0x77777777u);
   DiskHandle writer = OpenPhysicalDisk(disk, 'W');
   EXPECT_EQ(WriteSectors(writer, IPL_AREA_SECTORS, 0, area), 0);
-  EXPECT_EQ(PosixLastError(), POSIX_DISK_CHANGED);
+  EXPECT_EQ(PosixLastError(), DISK_CHANGED);
   CloseDisk(writer);
   EXPECT_EQ(ReadWholeFile(path), changed);
 
@@ -264,7 +264,7 @@ TEST(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
   // The file exists now: the next write is refused before anything moves.
   std::vector<uint8_t> middle = ReadWholeFile(path);
   EXPECT_EQ(RewriteNtSignature(disk, 0x11111111u, 0x22222222u), 0);
-  EXPECT_EQ(PosixLastError(), POSIX_BACKUP_FAILED);
+  EXPECT_EQ(PosixLastError(), DISK_BACKUP_FAILED);
   EXPECT_EQ(ReadWholeFile(path), middle);
   EXPECT_EQ(ReadWholeFile(backup), saved);
 
@@ -274,7 +274,7 @@ TEST(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
   DiskHandle w = OpenPhysicalDisk(Bind(other), 'W');
   uint8_t sector[SECTOR_SIZE] = {};
   EXPECT_EQ(WriteSectors(w, 1, 0, sector), 0);
-  EXPECT_EQ(PosixLastError(), POSIX_BACKUP_FAILED);
+  EXPECT_EQ(PosixLastError(), DISK_BACKUP_FAILED);
   CloseDisk(w);
   PosixSetBackupFile(nullptr);
 }

@@ -9,11 +9,11 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bootrecord.h"
-#include "disk.h"
-#include "disk_posix.h"
+#include "disk/bootrecord.h"
+#include "disk/disk.h"
+#include "posix/disk.h"
 
-static const char *ErrorName(PosixError e) {
+static const char *ErrorName(DiskError e) {
   static const char *const names[] = {
       "OK",         "NO_SUCH_DISK",      "NO_PERMISSION", "LOCKED",
       "NOT_A_DISK", "TOO_SHORT",         "BAD_CONTAINER", "BACKUP_FAILED",

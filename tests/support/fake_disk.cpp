@@ -1,9 +1,9 @@
-#include "fake_disk.h"
+#include "support/fake_disk.h"
 
 #include <cstring>
 
-#include "bootrecord.h"
-#include "layout.h"
+#include "disk/bootrecord.h"
+#include "disk/layout.h"
 
 FakeDisks g_fake;
 

@@ -1,10 +1,10 @@
-#include "scripted_surface.h"
+#include "support/scripted_surface.h"
 
 #include <cstring>
 
-#include "commands.h"
+#include "ui/commands.h"
 
-#include "texts.h"
+#include "ui/texts.h"
 
 static ScriptedSurface *Of(Dialog dialog) {
   return static_cast<ScriptedSurface *>(dialog);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "surface.h"
+#include "ui/surface.h"
 
 struct ShownMessage {
   std::string text;

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "bootrecord.h"
-#include "disk.h"
+#include "disk/bootrecord.h"
+#include "disk/disk.h"
 #include "images.h"
 
 namespace {

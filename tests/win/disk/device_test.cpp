@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "disk.h"
+#include "disk/disk.h"
 #include "images.h"
 
 namespace {

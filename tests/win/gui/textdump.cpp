@@ -4,7 +4,7 @@
 //   textdump OUTPUT
 #include <cstdio>
 
-#include "texts.h"
+#include "ui/texts.h"
 
 static FILE *g_out;
 

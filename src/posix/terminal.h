@@ -8,7 +8,7 @@
 #include <map>
 #include <string>
 
-#include "surface.h"
+#include "ui/surface.h"
 
 enum TermAnswers { TERM_ASK = 0, TERM_ANSWER_YES, TERM_ANSWER_NO };
 enum TermCommand { TERM_OTHER = 0, TERM_GET, TERM_ACCESS, TERM_WRITE };

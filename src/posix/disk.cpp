@@ -45,12 +45,11 @@
 #include <cstring>
 #include <string>
 
-#include "bootrecord.h"
-#include "disk.h"
-#include "disk_posix.h"
-#include "layout.h"
-#include "posix_container.h"
-#include "texts.h"
+#include "disk/bootrecord.h"
+#include "disk/container.h"
+#include "disk/disk.h"
+#include "disk/layout.h"
+#include "posix/disk.h"
 
 namespace {
 
@@ -78,7 +77,7 @@ struct PosixDisk {
   uint8_t reply[QUERY_BUFFER_SIZE];
 };
 
-PosixError g_error = POSIX_OK;
+DiskError g_error = DISK_OK;
 std::string g_backup_path;
 bool g_backup_on = false;
 
@@ -94,23 +93,24 @@ PosixDisk *Of(DiskHandle handle) {
   return static_cast<PosixDisk *>(handle);
 }
 
-PosixError FromErrno(int error) {
+DiskError FromErrno(int error) {
   switch (error) {
   case ENOENT:
   case ENOTDIR:
   case ENXIO:
   case ENODEV:
   case ENOMEDIUM:
-    return POSIX_NO_SUCH_DISK;
+    return DISK_NO_SUCH_DISK;
   case EACCES:
   case EPERM:
-    return POSIX_NO_PERMISSION;
+    // Some disks (a virtual machine's own, say) are refused to root too.
+    return geteuid() == 0 ? DISK_ROOT_REFUSED : DISK_NO_PERMISSION;
   case EROFS:
-    return POSIX_READ_ONLY;
+    return DISK_READ_ONLY;
   case EISDIR:
-    return POSIX_NOT_A_DISK;
+    return DISK_NOT_A_DISK;
   default:
-    return POSIX_IO_ERROR;
+    return DISK_IO_ERROR;
   }
 }
 
@@ -214,11 +214,11 @@ void ComputeGeometry(PosixDisk *d) {
 }
 
 // The open's look at a regular file: its container and data area.
-PosixError ProbeFile(PosixDisk *d, uint64_t file_size) {
+DiskError ProbeFile(PosixDisk *d, uint64_t file_size) {
   static uint8_t head[IMAGE_HEAD_BYTES];
   uint8_t tail[VHD_FOOTER_BYTES];
   size_t head_bytes = file_size < IMAGE_HEAD_BYTES ? (size_t)file_size : (size_t)IMAGE_HEAD_BYTES;
-  if (!ReadFull(d->fd, head, head_bytes, 0)) return POSIX_IO_ERROR;
+  if (!ReadFull(d->fd, head, head_bytes, 0)) return DISK_IO_ERROR;
   const uint8_t *tail_bytes = nullptr;
   if (file_size >= VHD_FOOTER_BYTES) {
     if (file_size <= head_bytes)
@@ -226,17 +226,17 @@ PosixError ProbeFile(PosixDisk *d, uint64_t file_size) {
     else if (ReadFull(d->fd, tail, sizeof tail, file_size - VHD_FOOTER_BYTES))
       tail_bytes = tail;
     else
-      return POSIX_IO_ERROR;
+      return DISK_IO_ERROR;
   }
-  PosixError e = ProbeImage(d->path, head, head_bytes, tail_bytes, file_size, &d->image);
-  if (e != POSIX_OK) return e;
+  DiskError e = ProbeImage(d->path, head, head_bytes, tail_bytes, file_size, &d->image);
+  if (e != DISK_OK) return e;
   d->data_offset = d->image.data_offset;
   d->data_bytes = d->image.data_bytes;
   if (d->data_offset == 0 && head_bytes == IPL_AREA_BYTES && d->data_bytes >= IPL_AREA_BYTES) {
     memcpy(d->boot, head, IPL_AREA_BYTES);
     d->boot_valid = true;
   }
-  return POSIX_OK;
+  return DISK_OK;
 }
 
 // udev holds a disk's lock for a moment while it probes (after every
@@ -249,17 +249,17 @@ bool LockForWriting(int fd) {
   }
 }
 
-PosixError OpenPath(PosixDisk *d) {
+DiskError OpenPath(PosixDisk *d) {
   struct stat st;
   if (stat(d->path, &st) != 0) return FromErrno(errno);
-  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return POSIX_NOT_A_DISK;
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return DISK_NOT_A_DISK;
   // O_NONBLOCK: a path swapped for a FIFO after the stat must not hang us.
   int flags = (d->writer ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   d->fd = open(d->path, flags);
   if (d->fd < 0) return FromErrno(errno);
-  if (fstat(d->fd, &st) != 0) return POSIX_IO_ERROR;
+  if (fstat(d->fd, &st) != 0) return DISK_IO_ERROR;
   int fl = fcntl(d->fd, F_GETFL);
-  if (fl < 0 || fcntl(d->fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return POSIX_IO_ERROR;
+  if (fl < 0 || fcntl(d->fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return DISK_IO_ERROR;
   d->logical_sector = SECTOR_SIZE;
   if (S_ISBLK(st.st_mode)) {
     d->block = true;
@@ -269,15 +269,15 @@ PosixError OpenPath(PosixDisk *d) {
     if (ioctl(d->fd, BLKSSZGET, &logical) == 0 && logical > 0) d->logical_sector = logical;
     d->data_bytes = bytes;
   } else if (S_ISREG(st.st_mode)) {
-    PosixError e = ProbeFile(d, (uint64_t)st.st_size);
-    if (e != POSIX_OK) return e;
+    DiskError e = ProbeFile(d, (uint64_t)st.st_size);
+    if (e != DISK_OK) return e;
   } else {
-    return POSIX_NOT_A_DISK;
+    return DISK_NOT_A_DISK;
   }
-  if (d->data_bytes < IPL_AREA_BYTES) return POSIX_TOO_SHORT;
+  if (d->data_bytes < IPL_AREA_BYTES) return DISK_TOO_SHORT;
   if (d->writer && !LockForWriting(d->fd))
-    return errno == EWOULDBLOCK ? POSIX_LOCKED : POSIX_IO_ERROR;
-  return POSIX_OK;
+    return errno == EWOULDBLOCK ? DISK_LOCKED : DISK_IO_ERROR;
+  return DISK_OK;
 }
 
 bool WriteBackup(PosixDisk *d) {
@@ -309,26 +309,26 @@ bool Positioned(PosixDisk *d, int count, uint32_t first, uint64_t *bytes) {
 DiskHandle OpenPhysicalDisk(int disk, char mode) {
   bool writer = mode == 'W' || mode == 'w';
   if (!writer && mode != 'R' && mode != 'r') {
-    g_error = POSIX_IO_ERROR;
+    g_error = DISK_IO_ERROR;
     return INVALID_DISK_HANDLE;
   }
-  g_error = POSIX_OK;
+  g_error = DISK_OK;
   const char *path = PosixDiskPath(disk);
   if (!path) {
-    g_error = POSIX_NO_SUCH_DISK;
+    g_error = DISK_NO_SUCH_DISK;
     return INVALID_DISK_HANDLE;
   }
   PosixDisk *d = static_cast<PosixDisk *>(calloc(1, sizeof(PosixDisk)));
   if (!d) {
-    g_error = POSIX_IO_ERROR;
+    g_error = DISK_IO_ERROR;
     return INVALID_DISK_HANDLE;
   }
   d->fd = -1;
   d->number = disk;
   d->writer = writer;
   strncpy(d->path, path, sizeof d->path - 1);
-  PosixError e = OpenPath(d);
-  if (e != POSIX_OK) {
+  DiskError e = OpenPath(d);
+  if (e != DISK_OK) {
     if (d->fd >= 0) close(d->fd);
     free(d);
     g_error = e;
@@ -358,7 +358,7 @@ int ReadSectors(DiskHandle handle, int count, uint32_t first, void *buffer) {
   if (d->position + bytes <= IPL_AREA_BYTES && LoadBootArea(d)) {
     memcpy(buffer, d->boot + d->position, bytes);
   } else if (!ReadFull(d->fd, buffer, bytes, d->data_offset + d->position)) {
-    g_error = POSIX_IO_ERROR;
+    g_error = DISK_IO_ERROR;
     return 0;
   }
   if (first == 0 && bytes >= IPL_AREA_BYTES && d->number >= 0 && d->number <= MAX_DISK_NUMBER) {
@@ -374,23 +374,23 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
   uint64_t bytes = 0;
   if (!d || !d->writer) return 0;
   if (!Positioned(d, count, first, &bytes)) {
-    g_error = POSIX_IO_ERROR;
+    g_error = DISK_IO_ERROR;
     return 0;
   }
   if (d->position < IPL_AREA_BYTES && !Unchanged(d)) {
-    g_error = POSIX_DISK_CHANGED;
+    g_error = DISK_CHANGED;
     return 0;
   }
   if (g_backup_on && !d->backup_done) {
     if (!WriteBackup(d)) {
-      g_error = POSIX_BACKUP_FAILED;
+      g_error = DISK_BACKUP_FAILED;
       return 0;
     }
     d->backup_done = true;
   }
   Forget(d);
   if (!WriteFull(d->fd, buffer, bytes, d->data_offset + d->position) || fsync(d->fd) != 0) {
-    g_error = POSIX_IO_ERROR;
+    g_error = DISK_IO_ERROR;
     return 0;
   }
   d->position += bytes;
@@ -454,39 +454,8 @@ int DriveLetterToDiskNumber(char) {
   return VOLUME_OPEN_FAILED;
 }
 
-PosixError PosixLastError() {
+DiskError PosixLastError() {
   return g_error;
-}
-
-const char *PosixErrorText(PosixError error) {
-  switch (error) {
-  case POSIX_OK:
-    return TXT_POSIX_OK;
-  case POSIX_NO_SUCH_DISK:
-    return TXT_POSIX_NO_SUCH_DISK;
-  case POSIX_NO_PERMISSION:
-    // Some disks (a virtual machine's own, say) are refused to root too.
-    return geteuid() == 0 ? TXT_POSIX_NO_PERMISSION_ROOT : TXT_POSIX_NO_PERMISSION;
-  case POSIX_LOCKED:
-    return TXT_POSIX_LOCKED;
-  case POSIX_NOT_A_DISK:
-    return TXT_POSIX_NOT_A_DISK;
-  case POSIX_TOO_SHORT:
-    return TXT_POSIX_TOO_SHORT;
-  case POSIX_BAD_CONTAINER:
-    return TXT_POSIX_BAD_CONTAINER;
-  case POSIX_BACKUP_FAILED:
-    return TXT_POSIX_BACKUP_FAILED;
-  case POSIX_UNSUPPORTED_IMAGE:
-    return TXT_POSIX_UNSUPPORTED_IMAGE;
-  case POSIX_READ_ONLY:
-    return TXT_POSIX_READ_ONLY;
-  case POSIX_DISK_CHANGED:
-    return TXT_POSIX_DISK_CHANGED;
-  case POSIX_IO_ERROR:
-  default:
-    return TXT_POSIX_IO_ERROR;
-  }
 }
 
 void PosixSetBackupFile(const char *path) {

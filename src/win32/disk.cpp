@@ -8,9 +8,9 @@
 #include <cstring>
 #include <type_traits>
 
-#include "disk.h"
-#include "layout.h"
-#include "query_win32.h"
+#include "disk/disk.h"
+#include "disk/layout.h"
+#include "win32/query.h"
 
 // The portable names and decoders stand for the Win32 types and replies.
 static_assert(std::is_same<DiskHandle, HANDLE>::value, "a disk handle is a HANDLE");

@@ -13,8 +13,8 @@
 #include <string>
 #include <vector>
 
-#include "disk.h"
-#include "disk_posix.h"
+#include "disk/disk.h"
+#include "posix/disk.h"
 
 namespace {
 

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "disk/disk.h"
+
 enum { POSIX_PATH_SIZE = 512, POSIX_MODEL_SIZE = 128 };
 
 struct PosixDiskEntry {
@@ -37,23 +39,7 @@ enum PosixPathKind {
 PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size);
 
 // Why the last failed OpenPhysicalDisk (or a failed write) failed.
-enum PosixError {
-  POSIX_OK = 0,
-  POSIX_NO_SUCH_DISK,      // no disk with that number, path missing
-  POSIX_NO_PERMISSION,     // EACCES/EPERM: run as root
-  POSIX_LOCKED,            // another writer holds the disk's lock
-  POSIX_NOT_A_DISK,        // directory, or not a block device / regular file
-  POSIX_TOO_SHORT,         // smaller than the 32-sector boot area
-  POSIX_BAD_CONTAINER,     // an image header or footer that lies
-  POSIX_BACKUP_FAILED,     // the backup file could not be written (exists, ...)
-  POSIX_IO_ERROR,          // any other failure
-  POSIX_UNSUPPORTED_IMAGE, // qcow2, VMDK, VDI, VHDX, dynamic VHD: attach with qemu-nbd
-  POSIX_READ_ONLY,         // EROFS: a read-only device or file system
-  POSIX_DISK_CHANGED,      // the boot area changed between the check and the write
-};
-PosixError PosixLastError();
-// One-line description of an error, in the program's language (UTF-8).
-const char *PosixErrorText(PosixError error);
+DiskError PosixLastError();
 
 // Before the first write to a disk, save the 32 sectors from sector 0 that
 // were last read from it to path (created exclusively, synced). If that

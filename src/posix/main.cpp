@@ -6,11 +6,12 @@
 #include <sys/stat.h>
 #include <vector>
 
-#include "commands.h"
-#include "disk.h"
-#include "disk_posix.h"
-#include "surface_term.h"
-#include "texts.h"
+#include "disk/disk.h"
+#include "posix/disk.h"
+#include "posix/terminal.h"
+#include "ui/commands.h"
+#include "ui/reasons.h"
+#include "ui/texts.h"
 
 enum { EXIT_DONE = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2 };
 
@@ -58,11 +59,11 @@ static int ResolveDisk(TermSurface &s, const char *disk) {
   switch (PosixClassifyPath(disk, whole, sizeof whole)) {
   case POSIX_PATH_MISSING:
     MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, disk,
-                PosixErrorText(POSIX_NO_SUCH_DISK));
+                DiskErrorText(DISK_NO_SUCH_DISK));
     return 0;
   case POSIX_PATH_OTHER:
     MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, disk,
-                PosixErrorText(POSIX_NOT_A_DISK));
+                DiskErrorText(DISK_NOT_A_DISK));
     return 0;
   case POSIX_PATH_PARTITION:
     if (s.command != TERM_GET) {
@@ -94,9 +95,9 @@ static int Finish(TermSurface &s) {
   if (TermDone(&s)) return EXIT_DONE;
   if (s.declined) {
     SurfaceMessage(s.dialog(), TXT_LINUX_CANCELLED, TXT_TITLE, MB_OK_STYLE);
-  } else if (PosixLastError() != POSIX_OK) {
+  } else if (PosixLastError() != DISK_OK) {
     MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_REASON,
-                PosixErrorText(PosixLastError()));
+                DiskErrorText(PosixLastError()));
   }
   return EXIT_REFUSED;
 }

@@ -1,10 +1,10 @@
-#include "surface_term.h"
+#include "posix/terminal.h"
 
 #include <cstring>
 #include <unistd.h>
 
-#include "commands.h"
-#include "texts.h"
+#include "ui/commands.h"
+#include "ui/texts.h"
 
 static TermSurface *Of(Dialog dialog) {
   return static_cast<TermSurface *>(dialog);

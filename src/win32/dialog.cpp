@@ -1,9 +1,9 @@
 // The dialog surface over the KORMELDE dialog, and its dialog procedure.
-#include "dialog_win32.h"
+#include "win32/dialog.h"
 
-#include "commands.h"
-#include "surface.h"
-#include "texts.h"
+#include "ui/commands.h"
+#include "ui/surface.h"
+#include "ui/texts.h"
 
 HICON g_icon = nullptr;
 

@@ -1,10 +1,10 @@
 // Entry of the Windows program: caution notice, platform check, main dialog.
 #include <windows.h>
 
-#include "argvector.h"
-#include "dialog_win32.h"
-#include "startup_win32.h"
-#include "texts.h"
+#include "app/argvector.h"
+#include "ui/texts.h"
+#include "win32/dialog.h"
+#include "win32/startup.h"
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "ANSI OSVERSIONINFO is 148 bytes");
 
