@@ -4,7 +4,7 @@
 //   textdump OUTPUT
 #include <cstdio>
 
-#include "ui/texts.h"
+#include "texts.h"
 
 static FILE *g_out;
 
