@@ -29,6 +29,8 @@ static bool AllDigits(const char *text) {
   return true;
 }
 
+enum Command { COMMAND_LIST, COMMAND_GET, COMMAND_ACCESS, COMMAND_WRITE };
+
 // An optional 0x, then one to eight hexadecimal digits and nothing else:
 // with --yes nobody reads the confirmation, so a typo must not be written.
 static bool IsSignature(const char *text) {
@@ -38,21 +40,26 @@ static bool IsSignature(const char *text) {
 }
 
 static void ShowDiskPath(TermSurface &s, int number) {
-  const char *path = PosixDiskPath(number);
-  if (path) MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_DISK_PATH, number, path);
+  const RegisteredDisk *d = PosixRegistered(s.disks, number);
+  if (d)
+    MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_DISK_PATH, number, d->path.c_str());
 }
 
-// Puts the disk number DISK stands for into IDC_DISK. A partition or mount
-// point is read as its disk after a question, for Get only. 0 when refused
-// (the reason is shown).
-static int ResolveDisk(TermSurface &s, const char *disk) {
+static Outcome Refused(DiskError reason = DISK_OK) {
+  return {OUTCOME_REFUSED, reason};
+}
+
+// Pins the disk DISK names and puts its number into IDC_DISK. A partition
+// or mount point is read as its disk after a question, for Get only.
+static Outcome ResolveDisk(TermSurface &s, DiskSet *disks, Command command, const char *disk) {
   Dialog dialog = s.dialog();
+  DiskError error = DISK_OK;
   if (AllDigits(disk)) {
+    // A number without a disk is the command's to refuse, as on Windows.
     s.fields[IDC_DISK] = disk;
-    int translated = 0;
-    unsigned number = ParseDialogInt(disk, &translated);
-    if (translated && number <= MAX_DISK_NUMBER) ShowDiskPath(s, (int)number);
-    return 1;
+    int number = PosixRegister(disks, disk, &error);
+    if (number >= 0) ShowDiskPath(s, number);
+    return {OUTCOME_DONE, DISK_OK};
   }
   char whole[POSIX_PATH_SIZE] = "";
   const char *path = disk;
@@ -60,15 +67,15 @@ static int ResolveDisk(TermSurface &s, const char *disk) {
   case POSIX_PATH_MISSING:
     MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, disk,
                 DiskErrorText(DISK_NO_SUCH_DISK));
-    return 0;
+    return Refused();
   case POSIX_PATH_OTHER:
     MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, disk,
                 DiskErrorText(DISK_NOT_A_DISK));
-    return 0;
+    return Refused();
   case POSIX_PATH_PARTITION:
-    if (s.command != TERM_GET) {
+    if (command != COMMAND_GET) {
       MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PARTITION_REFUSED, disk);
-      return 0;
+      return Refused();
     }
     path = whole;
     break;
@@ -76,35 +83,44 @@ static int ResolveDisk(TermSurface &s, const char *disk) {
   case POSIX_PATH_IMAGE:
     break;
   }
-  int number = PosixBindPath(path);
+  int number = PosixRegister(disks, path, &error);
   if (number < 0) {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_NO_NUMBER_LEFT, path);
-    return 0;
+    if (error == DISK_NO_NUMBER_LEFT)
+      MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_NO_NUMBER_LEFT, path);
+    else
+      MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, path, DiskErrorText(error));
+    return Refused();
   }
   if (path != disk && MessageBoxF(dialog, MB_YESNO_STYLE, TXT_TITLE, TXT_LINUX_PARTITION_ASK, disk,
                                   number, path) != ANSWER_YES)
-    return 0;
+    return {OUTCOME_DECLINED, DISK_OK};
   s.fields[IDC_DISK] = std::to_string(number);
   ShowDiskPath(s, number);
-  return 1;
+  return {OUTCOME_DONE, DISK_OK};
 }
 
-// Exit status of a dialog command from what it showed; a failure is
-// followed by the reason the disk layer knows.
-static int Finish(TermSurface &s) {
-  if (TermDone(&s)) return EXIT_DONE;
-  if (s.declined) {
+// Exit status from what the command did; what was not done is followed by
+// the reason where one is known.
+static int Finish(TermSurface &s, Outcome outcome) {
+  switch (outcome.kind) {
+  case OUTCOME_DONE:
+    return EXIT_DONE;
+  case OUTCOME_DECLINED:
     SurfaceMessage(s.dialog(), TXT_LINUX_CANCELLED, TXT_TITLE, MB_OK_STYLE);
-  } else if (PosixLastError() != DISK_OK) {
-    MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_REASON,
-                DiskErrorText(PosixLastError()));
+    break;
+  case OUTCOME_REFUSED:
+  case OUTCOME_FAILED:
+    if (outcome.reason != DISK_OK)
+      MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_REASON,
+                  DiskErrorText(outcome.reason));
+    break;
   }
   return EXIT_REFUSED;
 }
 
-static int List(TermSurface &s) {
-  PosixDiskEntry entries[MAX_DISK_NUMBER + 1];
-  int count = PosixListDisks(entries, MAX_DISK_NUMBER + 1);
+static int List(TermSurface &s, DiskSet *disks) {
+  const std::vector<PosixDiskEntry> &entries = PosixListDisks(disks);
+  int count = (int)entries.size();
   if (count <= 0) {
     SurfaceMessage(s.dialog(), TXT_LINUX_LIST_EMPTY, TXT_TITLE, MB_OK_STYLE);
     return EXIT_DONE;
@@ -120,13 +136,25 @@ static int List(TermSurface &s) {
   return EXIT_DONE;
 }
 
+// "--name VALUE" or "--name=VALUE" at argv[*i]; nullptr when a is not the
+// option, "" when its value is missing.
+static const char *OptionValue(const char *name, int argc, char **argv, int *i) {
+  const char *a = argv[*i];
+  size_t n = strlen(name);
+  if (strncmp(a, name, n) != 0) return nullptr;
+  if (a[n] == '=') return a + n + 1;
+  if (a[n] != '\0') return nullptr;
+  if (*i + 1 >= argc) return "";
+  return argv[++*i];
+}
+
 int main(int argc, char **argv) {
-  TermSurface s;
-  const char *backup = nullptr;
+  RunOptions options;
   bool yes = false, no = false, options_done = false;
   std::vector<const char *> words;
   for (int i = 1; i < argc; i++) {
     const char *a = argv[i];
+    const char *value = nullptr;
     if (options_done || a[0] != '-' || a[1] == '\0') {
       words.push_back(a);
     } else if (strcmp(a, "--") == 0) {
@@ -141,67 +169,66 @@ int main(int argc, char **argv) {
       yes = true;
     } else if (strcmp(a, "-n") == 0 || strcmp(a, "--no") == 0) {
       no = true;
-    } else if (strcmp(a, "--backup") == 0) {
-      if (i + 1 >= argc || argv[i + 1][0] == '\0') return Usage(TXT_LINUX_BACKUP_MISSING);
-      backup = argv[++i];
-    } else if (strncmp(a, "--backup=", 9) == 0) {
-      if (a[9] == '\0') return Usage(TXT_LINUX_BACKUP_MISSING);
-      backup = a + 9;
+    } else if ((value = OptionValue("--backup", argc, argv, &i))) {
+      if (value[0] == '\0') return Usage(TXT_LINUX_BACKUP_MISSING);
+      options.backup = value;
+    } else if ((value = OptionValue("--sector-size", argc, argv, &i))) {
+      if (strcmp(value, "512") != 0 && strcmp(value, "4096") != 0)
+        return Usage(TXT_LINUX_BAD_SECTOR_SIZE, value);
+      options.sector_size = value[0] == '5' ? 512 : 4096;
     } else {
       return Usage(TXT_LINUX_BAD_OPTION, a);
     }
   }
   if (yes && no) return Usage(TXT_LINUX_YES_AND_NO);
   if (words.empty()) return Usage(TXT_LINUX_NO_COMMAND);
-  s.answers = yes ? TERM_ANSWER_YES : no ? TERM_ANSWER_NO : TERM_ASK;
+  options.answers = yes ? ANSWERS_YES : no ? ANSWERS_NO : ANSWERS_ASK;
 
-  const char *command = words[0];
+  const char *name = words[0];
   size_t want;
-  TermCommand which;
-  if (strcmp(command, "list") == 0) {
-    which = TERM_OTHER;
+  Command command;
+  if (strcmp(name, "list") == 0) {
+    command = COMMAND_LIST;
     want = 1;
-  } else if (strcmp(command, "get") == 0) {
-    which = TERM_GET;
+  } else if (strcmp(name, "get") == 0) {
+    command = COMMAND_GET;
     want = 2;
-  } else if (strcmp(command, "access") == 0) {
-    which = TERM_ACCESS;
+  } else if (strcmp(name, "access") == 0) {
+    command = COMMAND_ACCESS;
     want = 2;
-  } else if (strcmp(command, "write") == 0) {
-    which = TERM_WRITE;
+  } else if (strcmp(name, "write") == 0) {
+    command = COMMAND_WRITE;
     want = 3;
   } else {
-    return Usage(TXT_LINUX_BAD_COMMAND, command);
+    return Usage(TXT_LINUX_BAD_COMMAND, name);
   }
-  if (words.size() != want) return Usage(TXT_LINUX_ARG_COUNT, command);
-  if (backup && which != TERM_WRITE) return Usage(TXT_LINUX_BACKUP_ONLY_WRITE);
-  if (which == TERM_WRITE && !IsSignature(words[2]))
+  if (words.size() != want) return Usage(TXT_LINUX_ARG_COUNT, name);
+  if (options.backup && command != COMMAND_WRITE) return Usage(TXT_LINUX_BACKUP_ONLY_WRITE);
+  if (command == COMMAND_WRITE && !IsSignature(words[2]))
     return Usage(TXT_LINUX_BAD_SIGNATURE, words[2]);
 
-  TermBegin(&s, which);
-  if (which == TERM_OTHER) return List(s);
+  DiskSet disks(&options);
+  TermSurface s(&options, &disks);
+  if (command == COMMAND_LIST) return List(s, &disks);
 
   struct stat st;
-  if (backup && lstat(backup, &st) == 0) {
-    MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_BACKUP_EXISTS, backup);
+  if (options.backup && lstat(options.backup, &st) == 0) {
+    MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_BACKUP_EXISTS, options.backup);
     return EXIT_REFUSED;
   }
-  if (!ResolveDisk(s, words[1])) return Finish(s);
+  Outcome resolved = ResolveDisk(s, &disks, command, words[1]);
+  if (resolved.kind != OUTCOME_DONE) return Finish(s, resolved);
 
-  switch (which) {
-  case TERM_GET:
-    CommandGet(s.dialog());
-    break;
-  case TERM_ACCESS:
-    CommandAccess(s.dialog());
-    break;
+  Session session = {s.dialog(), &disks, 0};
+  switch (command) {
+  case COMMAND_GET:
+    return Finish(s, CommandGet(&session));
+  case COMMAND_ACCESS:
+    return Finish(s, CommandAccess(&session));
   default:
     if (SurfaceMessage(s.dialog(), TXT_NOTICE, TXT_TITLE, MB_YESNO_STYLE) != ANSWER_YES)
-      return Finish(s);
+      return Finish(s, {OUTCOME_DECLINED, DISK_OK});
     s.fields[IDC_NEWSIG] = words[2];
-    PosixSetBackupFile(backup);
-    CommandWrite(s.dialog());
-    break;
+    return Finish(s, CommandWrite(&session));
   }
-  return Finish(s);
 }

@@ -1,7 +1,7 @@
 # Linux: the disk backend (kormelde_posix) and the command-line program.
 add_library(kormelde_posix STATIC
   ${CMAKE_CURRENT_LIST_DIR}/disk.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/table.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/registry.cpp)
 target_link_libraries(kormelde_posix PUBLIC kormelde_core)
 
 add_executable(kormelde ${CMAKE_CURRENT_LIST_DIR}/main.cpp ${CMAKE_CURRENT_LIST_DIR}/terminal.cpp)

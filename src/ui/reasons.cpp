@@ -28,6 +28,20 @@ const char *DiskErrorText(DiskError error) {
     return TXT_POSIX_READ_ONLY;
   case DISK_CHANGED:
     return TXT_POSIX_DISK_CHANGED;
+  case DISK_OTHER_DISK:
+    return TXT_POSIX_OTHER_DISK;
+  case DISK_NO_NUMBER_LEFT:
+    return TXT_POSIX_NO_NUMBER_LEFT;
+  case DISK_SECTOR_SIZE:
+    return TXT_POSIX_SECTOR_SIZE;
+  case DISK_NO_LAYOUT:
+    return TXT_POSIX_NO_LAYOUT;
+  case DISK_NOT_EXPECTED:
+    return TXT_POSIX_NOT_EXPECTED;
+  case DISK_NO_BOOT_MARK:
+    return TXT_POSIX_NO_BOOT_MARK;
+  case DISK_FORMAT_UNKNOWN:
+    return TXT_POSIX_FORMAT_UNKNOWN;
   case DISK_IO_ERROR:
   case DISK_UNKNOWN:
   default:

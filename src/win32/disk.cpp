@@ -39,7 +39,8 @@ static_assert(IOCTL_DISK_GET_DRIVE_GEOMETRY == 0x70000 && IOCTL_DISK_GET_DRIVE_L
 
 enum { DISK_PATH_SIZE = 32, VOLUME_PATH_SIZE = 1024 };
 
-DiskHandle OpenPhysicalDisk(int disk, char mode) {
+DiskHandle OpenPhysicalDisk(DiskSet *, int disk, char mode, DiskError *error) {
+  if (error) *error = DISK_UNKNOWN;
   char path[DISK_PATH_SIZE];
   // "\\.\PHYSICALDRIVE" is 17 characters, an int at most 11: always fits.
   snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%d", disk);
@@ -51,6 +52,11 @@ DiskHandle OpenPhysicalDisk(int disk, char mode) {
   else
     return INVALID_HANDLE_VALUE;
   return CreateFileA(path, access, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+}
+
+// Windows' error codes are not passed on.
+DiskError DiskHandleError(DiskHandle) {
+  return DISK_UNKNOWN;
 }
 
 void CloseDisk(DiskHandle handle) {

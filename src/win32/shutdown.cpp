@@ -1,7 +1,6 @@
 // Shutting Windows down after a rewrite.
 #include <windows.h>
 
-#include "ui/surface.h"
 #include "win32/startup.h"
 
 static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "one-entry TOKEN_PRIVILEGES is 16 bytes");

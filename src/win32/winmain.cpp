@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "app/argvector.h"
+#include "ui/commands.h"
 #include "ui/texts.h"
 #include "win32/dialog.h"
 #include "win32/startup.h"
@@ -23,6 +24,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     MessageBoxA(nullptr, TXT_PLATFORM, TXT_TITLE, MB_OK);
     return 0;
   }
-  DialogBoxParamA(instance, "KORMELDE", nullptr, MainDialogProc, 0);
+  Session session = {nullptr, nullptr, 0};
+  DialogBoxParamA(instance, "KORMELDE", nullptr, MainDialogProc,
+                  reinterpret_cast<LPARAM>(&session));
   return 0;
 }

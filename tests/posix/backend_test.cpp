@@ -17,6 +17,33 @@
 
 namespace {
 
+// The run every test works in, fresh for each test.
+RunOptions *g_options;
+DiskSet *g_disks;
+
+class Backend : public ::testing::Test {
+protected:
+  RunOptions options;
+  DiskSet disks{&options};
+  void SetUp() override {
+    g_options = &options;
+    g_disks = &disks;
+  }
+};
+using Containers = Backend;
+using Open = Backend;
+using Sectors = Backend;
+using Writes = Backend;
+using Io = Backend;
+
+DiskHandle OpenDisk(int disk, char mode, DiskError *error = nullptr) {
+  return OpenPhysicalDisk(g_disks, disk, mode, error);
+}
+
+DiskError Rewrite(int disk, uint32_t old_signature, uint32_t new_signature) {
+  return RewriteNtSignature(g_disks, disk, old_signature, new_signature);
+}
+
 struct Container {
   const char *name, *ext;
   uint64_t data_offset;
@@ -25,7 +52,8 @@ const Container kContainers[] = {
     {"raw", "img", 0}, {"vhd", "vhd", 0}, {"hdi", "hdi", 4096}, {"nhd", "nhd", 512}};
 
 int Bind(const std::string &path) {
-  int n = PosixBindPath(path.c_str());
+  DiskError error;
+  int n = PosixRegister(g_disks, path.c_str(), &error);
   EXPECT_GE(n, 0) << path;
   return n;
 }
@@ -39,7 +67,7 @@ struct Got {
 
 Got Get(int disk) {
   Got g;
-  DiskHandle h = OpenPhysicalDisk(disk, 'r');
+  DiskHandle h = OpenDisk(disk, 'r');
   if (h == INVALID_DISK_HANDLE) return g;
   g.ok = GetDiskGeometry(h, &g.geometry) && GetDiskLayout(h, &g.layout);
   g.format = DetectBootFormat(h);
@@ -47,7 +75,7 @@ Got Get(int disk) {
   return g;
 }
 
-TEST(Containers, GetAndRewriteChangeOnlyTheSignature) {
+TEST_F(Containers, GetAndRewriteChangeOnlyTheSignature) {
   for (const Container &c : kContainers) {
     for (const char *kind : {"at", "pc98"}) {
       std::string name = std::string(kind) + "." + c.ext;
@@ -73,7 +101,7 @@ TEST(Containers, GetAndRewriteChangeOnlyTheSignature) {
       }
 
       std::vector<uint8_t> before = ReadWholeFile(path);
-      ASSERT_EQ(RewriteNtSignature(disk, old, 0xA1B2C3D4u), 1) << name;
+      ASSERT_EQ(Rewrite(disk, old, 0xA1B2C3D4u), DISK_OK) << name;
       std::vector<uint8_t> after = ReadWholeFile(path);
       uint64_t at = c.data_offset + (pc98 ? PC98_SIGNATURE_OFFSET : AT_SIGNATURE_OFFSET);
       EXPECT_EQ(Differences(before, after), (std::vector<uint64_t>{at, at + 1, at + 2, at + 3}))
@@ -84,7 +112,7 @@ TEST(Containers, GetAndRewriteChangeOnlyTheSignature) {
   }
 }
 
-TEST(Containers, HdiHeaderRecognisedWithoutTheName) {
+TEST_F(Containers, HdiHeaderRecognisedWithoutTheName) {
   std::string path = MakeImage("at", "plain-name.img", "--container hdi");
   Got g = Get(Bind(path));
   ASSERT_TRUE(g.ok);
@@ -92,7 +120,7 @@ TEST(Containers, HdiHeaderRecognisedWithoutTheName) {
   EXPECT_EQ(g.geometry.Cylinders, 130);
 }
 
-TEST(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
+TEST_F(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
   const char *const kinds[][2] = {{"hdi-lying", "hdi-lying.hdi"},
                                   {"hdi-secsize", "hdi-secsize.hdi"},
                                   {"nhd-lying", "nhd-lying.nhd"},
@@ -102,10 +130,11 @@ TEST(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
     std::vector<uint8_t> before = ReadWholeFile(path);
     int disk = Bind(path);
     for (char mode : {'r', 'W'}) {
-      EXPECT_EQ(OpenPhysicalDisk(disk, mode), INVALID_DISK_HANDLE) << k[0];
-      EXPECT_EQ(PosixLastError(), DISK_BAD_CONTAINER) << k[0];
+      DiskError e = DISK_OK;
+      EXPECT_EQ(OpenDisk(disk, mode, &e), INVALID_DISK_HANDLE) << k[0];
+      EXPECT_EQ(e, DISK_BAD_CONTAINER) << k[0];
     }
-    EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 1), 0);
+    EXPECT_NE(Rewrite(disk, 0x1234ABCDu, 1), DISK_OK);
     EXPECT_EQ(ReadWholeFile(path), before) << k[0];
   }
 
@@ -119,11 +148,12 @@ TEST(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
   bytes[511] = 0xAA;
   fwrite(bytes.data(), 1, bytes.size(), f);
   fclose(f);
-  EXPECT_EQ(OpenPhysicalDisk(Bind(qcow), 'r'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(PosixLastError(), DISK_UNSUPPORTED_IMAGE);
+  DiskError e = DISK_OK;
+  EXPECT_EQ(OpenDisk(Bind(qcow), 'r', &e), INVALID_DISK_HANDLE);
+  EXPECT_EQ(e, DISK_UNSUPPORTED_IMAGE);
 }
 
-TEST(Open, FailuresSayWhy) {
+TEST_F(Open, FailuresSayWhy) {
   std::string dir = ScratchDir() + "/a-directory";
   mkdir(dir.c_str(), 0700);
   struct Case {
@@ -134,29 +164,34 @@ TEST(Open, FailuresSayWhy) {
                {MakeImage("short", "short.img"), DISK_TOO_SHORT},
                {MakeImage("short", "short31.img", "--sectors 31"), DISK_TOO_SHORT},
                {"/dev/null", DISK_NOT_A_DISK}};
+  // The name is refused when it is pinned, or the disk when it is opened.
   for (const Case &c : cases) {
-    int disk = Bind(c.path);
-    EXPECT_EQ(OpenPhysicalDisk(disk, 'R'), INVALID_DISK_HANDLE) << c.path;
-    EXPECT_EQ(PosixLastError(), c.error) << c.path;
-    EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 1), 0) << c.path;
+    DiskError e = DISK_OK;
+    int disk = PosixRegister(g_disks, c.path.c_str(), &e);
+    if (disk >= 0) {
+      EXPECT_EQ(OpenDisk(disk, 'R', &e), INVALID_DISK_HANDLE) << c.path;
+      EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 1), c.error) << c.path;
+    }
+    EXPECT_EQ(e, c.error) << c.path;
   }
-  EXPECT_EQ(OpenPhysicalDisk(Bind(MakeImage("at", "mode.img")), 'x'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(OpenPhysicalDisk(MAX_DISK_NUMBER + 100, 'r'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(PosixLastError(), DISK_NO_SUCH_DISK);
+  EXPECT_EQ(OpenDisk(Bind(MakeImage("at", "mode.img")), 'x'), INVALID_DISK_HANDLE);
+  DiskError e = DISK_OK;
+  EXPECT_EQ(OpenDisk(MAX_DISK_NUMBER + 100, 'r', &e), INVALID_DISK_HANDLE);
+  EXPECT_EQ(e, DISK_NO_SUCH_DISK);
   // Thirty-two sectors are enough.
-  DiskHandle h = OpenPhysicalDisk(Bind(MakeImage("short", "short32.img", "--sectors 32")), 'r');
+  DiskHandle h = OpenDisk(Bind(MakeImage("short", "short32.img", "--sectors 32")), 'r');
   EXPECT_NE(h, INVALID_DISK_HANDLE);
   CloseDisk(h);
 }
 
-TEST(Sectors, BoundsModesAndFarOffsets) {
+TEST_F(Sectors, BoundsModesAndFarOffsets) {
   std::string path = MakeImage("at", "far.vhd", "--container vhd --sectors 10485760");
   int disk = Bind(path);
   const uint32_t last = 10485760 - 1, far = 9000000; // past 4 GiB
   uint8_t buffer[2 * SECTOR_SIZE];
   memset(buffer, 0x5A, sizeof buffer);
 
-  DiskHandle w = OpenPhysicalDisk(disk, 'w');
+  DiskHandle w = OpenDisk(disk, 'w');
   ASSERT_NE(w, INVALID_DISK_HANDLE);
   EXPECT_EQ(ReadSectors(w, 1, 0, buffer), 0); // a write handle never reads
   EXPECT_EQ(WriteSectors(w, 1, far, buffer), 1);
@@ -172,7 +207,7 @@ TEST(Sectors, BoundsModesAndFarOffsets) {
   EXPECT_EQ(memcmp(check, "conectix", 8), 0);
   close(fd);
 
-  DiskHandle r = OpenPhysicalDisk(disk, 'r');
+  DiskHandle r = OpenDisk(disk, 'r');
   ASSERT_NE(r, INVALID_DISK_HANDLE);
   EXPECT_EQ(WriteSectors(r, 1, far, buffer), 0); // a read handle never writes
   memset(buffer, 0, sizeof buffer);
@@ -188,25 +223,24 @@ TEST(Sectors, BoundsModesAndFarOffsets) {
   EXPECT_EQ(DriveLetterToDiskNumber('C'), VOLUME_OPEN_FAILED);
 }
 
-TEST(Writes, HeldLockRefusesTheWriterNotTheReaders) {
+TEST_F(Writes, HeldLockRefusesTheWriterNotTheReaders) {
   std::string path = MakeImage("at", "locked.img");
   int disk = Bind(path);
   std::vector<uint8_t> before = ReadWholeFile(path);
   int holder = open(path.c_str(), O_RDONLY);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
-  EXPECT_EQ(OpenPhysicalDisk(disk, 'W'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(PosixLastError(), DISK_LOCKED);
+  DiskError e = DISK_OK;
+  EXPECT_EQ(OpenDisk(disk, 'W', &e), INVALID_DISK_HANDLE);
+  EXPECT_EQ(e, DISK_LOCKED);
   EXPECT_TRUE(Get(disk).ok);
-  EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 0);
-  EXPECT_EQ(PosixLastError(), DISK_LOCKED);
+  EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_LOCKED);
   EXPECT_EQ(ReadWholeFile(path), before);
   close(holder);
-  EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 1);
-  EXPECT_EQ(PosixLastError(), DISK_OK);
+  EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_OK);
 }
 
 // A lock held for a moment (udev probing the disk) is waited for.
-TEST(Writes, BriefLockIsWaitedFor) {
+TEST_F(Writes, BriefLockIsWaitedFor) {
   std::string path = MakeImage("at", "brief.img");
   int disk = Bind(path);
   int holder = open(path.c_str(), O_RDONLY);
@@ -215,17 +249,17 @@ TEST(Writes, BriefLockIsWaitedFor) {
     usleep(300 * 1000);
     close(holder);
   });
-  EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 1);
+  EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_OK);
   release.join();
 }
 
 // What the rewrite read is checked again under the write lock: a boot area
 // changed in between (by another program) is not overwritten.
-TEST(Writes, BootAreaChangedAfterTheCheckIsNotOverwritten) {
+TEST_F(Writes, BootAreaChangedAfterTheCheckIsNotOverwritten) {
   std::string path = MakeImage("pc98", "changed.img");
   int disk = Bind(path);
   uint8_t area[IPL_AREA_BYTES];
-  DiskHandle reader = OpenPhysicalDisk(disk, 'R');
+  DiskHandle reader = OpenDisk(disk, 'R');
   ASSERT_EQ(ReadSectors(reader, IPL_AREA_SECTORS, 0, area), 1);
   CloseDisk(reader);
 
@@ -237,23 +271,23 @@ TEST(Writes, BootAreaChangedAfterTheCheckIsNotOverwritten) {
   std::vector<uint8_t> changed = ReadWholeFile(path);
 
   StoreLe32(area + PC98_SIGNATURE_OFFSET, 0x77777777u);
-  DiskHandle writer = OpenPhysicalDisk(disk, 'W');
+  DiskHandle writer = OpenDisk(disk, 'W');
   EXPECT_EQ(WriteSectors(writer, IPL_AREA_SECTORS, 0, area), 0);
-  EXPECT_EQ(PosixLastError(), DISK_CHANGED);
+  EXPECT_EQ(DiskHandleError(writer), DISK_CHANGED);
   CloseDisk(writer);
   EXPECT_EQ(ReadWholeFile(path), changed);
 
   // Read afresh, the same write goes through.
-  EXPECT_EQ(RewriteNtSignature(disk, 0x9821CAFEu, 0x77777777u), 1);
+  EXPECT_EQ(Rewrite(disk, 0x9821CAFEu, 0x77777777u), DISK_OK);
 }
 
-TEST(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
+TEST_F(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
   std::string path = MakeImage("pc98", "backup.nhd", "--container nhd");
   std::string backup = ScratchDir() + "/boot-area.bak";
   int disk = Bind(path);
   std::vector<uint8_t> before = ReadWholeFile(path);
-  PosixSetBackupFile(backup.c_str());
-  EXPECT_EQ(RewriteNtSignature(disk, 0x9821CAFEu, 0x11111111u), 1);
+  g_options->backup = backup.c_str();
+  EXPECT_EQ(Rewrite(disk, 0x9821CAFEu, 0x11111111u), DISK_OK);
   std::vector<uint8_t> saved = ReadWholeFile(backup);
   ASSERT_EQ(saved.size(), (size_t)IPL_AREA_BYTES);
   EXPECT_TRUE(std::equal(saved.begin(), saved.end(), before.begin() + 512));
@@ -263,20 +297,19 @@ TEST(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
 
   // The file exists now: the next write is refused before anything moves.
   std::vector<uint8_t> middle = ReadWholeFile(path);
-  EXPECT_EQ(RewriteNtSignature(disk, 0x11111111u, 0x22222222u), 0);
-  EXPECT_EQ(PosixLastError(), DISK_BACKUP_FAILED);
+  EXPECT_EQ(Rewrite(disk, 0x11111111u, 0x22222222u), DISK_BACKUP_FAILED);
   EXPECT_EQ(ReadWholeFile(path), middle);
   EXPECT_EQ(ReadWholeFile(backup), saved);
 
   // Nothing read yet from a disk: nothing to save, nothing written.
   std::string other = MakeImage("at", "unread.img");
-  PosixSetBackupFile((ScratchDir() + "/unread.bak").c_str());
-  DiskHandle w = OpenPhysicalDisk(Bind(other), 'W');
+  std::string unread = ScratchDir() + "/unread.bak";
+  g_options->backup = unread.c_str();
+  DiskHandle w = OpenDisk(Bind(other), 'W');
   uint8_t sector[SECTOR_SIZE] = {};
   EXPECT_EQ(WriteSectors(w, 1, 0, sector), 0);
-  EXPECT_EQ(PosixLastError(), DISK_BACKUP_FAILED);
+  EXPECT_EQ(DiskHandleError(w), DISK_BACKUP_FAILED);
   CloseDisk(w);
-  PosixSetBackupFile(nullptr);
 }
 
 // Read syscalls and bytes of this process, from /proc/self/io.
@@ -303,7 +336,7 @@ template <typename F> IoDelta Measure(F f) {
   return {r2 - r1 - (r1 - r0), b2 - b1 - (b1 - b0)};
 }
 
-TEST(Io, GetReadsTheBootAreaAndEachEbrOnly) {
+TEST_F(Io, GetReadsTheBootAreaAndEachEbrOnly) {
   int disk = Bind(MakeImage("at", "io.img"));
   Got g;
   IoDelta io = Measure([&] { g = Get(disk); });
@@ -313,10 +346,10 @@ TEST(Io, GetReadsTheBootAreaAndEachEbrOnly) {
   EXPECT_LE(io.bytes, 20 * 1024);
 }
 
-TEST(Io, SweepIssuesOneReadPerStepWithinTheDisk) {
+TEST_F(Io, SweepIssuesOneReadPerStepWithinTheDisk) {
   int big = Bind(MakeImage("at", "sweep.img"));
   int small = Bind(MakeImage("at", "sweep-small.img", "--sectors 20000"));
-  DiskHandle h = OpenPhysicalDisk(big, 'r');
+  DiskHandle h = OpenDisk(big, 'r');
   IoDelta io = Measure([&] { TestAccess(h); });
   CloseDisk(h);
   // One more call where the file system refuses O_DIRECT at the first read.
@@ -324,7 +357,7 @@ TEST(Io, SweepIssuesOneReadPerStepWithinTheDisk) {
   EXPECT_LE(io.reads, TEST_ACCESS_READS + 1);
   EXPECT_EQ(io.bytes, (long long)TEST_ACCESS_READS * TEST_ACCESS_SECTORS * SECTOR_SIZE);
   // Steps past the end fail without a call: 99 reads fit in 20000 sectors.
-  h = OpenPhysicalDisk(small, 'r');
+  h = OpenDisk(small, 'r');
   io = Measure([&] { TestAccess(h); });
   CloseDisk(h);
   EXPECT_GE(io.reads, 99);
