@@ -62,8 +62,21 @@ expect_err "ディスク #$(bound_number) にアクセス中。" "access $l512"
 after=$(stat_reads "$l512")
 [ $((after - before)) = 200 ] || fail "access $l512: $((after - before)) reads, expected 200"
 
+# The disk list is read once per run at most, the write's three opens
+# included.
+if command -v strace >/dev/null; then
+  for args in "get $l512" "--yes write $l512 5A6B7C8D" "--yes write $n 1234ABCD"; do
+    # shellcheck disable=SC2086
+    strace -f -qq -e trace=openat,open -o "$WORK/trace" "$K" $args </dev/null >/dev/null 2>&1
+    scans=$(grep -c '"/sys/block"' "$WORK/trace")
+    [ "$scans" -le 1 ] || fail "$args: /sys/block read $scans times"
+  done
+fi
+
 run --yes write "$l512" 5A6B7C8D
 expect_rc 0 "write $l512"
+# The question names the device and what tells it from a clone.
+expect_err "　対象: $l512 ($WORK/at.img)" "write $l512"
 [ "$(sfdisk --disk-id "$l512")" = 0x5a6b7c8d ] || fail "write $l512: sfdisk reads $(sfdisk --disk-id "$l512")"
 expect_four_bytes "$WORK/at.orig" "$WORK/at.img" $((0x1B8)) "write $l512"
 

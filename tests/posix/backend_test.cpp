@@ -312,6 +312,46 @@ TEST_F(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
   CloseDisk(w);
 }
 
+// A disk is pinned when it is named: a clone put in its place afterwards
+// (same name, same signature) is refused, not written.
+TEST_F(Writes, ACloneInThePinnedDisksPlaceIsNotWritten) {
+  std::string path = MakeImage("at", "original.img");
+  std::string clone = MakeImage("at", "clone.img");
+  int disk = Bind(path);
+  ASSERT_TRUE(Get(disk).ok);
+  std::string moved = ScratchDir() + "/original-moved.img";
+  ASSERT_EQ(rename(path.c_str(), moved.c_str()), 0);
+  ASSERT_EQ(rename(clone.c_str(), path.c_str()), 0);
+  std::vector<uint8_t> before = ReadWholeFile(path);
+  DiskError e = DISK_OK;
+  EXPECT_EQ(OpenDisk(disk, 'r', &e), INVALID_DISK_HANDLE);
+  EXPECT_EQ(e, DISK_OTHER_DISK);
+  EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_OTHER_DISK);
+  EXPECT_EQ(ReadWholeFile(path), before);
+}
+
+// The same on a loop device: the pinned device, detached and attached to
+// a clone, is another disk.
+TEST_F(Writes, ALoopDeviceReattachedToACloneIsNotWritten) {
+  if (geteuid() != 0 || system("losetup -f >/dev/null 2>&1") != 0) GTEST_SKIP() << "no losetup";
+  std::string original = MakeImage("at", "loop-original.img");
+  std::string clone = MakeImage("at", "loop-clone.img");
+  std::string command = "losetup -f --show " + original;
+  FILE *p = popen(command.c_str(), "r");
+  char device[64] = "";
+  if (!p || !fgets(device, sizeof device, p)) GTEST_SKIP() << "losetup cannot attach here";
+  pclose(p);
+  device[strcspn(device, "\n")] = 0;
+  int disk = Bind(device);
+  ASSERT_TRUE(Get(disk).ok);
+  std::string swap = "losetup -d " + std::string(device) + " && losetup " + device + " " + clone;
+  ASSERT_EQ(system(swap.c_str()), 0);
+  std::vector<uint8_t> before = ReadWholeFile(clone);
+  EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_OTHER_DISK);
+  EXPECT_EQ(ReadWholeFile(clone), before);
+  EXPECT_EQ(system(("losetup -d " + std::string(device)).c_str()), 0);
+}
+
 // Read syscalls and bytes of this process, from /proc/self/io.
 void ProcIo(long long *reads, long long *bytes) {
   char text[512] = "";
