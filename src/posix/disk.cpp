@@ -155,7 +155,10 @@ bool InData(const PosixDisk *d, uint64_t position, uint64_t bytes) {
   return position <= d->data_bytes && bytes <= d->data_bytes - position;
 }
 
+// A read that failed on a handle fails every later read on it: the backend
+// never retries, not even by another way to the same sectors.
 bool LoadBootArea(PosixDisk *d) {
+  if (d->error != DISK_OK) return false;
   if (!d->boot_valid) d->boot_valid = ReadFull(d->fd, d->boot, IPL_AREA_BYTES, d->data_offset);
   if (!d->boot_valid) d->error = DISK_IO_ERROR;
   return d->boot_valid;
@@ -170,7 +173,7 @@ void Forget(PosixDisk *d) {
 // Sector reader for the layout decoder and the PC-9821 probe.
 int ReadForDecoder(void *context, uint64_t sector, uint8_t *buffer) {
   PosixDisk *d = static_cast<PosixDisk *>(context);
-  if (sector >= d->data_bytes / SECTOR_SIZE) return 0;
+  if (sector >= d->data_bytes / SECTOR_SIZE || d->error != DISK_OK) return 0;
   if (sector < IPL_AREA_SECTORS && LoadBootArea(d)) {
     memcpy(buffer, d->boot + sector * SECTOR_SIZE, SECTOR_SIZE);
     return 1;
@@ -344,12 +347,13 @@ bool WriteBackup(PosixDisk *d) {
   return ok;
 }
 
-// The boot area on the disk is still the last one read from it.
-bool Unchanged(PosixDisk *d) {
-  if (!d->disk->boot_valid) return true;
+// DISK_OK when the boot area on the disk is still the last one read from
+// it, DISK_CHANGED when it is not, DISK_IO_ERROR when it cannot be read.
+DiskError Unchanged(PosixDisk *d) {
+  if (!d->disk->boot_valid) return DISK_OK;
   static uint8_t now[IPL_AREA_BYTES];
-  return ReadFull(d->fd, now, IPL_AREA_BYTES, d->data_offset) &&
-         memcmp(now, d->disk->boot, IPL_AREA_BYTES) == 0;
+  if (!ReadFull(d->fd, now, IPL_AREA_BYTES, d->data_offset)) return DISK_IO_ERROR;
+  return memcmp(now, d->disk->boot, IPL_AREA_BYTES) == 0 ? DISK_OK : DISK_CHANGED;
 }
 
 bool Positioned(PosixDisk *d, int count, uint32_t first, uint64_t *bytes) {
@@ -423,7 +427,7 @@ int SeekSector(DiskHandle handle, uint64_t sector) {
 int ReadSectors(DiskHandle handle, int count, uint32_t first, void *buffer) {
   PosixDisk *d = Of(handle);
   uint64_t bytes = 0;
-  if (!d || d->writer || !Positioned(d, count, first, &bytes)) return 0;
+  if (!d || d->writer || d->error != DISK_OK || !Positioned(d, count, first, &bytes)) return 0;
   if (d->position + bytes <= IPL_AREA_BYTES && LoadBootArea(d)) {
     memcpy(buffer, d->boot + d->position, bytes);
   } else if (!ReadFull(d->fd, buffer, bytes, d->data_offset + d->position)) {
@@ -449,8 +453,8 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
   if (fstat(d->fd, &st) != 0) return Fail(d, DISK_IO_ERROR);
   DiskError same = PosixCheckIdentity(*d->disk, st, d->block ? size : 0);
   if (same != DISK_OK) return Fail(d, same);
-  if (d->position < IPL_AREA_BYTES && !Unchanged(d))
-    return Fail(d, d->error == DISK_OK ? DISK_CHANGED : d->error);
+  DiskError unchanged = d->position < IPL_AREA_BYTES ? Unchanged(d) : DISK_OK;
+  if (unchanged != DISK_OK) return Fail(d, unchanged);
   if (d->options && d->options->backup && !d->backup_done) {
     if (!WriteBackup(d)) return Fail(d, DISK_BACKUP_FAILED);
     d->backup_done = true;
