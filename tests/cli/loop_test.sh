@@ -91,6 +91,11 @@ run get "$l4k"
 expect_rc 0 "get $l4k"
 grep -qxF "$(printf 'NTSig\t= 4096ABCD')" "$WORK/out" || fail "get $l4k: $(head -1 "$WORK/out")"
 grep -qF 'AT互換機' "$WORK/out" || fail "get $l4k: not AT-compatible"
+# DISK counts 4096-byte sectors: 64 MiB in whole 255 x 63 cylinders.
+grep -qxF "$(printf 'DISK\t= 63MB')" "$WORK/out" || fail "get $l4k: $(sed -n 3p "$WORK/out")"
+run --sector-size 512 get "$l4k"
+expect_rc 1 "get $l4k --sector-size 512"
+grep -q '^理由: --sector-size' "$WORK/err" || fail "$l4k --sector-size 512: no reason"
 run --yes write "$l4k" 5A6B7C8D
 expect_rc 0 "write $l4k"
 [ "$(sfdisk --disk-id "$l4k")" = 0x5a6b7c8d ] || fail "write $l4k: sfdisk reads $(sfdisk --disk-id "$l4k")"
