@@ -57,8 +57,8 @@ struct RegisteredDisk {
   int lock_fd = -1; // the write handle holding the disk's lock
 };
 
-// The run's disks by number: the table from /sys/block (read at most once,
-// on first need) and disks named by path after it.
+// The run's disks by number: the table of the system's disks (listed at
+// most once, on first need) and disks named by path after it.
 struct DiskSet {
   explicit DiskSet(const RunOptions *run) : options(run) {}
   const RunOptions *options;

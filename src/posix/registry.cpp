@@ -1,4 +1,4 @@
-// The run's disks: the table from /sys/block (one scan at most), each disk
+// The run's disks: the table from /sys/dev/block (one listing at most), each disk
 // pinned by its identity when it is first named, and what a path names.
 #include <dirent.h>
 #include <fcntl.h>
@@ -18,7 +18,10 @@
 
 namespace {
 
-const char kSysBlock[] = "/sys/block";
+// Every block device as MAJ:MIN, each a link to its sysfs directory: one
+// listing names every device and its number, where /sys/block would need a
+// read of each device's dev attribute.
+const char kSysDevBlock[] = "/sys/dev/block";
 
 // First line of a sysfs attribute under dir (a directory descriptor, or
 // AT_FDCWD for an absolute path), surrounding blanks removed.
@@ -47,22 +50,21 @@ std::string RealPath(const std::string &path) {
   return realpath(path.c_str(), resolved) ? std::string(resolved) : std::string();
 }
 
-// sysfs directory of a block device, as seen from /sys/block/NAME.
-bool IsVirtual(int dir, const char *name) {
-  char target[PATH_MAX];
-  ssize_t n = readlinkat(dir, name, target, sizeof target - 1);
-  if (n < 0) return false;
-  target[n] = 0;
-  return strstr(target, "/devices/virtual/") != nullptr;
+// sysfs directory of a block device.
+std::string SysOf(dev_t rdev) {
+  char sys[64];
+  snprintf(sys, sizeof sys, "/sys/dev/block/%u:%u", major(rdev), minor(rdev));
+  return sys;
 }
 
 // Model shown by `list`: a loop device's backing file, else vendor and
-// model. sys is the disk's sysfs directory.
-std::string ModelOf(int dir, const std::string &sys) {
-  std::string model = ReadAttribute(dir, sys + "/loop/backing_file");
+// model.
+std::string ModelOf(dev_t rdev) {
+  std::string sys = SysOf(rdev);
+  std::string model = ReadAttribute(AT_FDCWD, sys + "/loop/backing_file");
   if (!model.empty()) return model;
-  std::string vendor = ReadAttribute(dir, sys + "/device/vendor");
-  model = ReadAttribute(dir, sys + "/device/model");
+  std::string vendor = ReadAttribute(AT_FDCWD, sys + "/device/vendor");
+  model = ReadAttribute(AT_FDCWD, sys + "/device/model");
   if (!vendor.empty()) model = model.empty() ? vendor : vendor + " " + model;
   return model;
 }
@@ -70,9 +72,7 @@ std::string ModelOf(int dir, const std::string &sys) {
 // What tells two disks of the same kind apart: a loop device's backing
 // file, else the WWID or the serial the kernel reports.
 std::string TagOf(dev_t rdev) {
-  char sys[64];
-  snprintf(sys, sizeof sys, "/sys/dev/block/%u:%u", major(rdev), minor(rdev));
-  std::string base = sys;
+  std::string base = SysOf(rdev);
   for (const char *attribute : {"/loop/backing_file", "/device/wwid", "/device/serial", "/wwid"}) {
     std::string tag = ReadAttribute(AT_FDCWD, base + attribute);
     if (!tag.empty()) return tag;
@@ -91,11 +91,11 @@ void CopyString(char *out, size_t size, const std::string &s) {
   out[n] = 0;
 }
 
-// The one read of /sys/block.
+// The one listing of the system's disks.
 void Scan(DiskSet *disks) {
   if (disks->scanned) return;
   disks->scanned = true;
-  int dir = open(kSysBlock, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  int dir = open(kSysDevBlock, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   DIR *listing = dir >= 0 ? fdopendir(dir) : nullptr;
   if (!listing) {
     if (dir >= 0) close(dir);
@@ -103,23 +103,31 @@ void Scan(DiskSet *disks) {
   }
   std::vector<Scanned> found;
   while (struct dirent *d = readdir(listing)) {
-    std::string name = d->d_name;
-    if (name.empty() || name[0] == '.') continue;
-    bool loop = name.compare(0, 4, "loop") == 0;
-    // Virtual devices are skipped, except a loop device with a backing file.
-    if (IsVirtual(dir, name.c_str()) &&
-        (!loop || faccessat(dir, (name + "/loop").c_str(), F_OK, 0) != 0))
-      continue;
-    uint64_t sectors = strtoull(ReadAttribute(dir, name + "/size").c_str(), nullptr, 10);
-    if (sectors == 0 || ReadAttribute(dir, name + "/hidden") == "1") continue;
     unsigned ma, mi;
-    if (sscanf(ReadAttribute(dir, name + "/dev").c_str(), "%u:%u", &ma, &mi) != 2) continue;
+    char end;
+    if (sscanf(d->d_name, "%u:%u%c", &ma, &mi, &end) != 2) continue;
+    std::string dev = d->d_name;
+    char target[PATH_MAX];
+    ssize_t n = readlinkat(dir, d->d_name, target, sizeof target - 1);
+    if (n <= 0) continue;
+    target[n] = 0;
+    std::string link = target;
+    std::string name = link.substr(link.rfind('/') + 1);
+    // Whole disks only; virtual devices are skipped, except a loop device
+    // with a backing file.
+    if (faccessat(dir, (dev + "/partition").c_str(), F_OK, 0) == 0) continue;
+    if (link.find("/devices/virtual/") != std::string::npos &&
+        (name.compare(0, 4, "loop") != 0 || faccessat(dir, (dev + "/loop").c_str(), F_OK, 0) != 0))
+      continue;
+    uint64_t sectors = strtoull(ReadAttribute(dir, dev + "/size").c_str(), nullptr, 10);
+    if (sectors == 0) continue;
+    // Only NVMe multipath devices are ever hidden.
+    if (name.compare(0, 4, "nvme") == 0 && ReadAttribute(dir, dev + "/hidden") == "1") continue;
     Scanned s;
     memset(&s.entry, 0, sizeof s.entry);
     s.rdev = makedev(ma, mi);
     CopyString(s.entry.path, sizeof s.entry.path, DevPath(name));
     s.entry.bytes = sectors * 512;
-    CopyString(s.entry.model, sizeof s.entry.model, ModelOf(dir, name));
     found.push_back(s);
   }
   closedir(listing);
@@ -137,9 +145,7 @@ void Scan(DiskSet *disks) {
 // false when sysfs does not know it or it is a virtual device other than a
 // loop device.
 bool DiskOfDevice(dev_t dev, char *disk_path, size_t size) {
-  char sys[64];
-  snprintf(sys, sizeof sys, "/sys/dev/block/%u:%u", major(dev), minor(dev));
-  std::string real = RealPath(sys);
+  std::string real = RealPath(SysOf(dev));
   if (real.empty()) return false;
   if (access((real + "/partition").c_str(), F_OK) == 0) real = real.substr(0, real.rfind('/'));
   std::string name = real.substr(real.rfind('/') + 1);
@@ -170,6 +176,9 @@ int Pin(DiskSet *disks, int number, const std::string &path, const std::string &
 
 const std::vector<PosixDiskEntry> &PosixListDisks(DiskSet *disks) {
   Scan(disks);
+  for (size_t i = 0; i < disks->table.size(); i++)
+    CopyString(disks->table[i].model, sizeof disks->table[i].model,
+               ModelOf(disks->table_devices[i]));
   return disks->table;
 }
 
@@ -188,7 +197,7 @@ int PosixRegister(DiskSet *disks, const char *name, DiskError *error) {
     id.bytes = disks->table[n].bytes;
     id.tag = TagOf(id.rdev);
     *error = DISK_OK;
-    return Pin(disks, (int)n, disks->table[n].path, disks->table[n].model, id);
+    return Pin(disks, (int)n, disks->table[n].path, ModelOf(id.rdev), id);
   }
 
   struct stat st;
@@ -219,7 +228,7 @@ int PosixRegister(DiskSet *disks, const char *name, DiskError *error) {
     for (size_t i = 0; i < disks->table.size() && i <= MAX_DISK_NUMBER; i++)
       if (disks->table_devices[i] == id.rdev) {
         id.bytes = disks->table[i].bytes;
-        return Pin(disks, (int)i, real, disks->table[i].model, id);
+        return Pin(disks, (int)i, real, ModelOf(id.rdev), id);
       }
   }
   if (real.size() >= POSIX_PATH_SIZE) {
