@@ -29,6 +29,7 @@ protected:
     g_options = &options;
     g_disks = &disks;
   }
+  void TearDown() override { g_posix_calls = kPosixSystemCalls; }
 };
 using Containers = Backend;
 using Open = Backend;
@@ -221,6 +222,29 @@ TEST_F(Sectors, BoundsModesAndFarOffsets) {
   EXPECT_EQ(ReadSectors(INVALID_DISK_HANDLE, 1, 0, buffer), 0);
   EXPECT_EQ(WriteSectors(INVALID_DISK_HANDLE, 1, 0, buffer), 0);
   EXPECT_EQ(DriveLetterToDiskNumber('C'), VOLUME_OPEN_FAILED);
+}
+
+// A read that failed is not retried another way (the single-sector path
+// of the layout decoder): every later read on the handle fails too.
+int g_pread_failures;
+TEST_F(Sectors, AReadErrorFailsEveryLaterRead) {
+  DiskHandle h = OpenDisk(Bind(MakeImage("at", "once.hdi", "--container hdi")), 'r');
+  ASSERT_NE(h, INVALID_DISK_HANDLE);
+  g_pread_failures = 1;
+  g_posix_calls.pread = [](int fd, void *buffer, size_t bytes, off_t offset) -> ssize_t {
+    if (g_pread_failures-- > 0) {
+      errno = EIO;
+      return -1;
+    }
+    return kPosixSystemCalls.pread(fd, buffer, bytes, offset);
+  };
+  DiskLayoutInfo layout;
+  uint8_t sector[SECTOR_SIZE];
+  EXPECT_EQ(GetDiskLayout(h, &layout), 0);
+  EXPECT_EQ(ReadSectors(h, 1, 0, sector), 0);
+  EXPECT_EQ(DetectBootFormat(h), Unknown);
+  EXPECT_EQ(DiskHandleError(h), DISK_IO_ERROR);
+  CloseDisk(h);
 }
 
 TEST_F(Writes, HeldLockRefusesTheWriterNotTheReaders) {
