@@ -340,6 +340,47 @@ TEST_F(Commands, WriteRefusedWhenTheDiskChangedWhileAsking) {
   EXPECT_EQ(LoadLe32(&d.bytes[AT_SIGNATURE_OFFSET]), 0x0BADF00Du);
 }
 
+// What each command returns, whatever it showed: the Linux program's exit
+// status and reason line come from this alone.
+TEST_F(Commands, OutcomesAndReasons) {
+  auto Is = [](Outcome o, OutcomeKind kind, DiskError reason) {
+    return o.kind == kind && o.reason == reason;
+  };
+  At(0, 0x1234ABCD);
+  EXPECT_TRUE(Is(CommandGet(&session), OUTCOME_DONE, DISK_OK));
+  EXPECT_TRUE(Is(CommandAccess(&session), OUTCOME_DONE, DISK_OK));
+  ui.fields[IDC_NEWSIG] = "1";
+  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_DECLINED, DISK_OK)); // answered No
+  ui.fields[IDC_NEWSIG] = "";
+  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_REFUSED, DISK_OK));
+  ui.fields[IDC_NEWSIG] = "1";
+  ui.answers = {ANSWER_YES, ANSWER_NO};
+  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_DONE, DISK_OK));
+
+  // The signature changed while the question was open: refused, with why.
+  FakeReset();
+  At(0, 0x1234ABCD);
+  ui.answers = {ANSWER_YES};
+  ui.on_question = [] { g_fake.disks[0].signature = 0x77777777; };
+  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_REFUSED, DISK_NOT_EXPECTED));
+  ui.on_question = nullptr;
+
+  ui.fields[IDC_DISK] = "51";
+  EXPECT_TRUE(Is(CommandGet(&session), OUTCOME_REFUSED, DISK_OK));
+  ui.fields[IDC_DISK] = "7"; // no such disk
+  for (Outcome o : {CommandGet(&session), CommandAccess(&session), CommandWrite(&session)})
+    EXPECT_TRUE(Is(o, OUTCOME_FAILED, DISK_NO_SUCH_DISK));
+
+  // A failed write reports the handle's reason.
+  FakeReset();
+  At(0, 0x1234ABCD);
+  ui.fields[IDC_DISK] = "0";
+  ui.fields[IDC_NEWSIG] = "3";
+  ui.answers = {ANSWER_YES};
+  g_fake.fail_op = "write";
+  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_FAILED, DISK_IO_ERROR));
+}
+
 TEST_F(Commands, MessageBoxFCutsAt2047Bytes) {
   std::string long_text(3000, 'x');
   MessageBoxF(ui.dialog(), 0, kTitle, "%s", long_text.c_str());
