@@ -1,4 +1,4 @@
-#include "argvector.h"
+#include "app/argvector.h"
 
 #include <cstdlib>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "bootrecord.h"
+#include "disk/bootrecord.h"
 
 #include <cstring>
 
@@ -58,21 +58,35 @@ BootFormat DetectBootFormat(DiskHandle handle) {
   return ClassifyBootArea(area, layout.signature);
 }
 
-int RewriteNtSignature(int disk, uint32_t expected_old, uint32_t new_signature) {
+// Why an operation on handle failed; fallback when the backend cannot say.
+static DiskError Why(DiskHandle handle, DiskError fallback) {
+  DiskError error = DiskHandleError(handle);
+  return error == DISK_OK ? fallback : error;
+}
+
+DiskError RewriteNtSignature(DiskSet *disks, int disk, uint32_t expected_old,
+                             uint32_t new_signature) {
   uint8_t area[BOOT_AREA_BUFFER];
   DiskLayoutInfo layout;
 
-  DiskHandle reader = OpenPhysicalDisk(disk, 'R');
-  if (reader == INVALID_DISK_HANDLE) return 0;
-  if (!GetDiskLayout(reader, &layout) || !ReadSectors(reader, IPL_AREA_SECTORS, 0, area)) {
+  DiskError error = DISK_UNKNOWN;
+  DiskHandle reader = OpenPhysicalDisk(disks, disk, 'R', &error);
+  if (reader == INVALID_DISK_HANDLE) return error;
+  if (!GetDiskLayout(reader, &layout)) {
+    error = Why(reader, DISK_NO_LAYOUT);
     CloseDisk(reader);
-    return 0;
+    return error;
+  }
+  if (!ReadSectors(reader, IPL_AREA_SECTORS, 0, area)) {
+    error = Why(reader, DISK_UNKNOWN);
+    CloseDisk(reader);
+    return error;
   }
   CloseDisk(reader);
 
   // Every test below runs on the copy just read; the disk is not read again.
-  if (layout.signature != expected_old) return 0;
-  if (!HasBootMark(area)) return 0;
+  if (layout.signature != expected_old) return DISK_NOT_EXPECTED;
+  if (!HasBootMark(area)) return DISK_NO_BOOT_MARK;
   BootFormat format = ScoreBootArea(area, layout.signature);
   int offset, sectors;
   if (format == AtCompatible) {
@@ -82,13 +96,13 @@ int RewriteNtSignature(int disk, uint32_t expected_old, uint32_t new_signature) 
     offset = PC98_SIGNATURE_OFFSET;
     sectors = IPL_AREA_SECTORS;
   } else {
-    return 0;
+    return DISK_FORMAT_UNKNOWN;
   }
 
-  DiskHandle writer = OpenPhysicalDisk(disk, 'W');
-  if (writer == INVALID_DISK_HANDLE) return 0;
+  DiskHandle writer = OpenPhysicalDisk(disks, disk, 'W', &error);
+  if (writer == INVALID_DISK_HANDLE) return error;
   StoreLe32(area + offset, new_signature);
-  int result = WriteSectors(writer, sectors, 0, area) ? 1 : 0;
+  error = WriteSectors(writer, sectors, 0, area) ? DISK_OK : Why(writer, DISK_UNKNOWN);
   CloseDisk(writer);
-  return result;
+  return error;
 }

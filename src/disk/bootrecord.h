@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "disk.h"
+#include "disk/disk.h"
 
 enum BootFormat { NoIpl = -1, Unknown = 0, AtCompatible = 1, Pc9821 = 2 };
 
@@ -31,5 +31,8 @@ BootFormat ClassifyBootArea(const uint8_t *area, uint32_t signature);
 BootFormat DetectBootFormat(DiskHandle handle);
 
 // Re-reads and re-checks the disk, then writes the new signature at the
-// place the classification picked. 1 when written, 0 otherwise.
-int RewriteNtSignature(int disk, uint32_t expected_old, uint32_t new_signature);
+// place the classification picked. DISK_OK when written; otherwise why not:
+// DISK_NOT_EXPECTED, DISK_NO_BOOT_MARK and DISK_FORMAT_UNKNOWN are refusals
+// before any write handle is opened, the rest the backend's reasons.
+DiskError RewriteNtSignature(DiskSet *disks, int disk, uint32_t expected_old,
+                             uint32_t new_signature);

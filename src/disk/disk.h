@@ -1,6 +1,7 @@
 // Disk operations: the one layer through which the program touches a disk.
-// Implemented by disk_win32.cpp (Windows), disk_posix.cpp (Linux) and the
-// tests' fake disk. Sector numbers and counts are always 512-byte units.
+// Implemented by win32/disk.cpp, posix/disk.cpp and the tests' fake disk.
+// Sector numbers and counts are always 512-byte units. The layer shows
+// nothing: it reports by result and reason code.
 #pragma once
 
 #include <cstdint>
@@ -22,6 +23,36 @@ enum {
 
 extern const uint32_t g_sector_size;
 
+// Why a disk operation failed, where the backend knows: the caller turns it
+// into a text. The Win32 backend knows none (DISK_UNKNOWN).
+enum DiskError {
+  DISK_OK = 0,
+  DISK_NO_SUCH_DISK,      // no disk with that number, path missing
+  DISK_NO_PERMISSION,     // EACCES/EPERM: run as root
+  DISK_LOCKED,            // another writer holds the disk's lock
+  DISK_NOT_A_DISK,        // directory, or not a block device / regular file
+  DISK_TOO_SHORT,         // smaller than the 32-sector boot area
+  DISK_BAD_CONTAINER,     // an image header or footer that lies
+  DISK_BACKUP_FAILED,     // the backup file could not be written (exists, ...)
+  DISK_IO_ERROR,          // any other failure
+  DISK_UNSUPPORTED_IMAGE, // qcow2, VMDK, VDI, VHDX, dynamic VHD: attach with qemu-nbd
+  DISK_READ_ONLY,         // EROFS: a read-only device or file system
+  DISK_CHANGED,           // the boot area changed between the check and the write
+  DISK_ROOT_REFUSED,      // EACCES/EPERM although running as root
+  DISK_OTHER_DISK,        // the name now leads to another disk than the one pinned
+  DISK_NO_NUMBER_LEFT,    // every disk number is taken
+  DISK_SECTOR_SIZE,       // the sector size asked for is not the disk's
+  DISK_NO_LAYOUT,         // no drive layout to read (a GPT disk)
+  DISK_NOT_EXPECTED,      // the signature is no longer the one the user was shown
+  DISK_NO_BOOT_MARK,      // no 0xAA55 at 0x1FE
+  DISK_FORMAT_UNKNOWN,    // the signature's place cannot be settled
+  DISK_UNKNOWN,           // failed, and the backend cannot tell why
+};
+
+// The disks of one run as the platform knows them: on Linux the registry
+// of each disk's path, identity and boot area; Win32 needs none (nullptr).
+struct DiskSet;
+
 // Same layout as Win32 DISK_GEOMETRY (24 bytes).
 struct DiskGeometry {
   int64_t Cylinders;
@@ -39,8 +70,10 @@ struct DiskLayoutInfo {
 };
 
 // Mode 'R'/'r' opens for reading, 'W'/'w' for writing; anything else fails
-// without touching the platform.
-DiskHandle OpenPhysicalDisk(int disk, char mode);
+// without touching the platform. On failure *error (when given) says why.
+DiskHandle OpenPhysicalDisk(DiskSet *disks, int disk, char mode, DiskError *error);
+// Why the last failed operation on a handle failed.
+DiskError DiskHandleError(DiskHandle handle);
 // Accepts INVALID_DISK_HANDLE and does nothing with it.
 void CloseDisk(DiskHandle handle);
 

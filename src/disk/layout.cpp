@@ -1,8 +1,8 @@
-#include "layout.h"
+#include "disk/layout.h"
 
 #include <cstring>
 
-#include "bootrecord.h"
+#include "disk/bootrecord.h"
 
 const uint32_t g_sector_size = SECTOR_SIZE;
 

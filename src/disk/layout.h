@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "disk.h"
+#include "disk/disk.h"
 
 // Offsets in the Windows query replies (same on i686 and x86_64).
 enum {

@@ -24,8 +24,8 @@
 // heads (+0x1A) and sectors per track (+0x18) wins. Otherwise 8x17.
 #include <cstring>
 
-#include "bootrecord.h"
-#include "layout.h"
+#include "disk/bootrecord.h"
+#include "disk/layout.h"
 
 namespace {
 

@@ -1,16 +1,14 @@
-#include "commands.h"
+#include "ui/commands.h"
 
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "bootrecord.h"
-#include "disk.h"
-#include "layout.h"
-#include "texts.h"
-
-int g_disk = 0;
+#include "disk/bootrecord.h"
+#include "disk/disk.h"
+#include "disk/layout.h"
+#include "ui/texts.h"
 
 // vsnprintf with the C runtime's own edge behaviour taken out: the text is
 // always NUL-terminated and cut at size - 1 bytes.
@@ -37,11 +35,11 @@ int MessageBoxF(Dialog owner, unsigned style, const char *caption, const char *f
   return SurfaceMessage(owner, text, caption, style);
 }
 
-int ReadDiskNumber(Dialog dialog) {
+int ReadDiskNumber(Session *session) {
   int translated = 0;
-  g_disk = (int)SurfaceGetInt(dialog, IDC_DISK, &translated);
-  if (translated && g_disk >= 0 && g_disk <= MAX_DISK_NUMBER) return 1;
-  MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_BAD_DISK);
+  session->disk = (int)SurfaceGetInt(session->dialog, IDC_DISK, &translated);
+  if (translated && session->disk >= 0 && session->disk <= MAX_DISK_NUMBER) return 1;
+  MessageBoxF(session->dialog, MB_OK_STYLE, TXT_TITLE, TXT_BAD_DISK);
   return 0;
 }
 
@@ -138,27 +136,50 @@ static void BuildReport(char *report, size_t size, const DiskGeometry &geometry,
   }
 }
 
-void CommandGet(Dialog dialog) {
+static Outcome Done() {
+  return {OUTCOME_DONE, DISK_OK};
+}
+
+static Outcome Declined() {
+  return {OUTCOME_DECLINED, DISK_OK};
+}
+
+static Outcome Refused(DiskError reason = DISK_OK) {
+  return {OUTCOME_REFUSED, reason};
+}
+
+static Outcome Failed(DiskError reason = DISK_OK) {
+  return {OUTCOME_FAILED, reason};
+}
+
+// A reason the user can act on; the Win32 backend's DISK_UNKNOWN is none.
+static DiskError Known(DiskError reason) {
+  return reason == DISK_UNKNOWN ? DISK_OK : reason;
+}
+
+Outcome CommandGet(Session *session) {
+  Dialog dialog = session->dialog;
   char field[FIELD_BUFFER_SIZE];
   field[0] = '\0';
   SurfaceGetText(dialog, IDC_DISK, field, sizeof field);
-  if (field[0] == '\0') return;
+  if (field[0] == '\0') return Refused();
 
   if (field[1] == ':') {
     char letter = field[0];
     int number = DriveLetterToDiskNumber(letter);
     if (number < 0) {
       MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_DRIVE_FAILED, letter);
-      return;
+      return Refused();
     }
     if (MessageBoxF(dialog, MB_YESNO_STYLE, TXT_TITLE, TXT_DRIVE_ASK, letter, number) != ANSWER_YES)
-      return;
+      return Declined();
     SurfaceSetInt(dialog, IDC_DISK, (unsigned)number);
   }
-  if (!ReadDiskNumber(dialog)) return;
+  if (!ReadDiskNumber(session)) return Refused();
+  int disk = session->disk;
 
   char item[ITEM_BUFFER_SIZE];
-  Format(item, sizeof item, TXT_GET_BUSY, g_disk);
+  Format(item, sizeof item, TXT_GET_BUSY, disk);
   SurfaceSetText(dialog, IDC_GET_TEXT, item);
 
   DiskGeometry geometry;
@@ -166,67 +187,81 @@ void CommandGet(Dialog dialog) {
   DiskLayoutInfo layout;
   BootFormat format = Unknown;
   const char *failure = nullptr;
-  DiskHandle handle = OpenPhysicalDisk(g_disk, 'r');
+  DiskError reason = DISK_OK;
+  DiskHandle handle = OpenPhysicalDisk(session->disks, disk, 'r', &reason);
   if (handle == INVALID_DISK_HANDLE) {
     failure = TXT_READ_FAILED;
   } else {
     if (!GetDiskGeometry(handle, &geometry)) {
       failure = TXT_GEOMETRY_FAILED;
+      reason = DiskHandleError(handle);
     } else if (!GetDiskLayout(handle, &layout)) {
       failure = TXT_LAYOUT_FAILED;
+      reason = DiskHandleError(handle);
+      if (reason == DISK_OK) reason = DISK_NO_LAYOUT;
     } else {
       format = DetectBootFormat(handle);
       if (format == NoIpl)
         failure = TXT_NO_IPL;
       else if (format == Unknown)
-        MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_FORMAT_UNKNOWN_WARN, g_disk);
+        MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_FORMAT_UNKNOWN_WARN, disk);
     }
     CloseDisk(handle);
   }
 
   if (failure) {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, failure, g_disk);
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, failure, disk);
   } else {
     char report[REPORT_BUFFER_SIZE];
     BuildReport(report, sizeof report, geometry, layout, format);
-    SurfaceMessage(dialog, report, TXT_TITLE, MB_OK_STYLE);
+    SurfaceReport(dialog, report);
   }
   SurfaceSetText(dialog, IDC_GET_TEXT, TXT_GET_IDLE);
+  if (!failure) return Done();
+  return format == NoIpl ? Refused() : Failed(Known(reason));
 }
 
-void CommandAccess(Dialog dialog) {
-  if (!ReadDiskNumber(dialog)) return;
-  DiskHandle handle = OpenPhysicalDisk(g_disk, 'r');
+Outcome CommandAccess(Session *session) {
+  Dialog dialog = session->dialog;
+  if (!ReadDiskNumber(session)) return Refused();
+  DiskError reason = DISK_OK;
+  DiskHandle handle = OpenPhysicalDisk(session->disks, session->disk, 'r', &reason);
   if (handle == INVALID_DISK_HANDLE) {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_READ_FAILED, g_disk);
-    return;
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_READ_FAILED, session->disk);
+    return Failed(Known(reason));
   }
   char item[ITEM_BUFFER_SIZE];
-  Format(item, sizeof item, TXT_ACCESS_BUSY, g_disk);
+  Format(item, sizeof item, TXT_ACCESS_BUSY, session->disk);
   SurfaceSetText(dialog, IDC_ACCESS_TEXT, item);
   TestAccess(handle);
   SurfaceSetText(dialog, IDC_ACCESS_TEXT, TXT_ACCESS_IDLE);
   CloseDisk(handle);
+  return Done();
 }
 
-void CommandWrite(Dialog dialog) {
-  if (!ReadDiskNumber(dialog)) return;
-  DiskHandle handle = OpenPhysicalDisk(g_disk, 'r');
+Outcome CommandWrite(Session *session) {
+  Dialog dialog = session->dialog;
+  if (!ReadDiskNumber(session)) return Refused();
+  int disk = session->disk;
+  DiskError reason = DISK_OK;
+  DiskHandle handle = OpenPhysicalDisk(session->disks, disk, 'r', &reason);
   if (handle == INVALID_DISK_HANDLE) {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_READ_FAILED, g_disk);
-    return;
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_READ_FAILED, disk);
+    return Failed(Known(reason));
   }
   DiskLayoutInfo layout;
   if (!GetDiskLayout(handle, &layout)) {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LAYOUT_FAILED, g_disk);
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LAYOUT_FAILED, disk);
+    reason = DiskHandleError(handle);
     CloseDisk(handle);
-    return;
+    return Failed(reason == DISK_OK ? DISK_NO_LAYOUT : Known(reason));
   }
   // A disk without the boot mark goes on; the rewrite refuses it itself.
   if (DetectBootFormat(handle) == Unknown) {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_UNKNOWN, g_disk);
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_UNKNOWN, disk);
+    reason = DiskHandleError(handle);
     CloseDisk(handle);
-    return;
+    return reason == DISK_OK ? Refused(DISK_FORMAT_UNKNOWN) : Failed(Known(reason));
   }
   CloseDisk(handle);
 
@@ -234,20 +269,20 @@ void CommandWrite(Dialog dialog) {
   if (SurfaceGetText(dialog, IDC_NEWSIG, text, sizeof text) == 0) {
     SurfaceMessage(dialog, TXT_NEWSIG_EMPTY, TXT_TITLE, MB_OK_STYLE);
     SurfaceSetText(dialog, IDC_NEWSIG, TXT_NEWSIG_RESET);
-    return;
+    return Refused();
   }
   uint32_t old_signature = layout.signature;
   uint32_t new_signature = ParseHexSignature(text);
-  if (MessageBoxF(dialog, MB_YESNO_STYLE, TXT_TITLE, TXT_WRITE_CONFIRM, g_disk,
-                  (unsigned)old_signature, (unsigned long)new_signature) != ANSWER_YES)
-    return;
+  if (SurfaceConfirmRewrite(dialog, disk, old_signature, new_signature) != ANSWER_YES)
+    return Declined();
 
-  if (RewriteNtSignature(g_disk, old_signature, new_signature) == 1) {
-    RewriteSuccess success = SurfaceRewriteSuccess(dialog);
-    if (MessageBoxF(dialog, success.style, TXT_TITLE, success.format, g_disk,
-                    (unsigned long)old_signature, (unsigned long)new_signature) == ANSWER_YES)
-      ShutdownWindows(EWX_SHUTDOWN_FLAG | EWX_POWEROFF_FLAG);
-  } else {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_FAILED, g_disk);
+  reason = RewriteNtSignature(session->disks, disk, old_signature, new_signature);
+  if (reason == DISK_OK) {
+    SurfaceRewritten(dialog, disk, old_signature, new_signature);
+    return Done();
   }
+  MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_FAILED, disk);
+  bool refused = reason == DISK_NOT_EXPECTED || reason == DISK_NO_BOOT_MARK ||
+                 reason == DISK_FORMAT_UNKNOWN || reason == DISK_NO_LAYOUT;
+  return refused ? Refused(reason) : Failed(Known(reason));
 }

@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "surface.h"
+#include "disk/disk.h"
+#include "ui/surface.h"
 
 enum {
   REPORT_BUFFER_SIZE = 10000,
@@ -15,16 +16,31 @@ enum {
   REPORT_MIN_PARTITION = 524288,
 };
 
-// Disk number most recently read from IDC_DISK.
-extern int g_disk;
+// What a command works on: its window, the run's disks, and the disk
+// number most recently read from IDC_DISK (the one thing kept between
+// commands).
+struct Session {
+  Dialog dialog;
+  DiskSet *disks;
+  int disk;
+};
+
+// What a command did. Declined: a question was answered No. Refused: the
+// input or the disk was not acceptable, nothing was attempted. Failed: the
+// disk could not be read or written.
+enum OutcomeKind { OUTCOME_DONE = 0, OUTCOME_DECLINED, OUTCOME_REFUSED, OUTCOME_FAILED };
+struct Outcome {
+  OutcomeKind kind;
+  DiskError reason; // DISK_OK when there is none to give
+};
 
 // printf-style message box; the text is cut at 2047 bytes.
 int MessageBoxF(Dialog owner, unsigned style, const char *caption, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
 
-// Reads IDC_DISK into g_disk; 1 when it is a number from 0 to 50, else shows
-// the invalid-number message and returns 0.
-int ReadDiskNumber(Dialog dialog);
+// Reads IDC_DISK into the session's disk; 1 when it is a number from 0 to
+// 50, else shows the invalid-number message and returns 0.
+int ReadDiskNumber(Session *session);
 
 // scanf "%lx" into 32 bits, with the same edges on every C runtime.
 uint32_t ParseHexSignature(const char *text);
@@ -39,6 +55,6 @@ unsigned CopyFieldText(const char *text, size_t length, char *buffer, int size);
 // Rounds a non-negative size to whole units, ties away from zero.
 double RoundSize(double value);
 
-void CommandGet(Dialog dialog);
-void CommandAccess(Dialog dialog);
-void CommandWrite(Dialog dialog);
+Outcome CommandGet(Session *session);
+Outcome CommandAccess(Session *session);
+Outcome CommandWrite(Session *session);

@@ -38,16 +38,12 @@ unsigned SurfaceGetInt(Dialog dialog, int id, int *translated);
 // SetDlgItemInt(dialog, id, value, FALSE).
 void SurfaceSetInt(Dialog dialog, int id, unsigned value);
 
-// What follows a successful rewrite on this platform: the message format
-// (arguments: disk, old and new signature) and its style. Yes to a Yes/No
-// message asks the system to shut down.
-struct RewriteSuccess {
-  const char *format;
-  unsigned style;
-};
-RewriteSuccess SurfaceRewriteSuccess(Dialog dialog);
-// ExitWindowsEx with the shutdown privilege enabled first; result may be
-// ignored.
-int ShutdownWindows(uint32_t flags);
-
-enum { EWX_SHUTDOWN_FLAG = 1, EWX_POWEROFF_FLAG = 8 };
+// What the terminal tells apart from the other messages: the Get report,
+// the question before a rewrite and the rewrite's result.
+// MessageBoxA(dialog, report, title, MB_OK).
+void SurfaceReport(Dialog dialog, const char *report);
+// The Yes/No question before disk's signature old becomes new; the answer.
+int SurfaceConfirmRewrite(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature);
+// The new signature was written. On Windows: the success text, and Yes
+// shuts Windows down.
+void SurfaceRewritten(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature);

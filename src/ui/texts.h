@@ -94,14 +94,20 @@
   "　　 変わりました。PARTUUIDで指定しているfstabやブートエントリを\n"                   \
   "　　 書き換えて下さい。"
 
+// Linux: the question before a write also names the device and what tells
+// it from an equal disk (model, serial, backing file).
+#define TXT_WRITE_CONFIRM_LINUX                                                          \
+  "ディスク #%d のＮＴシグニチャ [%8.8X] を\n[%8.8lX] に変更してよろしいですか？\n"       \
+  "　対象: %s (%s)"
+
 // Linux program (kormelde): the terminal's own texts.
 #define TXT_LINUX_VERSION "kormelde 1.34T"
 #define TXT_LINUX_USAGE                                                                  \
   "使い方:\n"                                                                            \
   "  kormelde list\n"                                                                    \
-  "  kormelde [-y|--yes] [-n|--no] get DISK\n"                                           \
-  "  kormelde [-y|--yes] [-n|--no] access DISK\n"                                        \
-  "  kormelde [-y|--yes] [-n|--no] [--backup FILE] write DISK SIGNATURE\n"               \
+  "  kormelde [-y|-n] [--sector-size N] get DISK\n"                                      \
+  "  kormelde [-y|-n] [--sector-size N] access DISK\n"                                   \
+  "  kormelde [-y|-n] [--sector-size N] [--backup FILE] write DISK SIGNATURE\n"        \
   "  kormelde -h|--help      kormelde -V|--version\n"                                    \
   "\n"                                                                                   \
   "コマンド:\n"                                                                          \
@@ -125,6 +131,8 @@
   "                  どちらも無く端末も無い時は「いいえ」と答えます。\n"                 \
   "  --backup FILE   書き込む前にブート領域(先頭32セクタ, 16KiB)を FILE に保存します。\n" \
   "                  既存の FILE は上書きしません。\n"                                   \
+  "  --sector-size N イメージファイルの論理セクタサイズ (512 か 4096。省略時 512)。\n"   \
+  "                  ブロックデバイスではデバイスの値と違えば拒否します。\n"           \
   "  -h, --help      この説明を表示します。\n"                                           \
   "  -V, --version   版数を表示します。\n"                                               \
   "\n"                                                                                   \
@@ -144,6 +152,7 @@
 #define TXT_LINUX_YES_AND_NO "--yes と --no は同時に指定できません"
 #define TXT_LINUX_BACKUP_ONLY_WRITE "--backup は write にだけ指定できます"
 #define TXT_LINUX_BACKUP_MISSING "--backup にファイル名がありません"
+#define TXT_LINUX_BAD_SECTOR_SIZE "--sector-size は 512 か 4096 です: %s"
 #define TXT_LINUX_BAD_SIGNATURE "ＮＴシグニチャは16進1-8桁で指定して下さい: %s"
 #define TXT_LINUX_ASK_PROMPT "(y/N) "
 #define TXT_LINUX_YES "はい"
@@ -180,3 +189,11 @@
   "この形式のイメージファイルは直接扱えません。qemu-nbd で接続して下さい。"
 #define TXT_POSIX_READ_ONLY "ディスクは読込専用です。"
 #define TXT_POSIX_DISK_CHANGED "確認の後にディスクのブート領域が変更されたため、書き込みませんでした。"
+#define TXT_POSIX_OTHER_DISK                                                             \
+  "指定した名前が最初に確認したディスクとは別のディスクを指しています(ディスクの抜き差し等)。何も書き込んでいません。"
+#define TXT_POSIX_NO_NUMBER_LEFT "割り当てるディスク番号が残っていません。"
+#define TXT_POSIX_SECTOR_SIZE "--sector-size がディスク(又はイメージのヘッダ)のセクタサイズと違います。"
+#define TXT_POSIX_NO_LAYOUT "パーティションテーブルを読めません(GPT ディスク等)。"
+#define TXT_POSIX_NOT_EXPECTED "確認の後にＮＴシグニチャが変わったため、書き込みませんでした。"
+#define TXT_POSIX_NO_BOOT_MARK "ブートマーク(0x1FE の 55 AA)がありません。"
+#define TXT_POSIX_FORMAT_UNKNOWN "ＮＴシグニチャの位置(AT互換機/PC-9821)を決められません。"

@@ -72,6 +72,20 @@ for container in raw vhd hdi nhd; do
   image pc98 $container $header $((0x2000)) 9821CAFE
 done
 
+# A 4096-byte-sector disk in an image file: --sector-size 4096 reads its
+# table and the write changes the four bytes at 0x1B8 all the same.
+"$MKIMAGE" at-4k "$WORK/4k.img" && cp "$WORK/4k.img" "$WORK/4k.orig"
+run --sector-size 4096 get "$WORK/4k.img"
+expect_rc 0 "at-4k get --sector-size 4096"
+expect_out "$EXPECTED/at-4k.get" "at-4k get --sector-size 4096"
+run --yes --sector-size=4096 write "$WORK/4k.img" $NEW
+expect_rc 0 "at-4k write --sector-size 4096"
+expect_four_bytes "$WORK/4k.orig" "$WORK/4k.img" $((0x1B8)) "at-4k write"
+# Headers that record 512-byte sectors are not read otherwise.
+run --sector-size 4096 get "$WORK/pc98-hdi.hdi"
+expect_rc 1 "hdi get --sector-size 4096"
+grep -q '^理由: --sector-size' "$WORK/err" || fail "hdi --sector-size 4096: no reason"
+
 # A disk whose second primary entry is empty: the positions keep their gaps.
 "$MKIMAGE" at-primary "$WORK/primary.img"
 run get "$WORK/primary.img"

@@ -62,8 +62,21 @@ expect_err "ディスク #$(bound_number) にアクセス中。" "access $l512"
 after=$(stat_reads "$l512")
 [ $((after - before)) = 200 ] || fail "access $l512: $((after - before)) reads, expected 200"
 
+# The system's disks are listed once per run at most, the write's three opens
+# included.
+if command -v strace >/dev/null; then
+  for args in "get $l512" "--yes write $l512 5A6B7C8D" "--yes write $n 1234ABCD"; do
+    # shellcheck disable=SC2086
+    strace -f -qq -e trace=openat,open -o "$WORK/trace" "$K" $args </dev/null >/dev/null 2>&1
+    scans=$(grep -cE '"/sys/(dev/)?block"' "$WORK/trace")
+    [ "$scans" -le 1 ] || fail "$args: disks listed $scans times"
+  done
+fi
+
 run --yes write "$l512" 5A6B7C8D
 expect_rc 0 "write $l512"
+# The question names the device and what tells it from a clone.
+expect_err "　対象: $l512 ($WORK/at.img)" "write $l512"
 [ "$(sfdisk --disk-id "$l512")" = 0x5a6b7c8d ] || fail "write $l512: sfdisk reads $(sfdisk --disk-id "$l512")"
 expect_four_bytes "$WORK/at.orig" "$WORK/at.img" $((0x1B8)) "write $l512"
 
@@ -78,6 +91,11 @@ run get "$l4k"
 expect_rc 0 "get $l4k"
 grep -qxF "$(printf 'NTSig\t= 4096ABCD')" "$WORK/out" || fail "get $l4k: $(head -1 "$WORK/out")"
 grep -qF 'AT互換機' "$WORK/out" || fail "get $l4k: not AT-compatible"
+# DISK counts 4096-byte sectors: 64 MiB in whole 255 x 63 cylinders.
+grep -qxF "$(printf 'DISK\t= 63MB')" "$WORK/out" || fail "get $l4k: $(sed -n 3p "$WORK/out")"
+run --sector-size 512 get "$l4k"
+expect_rc 1 "get $l4k --sector-size 512"
+grep -q '^理由: --sector-size' "$WORK/err" || fail "$l4k --sector-size 512: no reason"
 run --yes write "$l4k" 5A6B7C8D
 expect_rc 0 "write $l4k"
 [ "$(sfdisk --disk-id "$l4k")" = 0x5a6b7c8d ] || fail "write $l4k: sfdisk reads $(sfdisk --disk-id "$l4k")"

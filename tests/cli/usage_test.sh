@@ -28,6 +28,8 @@ bad -y -n get "$img"
 bad --backup "$WORK/b" get "$img"
 bad --yes write "$img" 5A6B7C8D --backup
 bad --backup= --yes write "$img" 5A6B7C8D
+bad --sector-size 1024 get "$img"
+bad get "$img" --sector-size
 # Signatures are 1 to 8 hexadecimal digits: nothing else is guessed at.
 for sig in "" xyz 12G4 123456789 0x 0x123456789 -1 " 1234" "1234 "; do
   bad --yes write "$img" "$sig"
@@ -57,7 +59,7 @@ fi
 
 run --help
 expect_rc 0 "--help"
-for word in "kormelde list" "get DISK" "access DISK" "--backup FILE" "終了コード" qemu-nbd /dev/sdb; do
+for word in "kormelde list" "get DISK" "access DISK" "--backup FILE" "--sector-size N" "終了コード" qemu-nbd /dev/sdb; do
   grep -qF -- "$word" "$WORK/out" || fail "--help does not mention $word"
 done
 run -h

@@ -1,10 +1,10 @@
-#include "bootrecord.h"
+#include "disk/bootrecord.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "fake_disk.h"
+#include "support/fake_disk.h"
 
 namespace {
 
@@ -53,7 +53,7 @@ std::vector<size_t> Changed(const std::vector<uint8_t> &a, const std::vector<uin
 }
 
 BootFormat Detect(int number) {
-  DiskHandle h = OpenPhysicalDisk(number, 'r');
+  DiskHandle h = OpenPhysicalDisk(nullptr, number, 'r', nullptr);
   BootFormat f = DetectBootFormat(h);
   CloseDisk(h);
   return f;
@@ -107,7 +107,7 @@ TEST_F(BootRecord, MissingOrSwappedBootMark) {
   swapped.bytes[BOOT_MARK_OFFSET] = 0xAA;
   swapped.bytes[BOOT_MARK_OFFSET + 1] = 0x55;
   EXPECT_EQ(Detect(0), NoIpl);
-  EXPECT_EQ(RewriteNtSignature(0, kSig, 1), 0);
+  EXPECT_EQ(RewriteNtSignature(nullptr, 0, kSig, 1), DISK_NO_BOOT_MARK);
   EXPECT_EQ(FakeCount("write"), 0);
   for (const FakeCall &call : g_fake.calls)
     EXPECT_FALSE(call.op == "open" && call.mode == 'W');
@@ -131,7 +131,7 @@ TEST_F(BootRecord, RewriteChangesOnlyTheFourSignatureBytes) {
     FakeReset();
     c.make(0, kSig);
     std::vector<uint8_t> before = g_fake.disks[0].bytes;
-    ASSERT_EQ(RewriteNtSignature(0, kSig, 0x56FC78DE), 1);
+    ASSERT_EQ(RewriteNtSignature(nullptr, 0, kSig, 0x56FC78DE), DISK_OK);
     EXPECT_EQ(g_fake.last_write.size(), c.written);
     EXPECT_EQ(Changed(before, g_fake.disks[0].bytes),
               (std::vector<size_t>{c.offset, c.offset + 1, c.offset + 2, c.offset + 3}));
@@ -143,15 +143,16 @@ TEST_F(BootRecord, RewriteChangesOnlyTheFourSignatureBytes) {
 
 TEST_F(BootRecord, SameSignatureIsWrittenAllTheSame) {
   AtDisk(0, kSig);
-  EXPECT_EQ(RewriteNtSignature(0, kSig, kSig), 1);
+  EXPECT_EQ(RewriteNtSignature(nullptr, 0, kSig, kSig), DISK_OK);
   EXPECT_EQ(FakeCount("write"), 1);
 }
 
 TEST_F(BootRecord, RefusesBeforeOpeningForWrite) {
   AtDisk(0, kSig);
-  EXPECT_EQ(RewriteNtSignature(0, kSig + 1, 5), 0); // disk changed since it was shown
+  EXPECT_EQ(RewriteNtSignature(nullptr, 0, kSig + 1, 5),
+            DISK_NOT_EXPECTED); // disk changed since it was shown
   PatternDisk(1, kSig);
-  EXPECT_EQ(RewriteNtSignature(1, kSig, 5), 0); // S at neither place
+  EXPECT_EQ(RewriteNtSignature(nullptr, 1, kSig, 5), DISK_FORMAT_UNKNOWN); // S at neither place
   for (const FakeCall &call : g_fake.calls)
     EXPECT_FALSE(call.op == "open" && call.mode == 'W');
   EXPECT_EQ(g_fake.open_handles, 0);
@@ -164,7 +165,7 @@ TEST_F(BootRecord, EachFailingCallLeavesTheDiskSafe) {
   for (int format = 0; format < 2; format++) {
     FakeReset();
     format ? Pc98Disk(0, kSig) : AtDisk(0, kSig);
-    ASSERT_EQ(RewriteNtSignature(0, kSig, 0x11223344), 1);
+    ASSERT_EQ(RewriteNtSignature(nullptr, 0, kSig, 0x11223344), DISK_OK);
     std::vector<FakeCall> clean = g_fake.calls;
 
     for (size_t k = 0; k < clean.size(); k++) {
@@ -172,7 +173,7 @@ TEST_F(BootRecord, EachFailingCallLeavesTheDiskSafe) {
       FakeDisk &disk = format ? Pc98Disk(0, kSig) : AtDisk(0, kSig);
       std::vector<uint8_t> before = disk.bytes;
       g_fake.fail_at = (int)k;
-      int result = RewriteNtSignature(0, kSig, 0x11223344);
+      int result = RewriteNtSignature(nullptr, 0, kSig, 0x11223344) == DISK_OK;
       const std::string &failed = clean[k].op;
       SCOPED_TRACE("format " + std::to_string(format) + " failing call " + std::to_string(k) + " " +
                    failed);

@@ -1,13 +1,13 @@
-#include "commands.h"
+#include "ui/commands.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "bootrecord.h"
-#include "fake_disk.h"
-#include "scripted_surface.h"
+#include "disk/bootrecord.h"
+#include "support/fake_disk.h"
+#include "support/scripted_surface.h"
 
 namespace {
 
@@ -17,10 +17,10 @@ const char *kTitle = "Kormelde 1.34T Jun 30 2007";
 class Commands : public ::testing::Test {
 protected:
   ScriptedSurface ui;
+  Session session = {ui.dialog(), nullptr, 0};
   void SetUp() override {
     FakeReset();
     g_shutdowns.clear();
-    g_disk = 0;
     ui.fields[IDC_DISK] = "0";
     ui.fields[IDC_NEWSIG] = "00000000";
     ui.fields[IDC_GET_TEXT] = "指定した物理ディスクの情報を取得します。";
@@ -39,7 +39,7 @@ protected:
   }
   std::string Last() const { return ui.messages.empty() ? "" : ui.messages.back().text; }
   std::string Report() {
-    CommandGet(ui.dialog());
+    CommandGet(&session);
     return Last();
   }
 };
@@ -86,7 +86,7 @@ TEST_F(Commands, GetReportSizesAndLimits) {
 TEST_F(Commands, GetUnknownFormatWarnsThenReports) {
   FakeDisk &d = At(0, 0x1234ABCD);
   StoreLe32(&d.bytes[AT_SIGNATURE_OFFSET], 0x99);
-  CommandGet(ui.dialog());
+  CommandGet(&session);
   ASSERT_EQ(ui.messages.size(), 2u);
   EXPECT_EQ(ui.messages[0].text, "ハードウェア機種情報の取得に失敗しました(0)");
   EXPECT_NE(ui.messages[1].text.find("形式\t= 不明なﾌｫｰﾏｯﾄ\n"), std::string::npos);
@@ -112,7 +112,7 @@ TEST_F(Commands, GetFailuresNameTheDiskAndRestoreTheProgressLine) {
     ui.fields[IDC_DISK] = "7";
     At(7, 1);
     g_fake.fail_op = c.fail_op;
-    CommandGet(ui.dialog());
+    CommandGet(&session);
     ASSERT_EQ(ui.messages.size(), 1u) << c.fail_op;
     EXPECT_EQ(ui.messages[0].text, c.message);
     EXPECT_EQ(ui.fields[IDC_GET_TEXT], "指定した物理ディスクの情報を取得します。");
@@ -122,14 +122,14 @@ TEST_F(Commands, GetFailuresNameTheDiskAndRestoreTheProgressLine) {
   ui.messages.clear();
   FakeDisk &d = At(0, 1);
   d.bytes[BOOT_MARK_OFFSET] = 0;
-  CommandGet(ui.dialog());
+  CommandGet(&session);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(Last(), "ハードディスクＩＰＬが見つかりません。(0)");
 }
 
 TEST_F(Commands, GetEmptyFieldDoesNothing) {
   ui.fields[IDC_DISK] = "";
-  CommandGet(ui.dialog());
+  CommandGet(&session);
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_TRUE(ui.field_writes.empty());
   EXPECT_TRUE(g_fake.calls.empty());
@@ -142,7 +142,7 @@ TEST_F(Commands, GetDriveName) {
 
   ui.fields[IDC_DISK] = "C:";
   ui.answers = {ANSWER_YES};
-  CommandGet(ui.dialog());
+  CommandGet(&session);
   ASSERT_EQ(ui.messages.size(), 2u);
   EXPECT_EQ(ui.messages[0].text,
             "番号ではなくドライブ名が入力されました。\nドライブ名[C:]をディスク番号"
@@ -154,7 +154,7 @@ TEST_F(Commands, GetDriveName) {
   // No leaves the field and stops; a lower-case letter is passed on as typed.
   ui.messages.clear();
   ui.fields[IDC_DISK] = "c:\\";
-  CommandGet(ui.dialog());
+  CommandGet(&session);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_NE(ui.messages[0].text.find("[c:]"), std::string::npos);
   EXPECT_EQ(ui.fields[IDC_DISK], "c:\\");
@@ -163,13 +163,13 @@ TEST_F(Commands, GetDriveName) {
   // "1:" is a drive name, and this one has no volume.
   ui.messages.clear();
   ui.fields[IDC_DISK] = "1:";
-  CommandGet(ui.dialog());
+  CommandGet(&session);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(Last(), "番号ではなくドライブ名が入力されましたが、\nドライブ名[1:]のディスク番号を取"
                     "得出来ま\nせんでした。");
   g_fake.letters['E'] = EXTENTS_QUERY_FAILED;
   ui.fields[IDC_DISK] = "E:";
-  CommandGet(ui.dialog());
+  CommandGet(&session);
   EXPECT_NE(Last().find("[E:]のディスク番号"), std::string::npos);
 
   // A number above 50 is written into the field, then refused.
@@ -177,7 +177,7 @@ TEST_F(Commands, GetDriveName) {
   ui.messages.clear();
   ui.fields[IDC_DISK] = "D:";
   ui.answers = {ANSWER_YES};
-  CommandGet(ui.dialog());
+  CommandGet(&session);
   EXPECT_EQ(Last(), "ディスク番号が異常です。");
   EXPECT_EQ(ui.fields[IDC_DISK], "51");
   EXPECT_EQ(FakeCount("open"), 1); // only the Get of C:
@@ -189,8 +189,8 @@ TEST_F(Commands, DiskNumberRule) {
   for (const char *bad : {"", "abc", "-1", "51", "4294967295", "99999999999"}) {
     ui.messages.clear();
     ui.fields[IDC_DISK] = bad;
-    CommandAccess(ui.dialog());
-    CommandWrite(ui.dialog());
+    CommandAccess(&session);
+    CommandWrite(&session);
     ASSERT_EQ(ui.messages.size(), 2u) << bad;
     EXPECT_EQ(ui.messages[0].text, "ディスク番号が異常です。");
     EXPECT_EQ(ui.messages[1].text, "ディスク番号が異常です。");
@@ -198,15 +198,15 @@ TEST_F(Commands, DiskNumberRule) {
   EXPECT_TRUE(g_fake.calls.empty());
   for (const char *good : {"0", "50", " 50", "50 "}) {
     ui.fields[IDC_DISK] = good;
-    EXPECT_EQ(ReadDiskNumber(ui.dialog()), 1) << good;
+    EXPECT_EQ(ReadDiskNumber(&session), 1) << good;
   }
-  EXPECT_EQ(g_disk, 50);
+  EXPECT_EQ(session.disk, 50);
 }
 
 TEST_F(Commands, AccessSweepsAndRestoresTheProgressLine) {
   At(3, 1);
   ui.fields[IDC_DISK] = "3";
-  CommandAccess(ui.dialog());
+  CommandAccess(&session);
   EXPECT_TRUE(ui.messages.empty());
   EXPECT_EQ(FakeCount("read"), 200);
   ASSERT_EQ(ui.field_writes.size(), 2u);
@@ -218,7 +218,7 @@ TEST_F(Commands, AccessSweepsAndRestoresTheProgressLine) {
   // A disk that cannot be opened: the message, and the line never changes.
   ui.field_writes.clear();
   ui.fields[IDC_DISK] = "4";
-  CommandAccess(ui.dialog());
+  CommandAccess(&session);
   EXPECT_EQ(Last(), "ディスクの読込に失敗しました (4)");
   EXPECT_TRUE(ui.field_writes.empty());
 }
@@ -236,7 +236,7 @@ TEST_F(Commands, WriteProposesTheParsedValue) {
   for (const Case &c : cases) {
     ui.messages.clear();
     ui.fields[IDC_NEWSIG] = c.typed;
-    CommandWrite(ui.dialog()); // answered No
+    CommandWrite(&session); // answered No
     ASSERT_EQ(ui.messages.size(), 1u) << c.typed;
     EXPECT_EQ(ui.messages[0].text, std::string("ディスク #0 のＮＴシグニチャ [1234ABCD] を\n[") +
                                        c.proposed + "] に変更してよろしいですか？")
@@ -249,7 +249,7 @@ TEST_F(Commands, WriteSucceedsAndOffersShutdown) {
   At(0, 0x1234ABCD);
   ui.fields[IDC_NEWSIG] = "56FC78DE";
   ui.answers = {ANSWER_YES, ANSWER_NO};
-  CommandWrite(ui.dialog());
+  CommandWrite(&session);
   ASSERT_EQ(ui.messages.size(), 2u);
   EXPECT_EQ(ui.messages[1].style, 4u);
   EXPECT_EQ(ui.messages[1].text,
@@ -267,7 +267,7 @@ TEST_F(Commands, WriteSucceedsAndOffersShutdown) {
   g_fake.disks[0].signature = 0x56FC78DE;
   ui.fields[IDC_NEWSIG] = "0";
   ui.answers = {ANSWER_YES, ANSWER_YES};
-  CommandWrite(ui.dialog());
+  CommandWrite(&session);
   ASSERT_EQ(g_shutdowns.size(), 1u);
   EXPECT_EQ(g_shutdowns[0], 9u);
   EXPECT_EQ(LoadLe32(&g_fake.disks[0].bytes[AT_SIGNATURE_OFFSET]), 0u);
@@ -278,7 +278,7 @@ TEST_F(Commands, WriteRefusals) {
   // Empty field: message, field reset, nothing asked.
   At(0, 0x1234ABCD);
   ui.fields[IDC_NEWSIG] = "";
-  CommandWrite(ui.dialog());
+  CommandWrite(&session);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(Last(), "書換えるＮＴシグニチャ値の取得に失敗しました。");
   EXPECT_EQ(ui.fields[IDC_NEWSIG], "00000000");
@@ -286,7 +286,7 @@ TEST_F(Commands, WriteRefusals) {
   // No to the confirmation writes nothing.
   ui.messages.clear();
   ui.answers = {ANSWER_NO};
-  CommandWrite(ui.dialog());
+  CommandWrite(&session);
   EXPECT_EQ(FakeCount("write"), 0);
   EXPECT_EQ(ui.messages.size(), 1u);
 
@@ -297,7 +297,7 @@ TEST_F(Commands, WriteRefusals) {
   ui.fields[IDC_DISK] = "1";
   ui.messages.clear();
   ui.answers = {ANSWER_YES};
-  CommandWrite(ui.dialog());
+  CommandWrite(&session);
   ASSERT_EQ(ui.messages.size(), 2u);
   EXPECT_EQ(ui.messages[0].style, 4u);
   EXPECT_EQ(Last(), "のＮＴシグニチャの書換に失敗しました。ディスク\t= 1\n");
@@ -308,7 +308,7 @@ TEST_F(Commands, WriteRefusals) {
   StoreLe32(&neither.bytes[AT_SIGNATURE_OFFSET], 0);
   ui.fields[IDC_DISK] = "2";
   ui.messages.clear();
-  CommandWrite(ui.dialog());
+  CommandWrite(&session);
   ASSERT_EQ(ui.messages.size(), 1u);
   EXPECT_EQ(Last(),
             "ハードウェア機種情報の取得に失敗したため、\nＮＴシグニチャの書換えは行えません。(2)");
@@ -316,10 +316,10 @@ TEST_F(Commands, WriteRefusals) {
   // Layout and open failures.
   ui.fields[IDC_DISK] = "0";
   g_fake.fail_op = "layout";
-  CommandWrite(ui.dialog());
+  CommandWrite(&session);
   EXPECT_EQ(Last(), "パーテーション情報の取得に失敗しました (0/ddl)");
   ui.fields[IDC_DISK] = "9";
-  CommandWrite(ui.dialog());
+  CommandWrite(&session);
   EXPECT_EQ(Last(), "ディスクの読込に失敗しました (9)");
   EXPECT_EQ(FakeCount("write"), 0);
   EXPECT_EQ(g_fake.open_handles, 0);
@@ -334,24 +334,51 @@ TEST_F(Commands, WriteRefusedWhenTheDiskChangedWhileAsking) {
     d.signature = 0x0BADF00D;
     StoreLe32(&d.bytes[AT_SIGNATURE_OFFSET], 0x0BADF00D);
   };
-  CommandWrite(ui.dialog());
+  CommandWrite(&session);
   EXPECT_EQ(Last(), "のＮＴシグニチャの書換に失敗しました。ディスク\t= 0\n");
   EXPECT_EQ(FakeCount("write"), 0);
   EXPECT_EQ(LoadLe32(&d.bytes[AT_SIGNATURE_OFFSET]), 0x0BADF00Du);
 }
 
-TEST_F(Commands, LinuxSuccessTextOffersNoShutdown) {
+// What each command returns, whatever it showed: the Linux program's exit
+// status and reason line come from this alone.
+TEST_F(Commands, OutcomesAndReasons) {
+  auto Is = [](Outcome o, OutcomeKind kind, DiskError reason) {
+    return o.kind == kind && o.reason == reason;
+  };
   At(0, 0x1234ABCD);
-  ui.linux_texts = true;
-  ui.fields[IDC_NEWSIG] = "56FC78DE";
-  ui.answers = {ANSWER_YES, ANSWER_YES};
-  CommandWrite(ui.dialog());
-  ASSERT_EQ(ui.messages.size(), 2u);
-  EXPECT_EQ(ui.messages[1].style, 0u);
-  EXPECT_NE(ui.messages[1].text.find("旧NTSig\t= [1234ABCD]\n新NTSig\t= [56FC78DE]\n"),
-            std::string::npos);
-  EXPECT_NE(ui.messages[1].text.find("PARTUUID"), std::string::npos);
-  EXPECT_TRUE(g_shutdowns.empty());
+  EXPECT_TRUE(Is(CommandGet(&session), OUTCOME_DONE, DISK_OK));
+  EXPECT_TRUE(Is(CommandAccess(&session), OUTCOME_DONE, DISK_OK));
+  ui.fields[IDC_NEWSIG] = "1";
+  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_DECLINED, DISK_OK)); // answered No
+  ui.fields[IDC_NEWSIG] = "";
+  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_REFUSED, DISK_OK));
+  ui.fields[IDC_NEWSIG] = "1";
+  ui.answers = {ANSWER_YES, ANSWER_NO};
+  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_DONE, DISK_OK));
+
+  // The signature changed while the question was open: refused, with why.
+  FakeReset();
+  At(0, 0x1234ABCD);
+  ui.answers = {ANSWER_YES};
+  ui.on_question = [] { g_fake.disks[0].signature = 0x77777777; };
+  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_REFUSED, DISK_NOT_EXPECTED));
+  ui.on_question = nullptr;
+
+  ui.fields[IDC_DISK] = "51";
+  EXPECT_TRUE(Is(CommandGet(&session), OUTCOME_REFUSED, DISK_OK));
+  ui.fields[IDC_DISK] = "7"; // no such disk
+  for (Outcome o : {CommandGet(&session), CommandAccess(&session), CommandWrite(&session)})
+    EXPECT_TRUE(Is(o, OUTCOME_FAILED, DISK_NO_SUCH_DISK));
+
+  // A failed write reports the handle's reason.
+  FakeReset();
+  At(0, 0x1234ABCD);
+  ui.fields[IDC_DISK] = "0";
+  ui.fields[IDC_NEWSIG] = "3";
+  ui.answers = {ANSWER_YES};
+  g_fake.fail_op = "write";
+  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_FAILED, DISK_IO_ERROR));
 }
 
 TEST_F(Commands, MessageBoxFCutsAt2047Bytes) {

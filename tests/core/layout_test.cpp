@@ -1,10 +1,10 @@
-#include "layout.h"
+#include "disk/layout.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "bootrecord.h"
+#include "disk/bootrecord.h"
 
 namespace {
 

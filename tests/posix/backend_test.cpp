@@ -10,12 +10,40 @@
 #include <cstring>
 #include <thread>
 
-#include "bootrecord.h"
-#include "disk.h"
-#include "disk_posix.h"
+#include "disk/bootrecord.h"
+#include "disk/disk.h"
+#include "posix/disk.h"
 #include "test_images.h"
 
 namespace {
+
+// The run every test works in, fresh for each test.
+RunOptions *g_options;
+DiskSet *g_disks;
+
+class Backend : public ::testing::Test {
+protected:
+  RunOptions options;
+  DiskSet disks{&options};
+  void SetUp() override {
+    g_options = &options;
+    g_disks = &disks;
+  }
+  void TearDown() override { g_posix_calls = kPosixSystemCalls; }
+};
+using Containers = Backend;
+using Open = Backend;
+using Sectors = Backend;
+using Writes = Backend;
+using Io = Backend;
+
+DiskHandle OpenDisk(int disk, char mode, DiskError *error = nullptr) {
+  return OpenPhysicalDisk(g_disks, disk, mode, error);
+}
+
+DiskError Rewrite(int disk, uint32_t old_signature, uint32_t new_signature) {
+  return RewriteNtSignature(g_disks, disk, old_signature, new_signature);
+}
 
 struct Container {
   const char *name, *ext;
@@ -25,7 +53,8 @@ const Container kContainers[] = {
     {"raw", "img", 0}, {"vhd", "vhd", 0}, {"hdi", "hdi", 4096}, {"nhd", "nhd", 512}};
 
 int Bind(const std::string &path) {
-  int n = PosixBindPath(path.c_str());
+  DiskError error;
+  int n = PosixRegister(g_disks, path.c_str(), &error);
   EXPECT_GE(n, 0) << path;
   return n;
 }
@@ -39,7 +68,7 @@ struct Got {
 
 Got Get(int disk) {
   Got g;
-  DiskHandle h = OpenPhysicalDisk(disk, 'r');
+  DiskHandle h = OpenDisk(disk, 'r');
   if (h == INVALID_DISK_HANDLE) return g;
   g.ok = GetDiskGeometry(h, &g.geometry) && GetDiskLayout(h, &g.layout);
   g.format = DetectBootFormat(h);
@@ -47,7 +76,7 @@ Got Get(int disk) {
   return g;
 }
 
-TEST(Containers, GetAndRewriteChangeOnlyTheSignature) {
+TEST_F(Containers, GetAndRewriteChangeOnlyTheSignature) {
   for (const Container &c : kContainers) {
     for (const char *kind : {"at", "pc98"}) {
       std::string name = std::string(kind) + "." + c.ext;
@@ -73,7 +102,7 @@ TEST(Containers, GetAndRewriteChangeOnlyTheSignature) {
       }
 
       std::vector<uint8_t> before = ReadWholeFile(path);
-      ASSERT_EQ(RewriteNtSignature(disk, old, 0xA1B2C3D4u), 1) << name;
+      ASSERT_EQ(Rewrite(disk, old, 0xA1B2C3D4u), DISK_OK) << name;
       std::vector<uint8_t> after = ReadWholeFile(path);
       uint64_t at = c.data_offset + (pc98 ? PC98_SIGNATURE_OFFSET : AT_SIGNATURE_OFFSET);
       EXPECT_EQ(Differences(before, after), (std::vector<uint64_t>{at, at + 1, at + 2, at + 3}))
@@ -84,7 +113,7 @@ TEST(Containers, GetAndRewriteChangeOnlyTheSignature) {
   }
 }
 
-TEST(Containers, HdiHeaderRecognisedWithoutTheName) {
+TEST_F(Containers, HdiHeaderRecognisedWithoutTheName) {
   std::string path = MakeImage("at", "plain-name.img", "--container hdi");
   Got g = Get(Bind(path));
   ASSERT_TRUE(g.ok);
@@ -92,7 +121,7 @@ TEST(Containers, HdiHeaderRecognisedWithoutTheName) {
   EXPECT_EQ(g.geometry.Cylinders, 130);
 }
 
-TEST(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
+TEST_F(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
   const char *const kinds[][2] = {{"hdi-lying", "hdi-lying.hdi"},
                                   {"hdi-secsize", "hdi-secsize.hdi"},
                                   {"nhd-lying", "nhd-lying.nhd"},
@@ -102,10 +131,11 @@ TEST(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
     std::vector<uint8_t> before = ReadWholeFile(path);
     int disk = Bind(path);
     for (char mode : {'r', 'W'}) {
-      EXPECT_EQ(OpenPhysicalDisk(disk, mode), INVALID_DISK_HANDLE) << k[0];
-      EXPECT_EQ(PosixLastError(), POSIX_BAD_CONTAINER) << k[0];
+      DiskError e = DISK_OK;
+      EXPECT_EQ(OpenDisk(disk, mode, &e), INVALID_DISK_HANDLE) << k[0];
+      EXPECT_EQ(e, DISK_BAD_CONTAINER) << k[0];
     }
-    EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 1), 0);
+    EXPECT_NE(Rewrite(disk, 0x1234ABCDu, 1), DISK_OK);
     EXPECT_EQ(ReadWholeFile(path), before) << k[0];
   }
 
@@ -119,44 +149,50 @@ TEST(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
   bytes[511] = 0xAA;
   fwrite(bytes.data(), 1, bytes.size(), f);
   fclose(f);
-  EXPECT_EQ(OpenPhysicalDisk(Bind(qcow), 'r'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(PosixLastError(), POSIX_UNSUPPORTED_IMAGE);
+  DiskError e = DISK_OK;
+  EXPECT_EQ(OpenDisk(Bind(qcow), 'r', &e), INVALID_DISK_HANDLE);
+  EXPECT_EQ(e, DISK_UNSUPPORTED_IMAGE);
 }
 
-TEST(Open, FailuresSayWhy) {
+TEST_F(Open, FailuresSayWhy) {
   std::string dir = ScratchDir() + "/a-directory";
   mkdir(dir.c_str(), 0700);
   struct Case {
     std::string path;
-    PosixError error;
-  } cases[] = {{ScratchDir() + "/missing.img", POSIX_NO_SUCH_DISK},
-               {dir, POSIX_NOT_A_DISK},
-               {MakeImage("short", "short.img"), POSIX_TOO_SHORT},
-               {MakeImage("short", "short31.img", "--sectors 31"), POSIX_TOO_SHORT},
-               {"/dev/null", POSIX_NOT_A_DISK}};
+    DiskError error;
+  } cases[] = {{ScratchDir() + "/missing.img", DISK_NO_SUCH_DISK},
+               {dir, DISK_NOT_A_DISK},
+               {MakeImage("short", "short.img"), DISK_TOO_SHORT},
+               {MakeImage("short", "short31.img", "--sectors 31"), DISK_TOO_SHORT},
+               {"/dev/null", DISK_NOT_A_DISK}};
+  // The name is refused when it is pinned, or the disk when it is opened.
   for (const Case &c : cases) {
-    int disk = Bind(c.path);
-    EXPECT_EQ(OpenPhysicalDisk(disk, 'R'), INVALID_DISK_HANDLE) << c.path;
-    EXPECT_EQ(PosixLastError(), c.error) << c.path;
-    EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 1), 0) << c.path;
+    DiskError e = DISK_OK;
+    int disk = PosixRegister(g_disks, c.path.c_str(), &e);
+    if (disk >= 0) {
+      EXPECT_EQ(OpenDisk(disk, 'R', &e), INVALID_DISK_HANDLE) << c.path;
+      EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 1), c.error) << c.path;
+    }
+    EXPECT_EQ(e, c.error) << c.path;
   }
-  EXPECT_EQ(OpenPhysicalDisk(Bind(MakeImage("at", "mode.img")), 'x'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(OpenPhysicalDisk(MAX_DISK_NUMBER + 100, 'r'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(PosixLastError(), POSIX_NO_SUCH_DISK);
+  EXPECT_EQ(OpenDisk(Bind(MakeImage("at", "mode.img")), 'x'), INVALID_DISK_HANDLE);
+  DiskError e = DISK_OK;
+  EXPECT_EQ(OpenDisk(MAX_DISK_NUMBER + 100, 'r', &e), INVALID_DISK_HANDLE);
+  EXPECT_EQ(e, DISK_NO_SUCH_DISK);
   // Thirty-two sectors are enough.
-  DiskHandle h = OpenPhysicalDisk(Bind(MakeImage("short", "short32.img", "--sectors 32")), 'r');
+  DiskHandle h = OpenDisk(Bind(MakeImage("short", "short32.img", "--sectors 32")), 'r');
   EXPECT_NE(h, INVALID_DISK_HANDLE);
   CloseDisk(h);
 }
 
-TEST(Sectors, BoundsModesAndFarOffsets) {
+TEST_F(Sectors, BoundsModesAndFarOffsets) {
   std::string path = MakeImage("at", "far.vhd", "--container vhd --sectors 10485760");
   int disk = Bind(path);
   const uint32_t last = 10485760 - 1, far = 9000000; // past 4 GiB
   uint8_t buffer[2 * SECTOR_SIZE];
   memset(buffer, 0x5A, sizeof buffer);
 
-  DiskHandle w = OpenPhysicalDisk(disk, 'w');
+  DiskHandle w = OpenDisk(disk, 'w');
   ASSERT_NE(w, INVALID_DISK_HANDLE);
   EXPECT_EQ(ReadSectors(w, 1, 0, buffer), 0); // a write handle never reads
   EXPECT_EQ(WriteSectors(w, 1, far, buffer), 1);
@@ -172,7 +208,7 @@ TEST(Sectors, BoundsModesAndFarOffsets) {
   EXPECT_EQ(memcmp(check, "conectix", 8), 0);
   close(fd);
 
-  DiskHandle r = OpenPhysicalDisk(disk, 'r');
+  DiskHandle r = OpenDisk(disk, 'r');
   ASSERT_NE(r, INVALID_DISK_HANDLE);
   EXPECT_EQ(WriteSectors(r, 1, far, buffer), 0); // a read handle never writes
   memset(buffer, 0, sizeof buffer);
@@ -188,25 +224,47 @@ TEST(Sectors, BoundsModesAndFarOffsets) {
   EXPECT_EQ(DriveLetterToDiskNumber('C'), VOLUME_OPEN_FAILED);
 }
 
-TEST(Writes, HeldLockRefusesTheWriterNotTheReaders) {
+// A read that failed is not retried another way (the single-sector path
+// of the layout decoder): every later read on the handle fails too.
+int g_pread_failures;
+TEST_F(Sectors, AReadErrorFailsEveryLaterRead) {
+  DiskHandle h = OpenDisk(Bind(MakeImage("at", "once.hdi", "--container hdi")), 'r');
+  ASSERT_NE(h, INVALID_DISK_HANDLE);
+  g_pread_failures = 1;
+  g_posix_calls.pread = [](int fd, void *buffer, size_t bytes, off_t offset) -> ssize_t {
+    if (g_pread_failures-- > 0) {
+      errno = EIO;
+      return -1;
+    }
+    return kPosixSystemCalls.pread(fd, buffer, bytes, offset);
+  };
+  DiskLayoutInfo layout;
+  uint8_t sector[SECTOR_SIZE];
+  EXPECT_EQ(GetDiskLayout(h, &layout), 0);
+  EXPECT_EQ(ReadSectors(h, 1, 0, sector), 0);
+  EXPECT_EQ(DetectBootFormat(h), Unknown);
+  EXPECT_EQ(DiskHandleError(h), DISK_IO_ERROR);
+  CloseDisk(h);
+}
+
+TEST_F(Writes, HeldLockRefusesTheWriterNotTheReaders) {
   std::string path = MakeImage("at", "locked.img");
   int disk = Bind(path);
   std::vector<uint8_t> before = ReadWholeFile(path);
   int holder = open(path.c_str(), O_RDONLY);
   ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
-  EXPECT_EQ(OpenPhysicalDisk(disk, 'W'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(PosixLastError(), POSIX_LOCKED);
+  DiskError e = DISK_OK;
+  EXPECT_EQ(OpenDisk(disk, 'W', &e), INVALID_DISK_HANDLE);
+  EXPECT_EQ(e, DISK_LOCKED);
   EXPECT_TRUE(Get(disk).ok);
-  EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 0);
-  EXPECT_EQ(PosixLastError(), POSIX_LOCKED);
+  EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_LOCKED);
   EXPECT_EQ(ReadWholeFile(path), before);
   close(holder);
-  EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 1);
-  EXPECT_EQ(PosixLastError(), POSIX_OK);
+  EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_OK);
 }
 
 // A lock held for a moment (udev probing the disk) is waited for.
-TEST(Writes, BriefLockIsWaitedFor) {
+TEST_F(Writes, BriefLockIsWaitedFor) {
   std::string path = MakeImage("at", "brief.img");
   int disk = Bind(path);
   int holder = open(path.c_str(), O_RDONLY);
@@ -215,17 +273,17 @@ TEST(Writes, BriefLockIsWaitedFor) {
     usleep(300 * 1000);
     close(holder);
   });
-  EXPECT_EQ(RewriteNtSignature(disk, 0x1234ABCDu, 7), 1);
+  EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_OK);
   release.join();
 }
 
 // What the rewrite read is checked again under the write lock: a boot area
 // changed in between (by another program) is not overwritten.
-TEST(Writes, BootAreaChangedAfterTheCheckIsNotOverwritten) {
+TEST_F(Writes, BootAreaChangedAfterTheCheckIsNotOverwritten) {
   std::string path = MakeImage("pc98", "changed.img");
   int disk = Bind(path);
   uint8_t area[IPL_AREA_BYTES];
-  DiskHandle reader = OpenPhysicalDisk(disk, 'R');
+  DiskHandle reader = OpenDisk(disk, 'R');
   ASSERT_EQ(ReadSectors(reader, IPL_AREA_SECTORS, 0, area), 1);
   CloseDisk(reader);
 
@@ -237,23 +295,23 @@ TEST(Writes, BootAreaChangedAfterTheCheckIsNotOverwritten) {
   std::vector<uint8_t> changed = ReadWholeFile(path);
 
   StoreLe32(area + PC98_SIGNATURE_OFFSET, 0x77777777u);
-  DiskHandle writer = OpenPhysicalDisk(disk, 'W');
+  DiskHandle writer = OpenDisk(disk, 'W');
   EXPECT_EQ(WriteSectors(writer, IPL_AREA_SECTORS, 0, area), 0);
-  EXPECT_EQ(PosixLastError(), POSIX_DISK_CHANGED);
+  EXPECT_EQ(DiskHandleError(writer), DISK_CHANGED);
   CloseDisk(writer);
   EXPECT_EQ(ReadWholeFile(path), changed);
 
   // Read afresh, the same write goes through.
-  EXPECT_EQ(RewriteNtSignature(disk, 0x9821CAFEu, 0x77777777u), 1);
+  EXPECT_EQ(Rewrite(disk, 0x9821CAFEu, 0x77777777u), DISK_OK);
 }
 
-TEST(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
+TEST_F(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
   std::string path = MakeImage("pc98", "backup.nhd", "--container nhd");
   std::string backup = ScratchDir() + "/boot-area.bak";
   int disk = Bind(path);
   std::vector<uint8_t> before = ReadWholeFile(path);
-  PosixSetBackupFile(backup.c_str());
-  EXPECT_EQ(RewriteNtSignature(disk, 0x9821CAFEu, 0x11111111u), 1);
+  g_options->backup = backup.c_str();
+  EXPECT_EQ(Rewrite(disk, 0x9821CAFEu, 0x11111111u), DISK_OK);
   std::vector<uint8_t> saved = ReadWholeFile(backup);
   ASSERT_EQ(saved.size(), (size_t)IPL_AREA_BYTES);
   EXPECT_TRUE(std::equal(saved.begin(), saved.end(), before.begin() + 512));
@@ -263,20 +321,59 @@ TEST(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
 
   // The file exists now: the next write is refused before anything moves.
   std::vector<uint8_t> middle = ReadWholeFile(path);
-  EXPECT_EQ(RewriteNtSignature(disk, 0x11111111u, 0x22222222u), 0);
-  EXPECT_EQ(PosixLastError(), POSIX_BACKUP_FAILED);
+  EXPECT_EQ(Rewrite(disk, 0x11111111u, 0x22222222u), DISK_BACKUP_FAILED);
   EXPECT_EQ(ReadWholeFile(path), middle);
   EXPECT_EQ(ReadWholeFile(backup), saved);
 
   // Nothing read yet from a disk: nothing to save, nothing written.
   std::string other = MakeImage("at", "unread.img");
-  PosixSetBackupFile((ScratchDir() + "/unread.bak").c_str());
-  DiskHandle w = OpenPhysicalDisk(Bind(other), 'W');
+  std::string unread = ScratchDir() + "/unread.bak";
+  g_options->backup = unread.c_str();
+  DiskHandle w = OpenDisk(Bind(other), 'W');
   uint8_t sector[SECTOR_SIZE] = {};
   EXPECT_EQ(WriteSectors(w, 1, 0, sector), 0);
-  EXPECT_EQ(PosixLastError(), POSIX_BACKUP_FAILED);
+  EXPECT_EQ(DiskHandleError(w), DISK_BACKUP_FAILED);
   CloseDisk(w);
-  PosixSetBackupFile(nullptr);
+}
+
+// A disk is pinned when it is named: a clone put in its place afterwards
+// (same name, same signature) is refused, not written.
+TEST_F(Writes, ACloneInThePinnedDisksPlaceIsNotWritten) {
+  std::string path = MakeImage("at", "original.img");
+  std::string clone = MakeImage("at", "clone.img");
+  int disk = Bind(path);
+  ASSERT_TRUE(Get(disk).ok);
+  std::string moved = ScratchDir() + "/original-moved.img";
+  ASSERT_EQ(rename(path.c_str(), moved.c_str()), 0);
+  ASSERT_EQ(rename(clone.c_str(), path.c_str()), 0);
+  std::vector<uint8_t> before = ReadWholeFile(path);
+  DiskError e = DISK_OK;
+  EXPECT_EQ(OpenDisk(disk, 'r', &e), INVALID_DISK_HANDLE);
+  EXPECT_EQ(e, DISK_OTHER_DISK);
+  EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_OTHER_DISK);
+  EXPECT_EQ(ReadWholeFile(path), before);
+}
+
+// The same on a loop device: the pinned device, detached and attached to
+// a clone, is another disk.
+TEST_F(Writes, ALoopDeviceReattachedToACloneIsNotWritten) {
+  if (geteuid() != 0 || system("losetup -f >/dev/null 2>&1") != 0) GTEST_SKIP() << "no losetup";
+  std::string original = MakeImage("at", "loop-original.img");
+  std::string clone = MakeImage("at", "loop-clone.img");
+  std::string command = "losetup -f --show " + original;
+  FILE *p = popen(command.c_str(), "r");
+  char device[64] = "";
+  if (!p || !fgets(device, sizeof device, p)) GTEST_SKIP() << "losetup cannot attach here";
+  pclose(p);
+  device[strcspn(device, "\n")] = 0;
+  int disk = Bind(device);
+  ASSERT_TRUE(Get(disk).ok);
+  std::string swap = "losetup -d " + std::string(device) + " && losetup " + device + " " + clone;
+  ASSERT_EQ(system(swap.c_str()), 0);
+  std::vector<uint8_t> before = ReadWholeFile(clone);
+  EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_OTHER_DISK);
+  EXPECT_EQ(ReadWholeFile(clone), before);
+  EXPECT_EQ(system(("losetup -d " + std::string(device)).c_str()), 0);
 }
 
 // Read syscalls and bytes of this process, from /proc/self/io.
@@ -303,7 +400,7 @@ template <typename F> IoDelta Measure(F f) {
   return {r2 - r1 - (r1 - r0), b2 - b1 - (b1 - b0)};
 }
 
-TEST(Io, GetReadsTheBootAreaAndEachEbrOnly) {
+TEST_F(Io, GetReadsTheBootAreaAndEachEbrOnly) {
   int disk = Bind(MakeImage("at", "io.img"));
   Got g;
   IoDelta io = Measure([&] { g = Get(disk); });
@@ -313,10 +410,10 @@ TEST(Io, GetReadsTheBootAreaAndEachEbrOnly) {
   EXPECT_LE(io.bytes, 20 * 1024);
 }
 
-TEST(Io, SweepIssuesOneReadPerStepWithinTheDisk) {
+TEST_F(Io, SweepIssuesOneReadPerStepWithinTheDisk) {
   int big = Bind(MakeImage("at", "sweep.img"));
   int small = Bind(MakeImage("at", "sweep-small.img", "--sectors 20000"));
-  DiskHandle h = OpenPhysicalDisk(big, 'r');
+  DiskHandle h = OpenDisk(big, 'r');
   IoDelta io = Measure([&] { TestAccess(h); });
   CloseDisk(h);
   // One more call where the file system refuses O_DIRECT at the first read.
@@ -324,7 +421,7 @@ TEST(Io, SweepIssuesOneReadPerStepWithinTheDisk) {
   EXPECT_LE(io.reads, TEST_ACCESS_READS + 1);
   EXPECT_EQ(io.bytes, (long long)TEST_ACCESS_READS * TEST_ACCESS_SECTORS * SECTOR_SIZE);
   // Steps past the end fail without a call: 99 reads fit in 20000 sectors.
-  h = OpenPhysicalDisk(small, 'r');
+  h = OpenDisk(small, 'r');
   io = Measure([&] { TestAccess(h); });
   CloseDisk(h);
   EXPECT_GE(io.reads, 99);

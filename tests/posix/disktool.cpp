@@ -9,26 +9,29 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bootrecord.h"
-#include "disk.h"
-#include "disk_posix.h"
+#include "disk/bootrecord.h"
+#include "disk/disk.h"
+#include "posix/disk.h"
 
-static const char *ErrorName(PosixError e) {
+static const char *ErrorName(DiskError e) {
   static const char *const names[] = {
-      "OK",         "NO_SUCH_DISK",      "NO_PERMISSION", "LOCKED",
-      "NOT_A_DISK", "TOO_SHORT",         "BAD_CONTAINER", "BACKUP_FAILED",
-      "IO_ERROR",   "UNSUPPORTED_IMAGE", "READ_ONLY"};
+      "OK",          "NO_SUCH_DISK",  "NO_PERMISSION", "LOCKED",       "NOT_A_DISK",
+      "TOO_SHORT",   "BAD_CONTAINER", "BACKUP_FAILED", "IO_ERROR",     "UNSUPPORTED_IMAGE",
+      "READ_ONLY",   "CHANGED",       "ROOT_REFUSED",  "OTHER_DISK",   "NO_NUMBER_LEFT",
+      "SECTOR_SIZE", "NO_LAYOUT",     "NOT_EXPECTED",  "NO_BOOT_MARK", "FORMAT_UNKNOWN",
+      "UNKNOWN"};
   return (unsigned)e < sizeof names / sizeof *names ? names[e] : "?";
 }
 
-static int Report(int ok) {
-  printf("result=%d\nerror=%s\n", ok, ErrorName(PosixLastError()));
+static int Report(int ok, DiskError error) {
+  printf("result=%d\nerror=%s\n", ok, ErrorName(error));
   return ok ? 0 : 1;
 }
 
-static int Get(int disk) {
-  DiskHandle h = OpenPhysicalDisk(disk, 'r');
-  if (h == INVALID_DISK_HANDLE) return Report(0);
+static int Get(DiskSet *disks, int disk) {
+  DiskError error = DISK_OK;
+  DiskHandle h = OpenPhysicalDisk(disks, disk, 'r', &error);
+  if (h == INVALID_DISK_HANDLE) return Report(0, error);
   DiskGeometry g;
   DiskLayoutInfo layout;
   int ok = GetDiskGeometry(h, &g);
@@ -42,8 +45,9 @@ static int Get(int disk) {
       printf("length%d=%.0f\n", i, layout.partition_length[i]);
   }
   printf("format=%d\n", (int)DetectBootFormat(h));
+  error = DiskHandleError(h);
   CloseDisk(h);
-  return Report(ok && have_layout);
+  return Report(ok && have_layout, error);
 }
 
 int main(int argc, char **argv) {
@@ -57,27 +61,31 @@ int main(int argc, char **argv) {
     printf("kind=%s\ndisk=%s\n", kinds[PosixClassifyPath(argv[1], whole, sizeof whole)], whole);
     return 0;
   }
-  int disk = PosixBindPath(argv[1]);
-  if (disk < 0) return Report(0);
+  RunOptions options;
+  DiskSet disks(&options);
+  DiskError error = DISK_OK;
+  int disk = PosixRegister(&disks, argv[1], &error);
+  if (disk < 0) return Report(0, error);
   const char *op = argv[2];
-  if (strcmp(op, "get") == 0) return Get(disk);
+  if (strcmp(op, "get") == 0) return Get(&disks, disk);
   if (strcmp(op, "rewrite") == 0 && argc >= 5) {
-    if (argc >= 6) PosixSetBackupFile(argv[5]);
+    if (argc >= 6) options.backup = argv[5];
     uint32_t old_sig = (uint32_t)strtoul(argv[3], nullptr, 16);
     uint32_t new_sig = (uint32_t)strtoul(argv[4], nullptr, 16);
-    return Report(RewriteNtSignature(disk, old_sig, new_sig));
+    error = RewriteNtSignature(&disks, disk, old_sig, new_sig);
+    return Report(error == DISK_OK, error);
   }
   if (strcmp(op, "access") == 0) {
-    DiskHandle h = OpenPhysicalDisk(disk, 'r');
-    if (h == INVALID_DISK_HANDLE) return Report(0);
+    DiskHandle h = OpenPhysicalDisk(&disks, disk, 'r', &error);
+    if (h == INVALID_DISK_HANDLE) return Report(0, error);
     TestAccess(h);
     CloseDisk(h);
-    return Report(1);
+    return Report(1, DISK_OK);
   }
   if (strcmp(op, "open") == 0 && argc >= 4) {
-    DiskHandle h = OpenPhysicalDisk(disk, argv[3][0]);
+    DiskHandle h = OpenPhysicalDisk(&disks, disk, argv[3][0], &error);
     CloseDisk(h);
-    return Report(h != INVALID_DISK_HANDLE);
+    return Report(h != INVALID_DISK_HANDLE, error);
   }
   fprintf(stderr, "disktool: bad arguments\n");
   return 2;

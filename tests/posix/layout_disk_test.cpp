@@ -8,8 +8,8 @@
 #include <map>
 #include <vector>
 
-#include "bootrecord.h"
-#include "layout.h"
+#include "disk/bootrecord.h"
+#include "disk/layout.h"
 #include "test_images.h"
 
 namespace {

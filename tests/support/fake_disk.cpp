@@ -1,9 +1,9 @@
-#include "fake_disk.h"
+#include "support/fake_disk.h"
 
 #include <cstring>
 
-#include "bootrecord.h"
-#include "layout.h"
+#include "disk/bootrecord.h"
+#include "disk/layout.h"
 
 FakeDisks g_fake;
 
@@ -13,6 +13,7 @@ struct FakeHandle {
   int disk;
   char mode;
   uint64_t position; // bytes
+  bool failed;       // a call on this handle failed
 };
 
 bool Log(const char *op, int disk, char mode = 0, uint64_t first = 0, int count = 0) {
@@ -57,12 +58,22 @@ int FakeCount(const std::string &op) {
   return n;
 }
 
-DiskHandle OpenPhysicalDisk(int disk, char mode) {
+DiskHandle OpenPhysicalDisk(DiskSet *, int disk, char mode, DiskError *error) {
+  if (error) *error = DISK_IO_ERROR;
   if (mode != 'R' && mode != 'r' && mode != 'W' && mode != 'w') return INVALID_DISK_HANDLE;
-  if (!Log("open", disk, mode) || !g_fake.disks.count(disk)) return INVALID_DISK_HANDLE;
+  if (!Log("open", disk, mode)) return INVALID_DISK_HANDLE;
+  if (!g_fake.disks.count(disk)) {
+    if (error) *error = DISK_NO_SUCH_DISK;
+    return INVALID_DISK_HANDLE;
+  }
   g_fake.open_handles++;
   if (g_fake.open_handles > g_fake.max_open) g_fake.max_open = g_fake.open_handles;
-  return new FakeHandle{disk, mode, 0};
+  if (error) *error = DISK_OK;
+  return new FakeHandle{disk, mode, 0, false};
+}
+
+DiskError DiskHandleError(DiskHandle handle) {
+  return Of(handle)->failed ? DISK_IO_ERROR : DISK_OK;
 }
 
 void CloseDisk(DiskHandle handle) {
@@ -82,14 +93,19 @@ int SeekSector(DiskHandle handle, uint64_t sector) {
 static int Move(DiskHandle handle, const char *op, int count, uint32_t first, void *in,
                 const void *out) {
   if (handle == INVALID_DISK_HANDLE) return 0;
-  if (!SeekSector(handle, first)) return 0;
   FakeHandle *h = Of(handle);
-  if (!Log(op, h->disk, h->mode, first, count)) return 0;
+  if (!SeekSector(handle, first) || !Log(op, h->disk, h->mode, first, count)) {
+    h->failed = true;
+    return 0;
+  }
   FakeDisk *disk = DiskOf(handle);
   uint64_t bytes = (uint64_t)count * SECTOR_SIZE;
   bool writing = out != nullptr;
   bool allowed = writing ? (h->mode == 'W' || h->mode == 'w') : (h->mode == 'R' || h->mode == 'r');
-  if (!disk || !allowed || h->position + bytes > disk->bytes.size()) return 0;
+  if (!disk || !allowed || h->position + bytes > disk->bytes.size()) {
+    h->failed = true;
+    return 0;
+  }
   if (writing) {
     memcpy(disk->bytes.data() + h->position, out, bytes);
     g_fake.last_write.assign((const uint8_t *)out, (const uint8_t *)out + bytes);
@@ -110,7 +126,10 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
 
 int GetDiskGeometry(DiskHandle handle, DiskGeometry *geometry) {
   FakeDisk *disk = DiskOf(handle);
-  if (!Log("geometry", disk ? Of(handle)->disk : -1) || !disk) return 0;
+  if (!Log("geometry", disk ? Of(handle)->disk : -1) || !disk) {
+    if (disk) Of(handle)->failed = true;
+    return 0;
+  }
   *geometry = disk->geometry;
   return 1;
 }
@@ -118,7 +137,10 @@ int GetDiskGeometry(DiskHandle handle, DiskGeometry *geometry) {
 int GetDiskLayout(DiskHandle handle, DiskLayoutInfo *layout) {
   memset(layout, 0, sizeof *layout);
   FakeDisk *disk = DiskOf(handle);
-  if (!Log("layout", disk ? Of(handle)->disk : -1) || !disk) return 0;
+  if (!Log("layout", disk ? Of(handle)->disk : -1) || !disk) {
+    if (disk) Of(handle)->failed = true;
+    return 0;
+  }
   static uint8_t reply[QUERY_BUFFER_SIZE];
   uint32_t returned = 0;
   if (disk->from_tables) {

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "disk.h"
+#include "disk/disk.h"
 
 struct FakeDisk {
   std::vector<uint8_t> bytes;

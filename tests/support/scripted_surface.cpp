@@ -1,10 +1,9 @@
-#include "scripted_surface.h"
+#include "support/scripted_surface.h"
 
 #include <cstring>
 
-#include "commands.h"
-
-#include "texts.h"
+#include "ui/commands.h"
+#include "ui/texts.h"
 
 static ScriptedSurface *Of(Dialog dialog) {
   return static_cast<ScriptedSurface *>(dialog);
@@ -39,14 +38,20 @@ void SurfaceSetInt(Dialog dialog, int id, unsigned value) {
   SurfaceSetText(dialog, id, std::to_string(value).c_str());
 }
 
-RewriteSuccess SurfaceRewriteSuccess(Dialog dialog) {
-  if (Of(dialog)->linux_texts) return {TXT_WRITE_SUCCESS_LINUX, MB_OK_STYLE};
-  return {TXT_WRITE_SUCCESS, MB_YESNO_STYLE};
+// The typed calls show what the Windows dialog shows.
+void SurfaceReport(Dialog dialog, const char *report) {
+  SurfaceMessage(dialog, report, TXT_TITLE, MB_OK_STYLE);
+}
+
+int SurfaceConfirmRewrite(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature) {
+  return MessageBoxF(dialog, MB_YESNO_STYLE, TXT_TITLE, TXT_WRITE_CONFIRM, disk,
+                     (unsigned)old_signature, (unsigned long)new_signature);
 }
 
 std::vector<uint32_t> g_shutdowns;
 
-int ShutdownWindows(uint32_t flags) {
-  g_shutdowns.push_back(flags);
-  return 0;
+void SurfaceRewritten(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature) {
+  if (MessageBoxF(dialog, MB_YESNO_STYLE, TXT_TITLE, TXT_WRITE_SUCCESS, disk,
+                  (unsigned long)old_signature, (unsigned long)new_signature) == ANSWER_YES)
+    g_shutdowns.push_back(9); // EWX_SHUTDOWN | EWX_POWEROFF
 }

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "surface.h"
+#include "ui/surface.h"
 
 struct ShownMessage {
   std::string text;
@@ -22,10 +22,10 @@ struct ScriptedSurface {
   std::vector<ShownMessage> messages;
   std::vector<std::pair<int, std::string>> field_writes; // every SetText/SetInt
   std::function<void()> on_question;                     // runs when a Yes/No message is shown
-  bool linux_texts = false; // which success text SurfaceRewriteSuccess gives
 
   Dialog dialog() { return this; }
 };
 
-// Every ShutdownWindows request, in order.
+// Every shutdown request (the Windows dialog's, after Yes to the success
+// message), in order.
 extern std::vector<uint32_t> g_shutdowns;

@@ -15,6 +15,7 @@ const char kUsage[] =
     "               [--heads H --spt S]\n"
     "kinds:\n"
     "  at           MBR: primary, extended with 4 logical partitions (20 entries)\n"
+    "  at-4k        the at disk in 4096-byte logical sectors\n"
     "  at-primary   MBR: 4 primary entries, the second empty\n"
     "  pc98         PC-9821 IPL, 2 partitions, signature at 0x2000 (default 8x17)\n"
     "  gpt          protective MBR and GPT with one partition\n"
@@ -461,6 +462,13 @@ int main(int argc, char **argv) {
   if (o.kind == "at" || o.kind == "hdi-lying" || o.kind == "hdi-secsize" || o.kind == "nhd-lying" ||
       o.kind == "vhd-badsum") {
     BuildAt(img, at_sig);
+  } else if (o.kind == "at-4k") {
+    // The "at" disk in 4096-byte logical sectors: its tables count those.
+    Image logical;
+    logical.sectors = img.sectors / 8;
+    BuildAt(logical, at_sig);
+    for (size_t i = 0; i < logical.numbers.size(); i++)
+      memcpy(img.At(logical.numbers[i] * 8), logical.data[i].data(), SECTOR);
   } else if (o.kind == "at-primary") {
     BuildAtPrimary(img, at_sig);
   } else if (o.kind == "pc98") {

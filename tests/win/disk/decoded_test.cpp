@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "bootrecord.h"
-#include "disk.h"
+#include "disk/bootrecord.h"
+#include "disk/disk.h"
 #include "images.h"
 
 namespace {
@@ -24,7 +24,7 @@ const std::vector<size_t> kPc98Bytes = {0x2000, 0x2001, 0x2002, 0x2003};
 
 TEST(Win32Decoded, AtDiskReportsAndRewritesFourBytes) {
   WriteAtImage(kOld);
-  DiskHandle reader = OpenPhysicalDisk(AT_DISK, 'r');
+  DiskHandle reader = OpenPhysicalDisk(nullptr, AT_DISK, 'r', nullptr);
   ASSERT_NE(reader, INVALID_DISK_HANDLE);
   DiskLayoutInfo layout;
   ASSERT_EQ(GetDiskLayout(reader, &layout), 1);
@@ -37,9 +37,9 @@ TEST(Win32Decoded, AtDiskReportsAndRewritesFourBytes) {
   CloseDisk(reader);
 
   std::vector<uint8_t> before = ReadImage(AT_DISK, 0, 1024 * 1024);
-  EXPECT_EQ(RewriteNtSignature(AT_DISK, kNew, kNew), 0); // not the signature shown
+  EXPECT_NE(RewriteNtSignature(nullptr, AT_DISK, kNew, kNew), DISK_OK); // not the signature shown
   EXPECT_EQ(ReadImage(AT_DISK, 0, 1024 * 1024), before);
-  ASSERT_EQ(RewriteNtSignature(AT_DISK, kOld, kNew), 1);
+  ASSERT_EQ(RewriteNtSignature(nullptr, AT_DISK, kOld, kNew), DISK_OK);
   std::vector<uint8_t> after = ReadImage(AT_DISK, 0, 8 * 1024 * 1024);
   EXPECT_EQ(Differences(before, after), kAtBytes);
   EXPECT_EQ(LoadLe32(&after[0x1B8]), kNew);
@@ -47,7 +47,7 @@ TEST(Win32Decoded, AtDiskReportsAndRewritesFourBytes) {
 
 TEST(Win32Decoded, Pc98DiskReportsAndRewritesFourBytes) {
   WriteImage(PC98_DISK, 0, Pc98BootArea(kOld));
-  DiskHandle reader = OpenPhysicalDisk(PC98_DISK, 'r');
+  DiskHandle reader = OpenPhysicalDisk(nullptr, PC98_DISK, 'r', nullptr);
   ASSERT_NE(reader, INVALID_DISK_HANDLE);
   DiskGeometry geometry = {};
   ASSERT_EQ(GetDiskGeometry(reader, &geometry), 1);
@@ -64,7 +64,7 @@ TEST(Win32Decoded, Pc98DiskReportsAndRewritesFourBytes) {
   CloseDisk(reader);
 
   std::vector<uint8_t> before = ReadImage(PC98_DISK, 0, 1024 * 1024);
-  ASSERT_EQ(RewriteNtSignature(PC98_DISK, kOld, kNew), 1);
+  ASSERT_EQ(RewriteNtSignature(nullptr, PC98_DISK, kOld, kNew), DISK_OK);
   std::vector<uint8_t> after = ReadImage(PC98_DISK, 0, 1024 * 1024);
   EXPECT_EQ(Differences(before, after), kPc98Bytes);
   EXPECT_EQ(LoadLe32(&after[0x2000]), kNew);

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-#include "disk.h"
+#include "disk/disk.h"
 #include "images.h"
 
 namespace {
@@ -24,7 +24,7 @@ TEST(Win32Disk, BadModeAndInvalidHandleReachNoPlatformCall) {
   // Disk 31 exists, so any open attempt would succeed or set an error.
   for (char mode : {'x', 'a', ' ', '\0', 'Q', 'E'}) {
     SetLastError(kUntouched);
-    EXPECT_EQ(OpenPhysicalDisk(AT_DISK, mode), INVALID_DISK_HANDLE) << mode;
+    EXPECT_EQ(OpenPhysicalDisk(nullptr, AT_DISK, mode, nullptr), INVALID_DISK_HANDLE) << mode;
     EXPECT_EQ(GetLastError(), kUntouched) << mode;
   }
   uint8_t sector[512];
@@ -38,15 +38,15 @@ TEST(Win32Disk, BadModeAndInvalidHandleReachNoPlatformCall) {
 }
 
 TEST(Win32Disk, NumberWithoutDiskFails) {
-  EXPECT_EQ(OpenPhysicalDisk(NO_DISK, 'r'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(OpenPhysicalDisk(NO_DISK, 'W'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(OpenPhysicalDisk(-1, 'R'), INVALID_DISK_HANDLE);
+  EXPECT_EQ(OpenPhysicalDisk(nullptr, NO_DISK, 'r', nullptr), INVALID_DISK_HANDLE);
+  EXPECT_EQ(OpenPhysicalDisk(nullptr, NO_DISK, 'W', nullptr), INVALID_DISK_HANDLE);
+  EXPECT_EQ(OpenPhysicalDisk(nullptr, -1, 'R', nullptr), INVALID_DISK_HANDLE);
 }
 
 TEST(Win32Disk, SectorsMoveToTheirPlaceInTheImage) {
   WriteImage(AT_DISK, 0, std::vector<uint8_t>(64 * 512, 0));
   std::vector<uint8_t> data = Pattern(3 * 512, 5);
-  DiskHandle writer = OpenPhysicalDisk(AT_DISK, 'w');
+  DiskHandle writer = OpenPhysicalDisk(nullptr, AT_DISK, 'w', nullptr);
   ASSERT_NE(writer, INVALID_DISK_HANDLE);
   uint8_t sector[512];
   EXPECT_EQ(ReadSectors(writer, 1, 0, sector), 0); // write access only
@@ -56,12 +56,12 @@ TEST(Win32Disk, SectorsMoveToTheirPlaceInTheImage) {
   EXPECT_EQ(ReadImage(AT_DISK, 16 * 512, 512), std::vector<uint8_t>(512, 0));
   EXPECT_EQ(ReadImage(AT_DISK, 20 * 512, 512), std::vector<uint8_t>(512, 0));
 
-  DiskHandle reader = OpenPhysicalDisk(AT_DISK, 'R');
+  DiskHandle reader = OpenPhysicalDisk(nullptr, AT_DISK, 'R', nullptr);
   ASSERT_NE(reader, INVALID_DISK_HANDLE);
   // Shared for writing only: no second reader, and no writer that would
   // need read sharing from this handle.
-  EXPECT_EQ(OpenPhysicalDisk(AT_DISK, 'r'), INVALID_DISK_HANDLE);
-  EXPECT_EQ(OpenPhysicalDisk(AT_DISK, 'W'), INVALID_DISK_HANDLE);
+  EXPECT_EQ(OpenPhysicalDisk(nullptr, AT_DISK, 'r', nullptr), INVALID_DISK_HANDLE);
+  EXPECT_EQ(OpenPhysicalDisk(nullptr, AT_DISK, 'W', nullptr), INVALID_DISK_HANDLE);
   std::vector<uint8_t> back(2 * 512);
   EXPECT_EQ(ReadSectors(reader, 2, 18, back.data()), 1);
   EXPECT_TRUE(memcmp(back.data(), data.data() + 512, 1024) == 0);
@@ -73,7 +73,7 @@ TEST(Win32Disk, PositionsPastFourGiBUseTheHighHalf) {
   const uint32_t far_sector = 8388608 + 5; // byte 4 GiB + 2560
   WriteImage(BIG_DISK, 5 * 512, std::vector<uint8_t>(512, 0));
   std::vector<uint8_t> data = Pattern(512, 9);
-  DiskHandle writer = OpenPhysicalDisk(BIG_DISK, 'W');
+  DiskHandle writer = OpenPhysicalDisk(nullptr, BIG_DISK, 'W', nullptr);
   ASSERT_NE(writer, INVALID_DISK_HANDLE);
   EXPECT_EQ(WriteSectors(writer, 1, far_sector, data.data()), 1);
   CloseDisk(writer);
@@ -81,7 +81,7 @@ TEST(Win32Disk, PositionsPastFourGiBUseTheHighHalf) {
   // A truncated offset would have landed on sector 5.
   EXPECT_EQ(ReadImage(BIG_DISK, 5 * 512, 512), std::vector<uint8_t>(512, 0));
 
-  DiskHandle reader = OpenPhysicalDisk(BIG_DISK, 'r');
+  DiskHandle reader = OpenPhysicalDisk(nullptr, BIG_DISK, 'r', nullptr);
   ASSERT_NE(reader, INVALID_DISK_HANDLE);
   std::vector<uint8_t> back(512);
   EXPECT_EQ(ReadSectors(reader, 1, far_sector, back.data()), 1);
@@ -98,7 +98,7 @@ TEST(Win32Disk, PositionsPastFourGiBUseTheHighHalf) {
 
 TEST(Win32Disk, ShortTransfersAtTheEndFail) {
   std::vector<uint8_t> buffer(3 * 512);
-  DiskHandle reader = OpenPhysicalDisk(SHORT_DISK, 'r'); // 10 sectors + 100 bytes
+  DiskHandle reader = OpenPhysicalDisk(nullptr, SHORT_DISK, 'r', nullptr); // 10 sectors + 100 bytes
   ASSERT_NE(reader, INVALID_DISK_HANDLE);
   EXPECT_EQ(ReadSectors(reader, 1, 9, buffer.data()), 1);
   EXPECT_EQ(ReadSectors(reader, 2, 9, buffer.data()), 0);
@@ -106,7 +106,7 @@ TEST(Win32Disk, ShortTransfersAtTheEndFail) {
   EXPECT_EQ(ReadSectors(reader, 1, 11, buffer.data()), 0);
   CloseDisk(reader);
 
-  reader = OpenPhysicalDisk(BIG_DISK, 'r');
+  reader = OpenPhysicalDisk(nullptr, BIG_DISK, 'r', nullptr);
   ASSERT_NE(reader, INVALID_DISK_HANDLE);
   EXPECT_EQ(ReadSectors(reader, 1, BIG_SECTORS - 1, buffer.data()), 1);
   EXPECT_EQ(ReadSectors(reader, 2, BIG_SECTORS - 1, buffer.data()), 0);
@@ -116,33 +116,33 @@ TEST(Win32Disk, ShortTransfersAtTheEndFail) {
 
 TEST(Win32Disk, CountsNoTransferCanCarryFailUntouched) {
   std::vector<uint8_t> buffer(1024, 0xEE);
-  DiskHandle reader = OpenPhysicalDisk(AT_DISK, 'r');
+  DiskHandle reader = OpenPhysicalDisk(nullptr, AT_DISK, 'r', nullptr);
   ASSERT_NE(reader, INVALID_DISK_HANDLE);
   // -1 x 512 would be a 4 GiB read into a 1 KiB buffer.
   EXPECT_EQ(ReadSectors(reader, -1, 0, buffer.data()), 0);
   EXPECT_EQ(ReadSectors(reader, 8388609, 0, buffer.data()), 0); // 512 bytes once wrapped
   EXPECT_EQ(buffer, std::vector<uint8_t>(1024, 0xEE));
   CloseDisk(reader);
-  DiskHandle writer = OpenPhysicalDisk(AT_DISK, 'w');
+  DiskHandle writer = OpenPhysicalDisk(nullptr, AT_DISK, 'w', nullptr);
   EXPECT_EQ(WriteSectors(writer, -2, 0, buffer.data()), 0);
   CloseDisk(writer);
 }
 
 TEST(Win32Disk, AccessSweepEndsWithTheReadAtSector200) {
-  DiskHandle reader = OpenPhysicalDisk(BIG_DISK, 'r');
+  DiskHandle reader = OpenPhysicalDisk(nullptr, BIG_DISK, 'r', nullptr);
   ASSERT_NE(reader, INVALID_DISK_HANDLE);
   TestAccess(reader);
   LONG high = 0;
   EXPECT_EQ(SetFilePointer(reader, 0, &high, FILE_CURRENT), (200u + 128u) * 512u);
   CloseDisk(reader);
   // On a disk smaller than the sweep every read fails, silently.
-  reader = OpenPhysicalDisk(SHORT_DISK, 'r');
+  reader = OpenPhysicalDisk(nullptr, SHORT_DISK, 'r', nullptr);
   TestAccess(reader);
   CloseDisk(reader);
 }
 
 TEST(Win32Disk, WinesDeviceQueriesFailCleanly) {
-  DiskHandle reader = OpenPhysicalDisk(AT_DISK, 'r');
+  DiskHandle reader = OpenPhysicalDisk(nullptr, AT_DISK, 'r', nullptr);
   ASSERT_NE(reader, INVALID_DISK_HANDLE);
   DiskLayoutInfo layout;
   memset(&layout, 0xAB, sizeof layout);

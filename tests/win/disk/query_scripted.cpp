@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "query_win32.h"
+#include "win32/query.h"
 
 ScriptedQuery g_query;
 

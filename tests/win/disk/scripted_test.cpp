@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "disk.h"
+#include "disk/disk.h"
 #include "query_scripted.h"
 
 namespace {

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "argvector.h"
-#include "startup_win32.h"
+#include "app/argvector.h"
+#include "win32/startup.h"
 
 TEST(Platform, WineReportsTheNtPlatform) {
   EXPECT_EQ(GetPlatformId(), 2u);

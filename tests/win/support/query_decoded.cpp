@@ -9,8 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "layout.h"
-#include "query_win32.h"
+#include "disk/layout.h"
+#include "win32/query.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 // answers from the disk's own bytes. Win32 types kept out of this header.
 #pragma once
 
-#include "disk.h"
+#include "disk/disk.h"
 
 // DeviceIoControl without input buffer and without OVERLAPPED: nonzero on
 // success, with *returned set to the bytes placed in out.

@@ -8,9 +8,9 @@
 #include <cstring>
 #include <type_traits>
 
-#include "disk.h"
-#include "layout.h"
-#include "query_win32.h"
+#include "disk/disk.h"
+#include "disk/layout.h"
+#include "win32/query.h"
 
 // The portable names and decoders stand for the Win32 types and replies.
 static_assert(std::is_same<DiskHandle, HANDLE>::value, "a disk handle is a HANDLE");
@@ -39,7 +39,8 @@ static_assert(IOCTL_DISK_GET_DRIVE_GEOMETRY == 0x70000 && IOCTL_DISK_GET_DRIVE_L
 
 enum { DISK_PATH_SIZE = 32, VOLUME_PATH_SIZE = 1024 };
 
-DiskHandle OpenPhysicalDisk(int disk, char mode) {
+DiskHandle OpenPhysicalDisk(DiskSet *, int disk, char mode, DiskError *error) {
+  if (error) *error = DISK_UNKNOWN;
   char path[DISK_PATH_SIZE];
   // "\\.\PHYSICALDRIVE" is 17 characters, an int at most 11: always fits.
   snprintf(path, sizeof path, "\\\\.\\PHYSICALDRIVE%d", disk);
@@ -51,6 +52,11 @@ DiskHandle OpenPhysicalDisk(int disk, char mode) {
   else
     return INVALID_HANDLE_VALUE;
   return CreateFileA(path, access, FILE_SHARE_WRITE, NULL, OPEN_EXISTING, 0, NULL);
+}
+
+// Windows' error codes are not passed on.
+DiskError DiskHandleError(DiskHandle) {
+  return DISK_UNKNOWN;
 }
 
 void CloseDisk(DiskHandle handle) {

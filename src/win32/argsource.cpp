@@ -1,7 +1,7 @@
 // Where the argument vector comes from on Windows.
 #include <windows.h>
 
-#include "argvector.h"
+#include "app/argvector.h"
 
 const char *ArgSourceCommandLine() {
   return GetCommandLineA();

@@ -1,10 +1,11 @@
 // Entry of the Windows program: caution notice, platform check, main dialog.
 #include <windows.h>
 
-#include "argvector.h"
-#include "dialog_win32.h"
-#include "startup_win32.h"
-#include "texts.h"
+#include "app/argvector.h"
+#include "ui/commands.h"
+#include "ui/texts.h"
+#include "win32/dialog.h"
+#include "win32/startup.h"
 
 static_assert(sizeof(OSVERSIONINFOA) == 148, "ANSI OSVERSIONINFO is 148 bytes");
 
@@ -23,6 +24,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     MessageBoxA(nullptr, TXT_PLATFORM, TXT_TITLE, MB_OK);
     return 0;
   }
-  DialogBoxParamA(instance, "KORMELDE", nullptr, MainDialogProc, 0);
+  Session session = {nullptr, nullptr, 0};
+  DialogBoxParamA(instance, "KORMELDE", nullptr, MainDialogProc,
+                  reinterpret_cast<LPARAM>(&session));
   return 0;
 }

@@ -1,8 +1,7 @@
 // Shutting Windows down after a rewrite.
 #include <windows.h>
 
-#include "startup_win32.h"
-#include "surface.h"
+#include "win32/startup.h"
 
 static_assert(sizeof(TOKEN_PRIVILEGES) == 16, "one-entry TOKEN_PRIVILEGES is 16 bytes");
 

@@ -1,8 +1,8 @@
-#include "posix_container.h"
+#include "disk/container.h"
 
 #include <cstring>
 
-#include "bootrecord.h"
+#include "disk/bootrecord.h"
 
 namespace {
 
@@ -42,22 +42,22 @@ bool HdiPlausible(const uint8_t *h, uint64_t file_size) {
          (uint64_t)cyl * heads * spt * sector == data && (uint64_t)header + data == file_size;
 }
 
-PosixError ParseHdi(const uint8_t *h, size_t n, uint64_t file_size, ImageLayout *out) {
-  if (n < HDI_HEADER_FIELDS) return POSIX_BAD_CONTAINER;
+DiskError ParseHdi(const uint8_t *h, size_t n, uint64_t file_size, ImageLayout *out) {
+  if (n < HDI_HEADER_FIELDS) return DISK_BAD_CONTAINER;
   out->container = IMAGE_HDI;
   out->data_offset = LoadLe32(h + 8);
   out->data_bytes = LoadLe32(h + 0xC);
   if (out->data_offset < HDI_HEADER_FIELDS || LoadLe32(h + 0x10) != SECTOR_SIZE ||
       !Fits(out->data_offset, out->data_bytes, file_size))
-    return POSIX_BAD_CONTAINER;
+    return DISK_BAD_CONTAINER;
   out->sectors_per_track = LoadLe32(h + 0x14);
   out->heads = LoadLe32(h + 0x18);
   out->cylinders = LoadLe32(h + 0x1C);
-  return POSIX_OK;
+  return DISK_OK;
 }
 
-PosixError ParseNhd(const uint8_t *h, size_t n, uint64_t file_size, ImageLayout *out) {
-  if (n < NHD_HEADER_FIELDS) return POSIX_BAD_CONTAINER;
+DiskError ParseNhd(const uint8_t *h, size_t n, uint64_t file_size, ImageLayout *out) {
+  if (n < NHD_HEADER_FIELDS) return DISK_BAD_CONTAINER;
   out->container = IMAGE_NHD;
   out->data_offset = LoadLe32(h + 0x110);
   out->cylinders = LoadLe32(h + 0x114);
@@ -66,30 +66,30 @@ PosixError ParseNhd(const uint8_t *h, size_t n, uint64_t file_size, ImageLayout 
   out->data_bytes = (uint64_t)out->cylinders * out->heads * out->sectors_per_track * SECTOR_SIZE;
   if (out->data_offset < NHD_HEADER_FIELDS || LoadLe16(h + 0x11C) != SECTOR_SIZE ||
       !Fits(out->data_offset, out->data_bytes, file_size))
-    return POSIX_BAD_CONTAINER;
-  return POSIX_OK;
+    return DISK_BAD_CONTAINER;
+  return DISK_OK;
 }
 
-PosixError ParseVhd(const uint8_t *f, uint64_t file_size, ImageLayout *out) {
+DiskError ParseVhd(const uint8_t *f, uint64_t file_size, ImageLayout *out) {
   uint32_t sum = 0;
   for (int i = 0; i < VHD_FOOTER_BYTES; i++)
     if (i < 0x40 || i >= 0x44) sum += f[i];
-  if ((uint32_t)~sum != (uint32_t)LoadBe(f + 0x40, 4)) return POSIX_BAD_CONTAINER;
-  if (LoadBe(f + 0x3C, 4) != 2) return POSIX_UNSUPPORTED_IMAGE; // dynamic, differencing
+  if ((uint32_t)~sum != (uint32_t)LoadBe(f + 0x40, 4)) return DISK_BAD_CONTAINER;
+  if (LoadBe(f + 0x3C, 4) != 2) return DISK_UNSUPPORTED_IMAGE; // dynamic, differencing
   out->container = IMAGE_VHD;
   out->data_offset = 0;
   out->data_bytes = file_size - VHD_FOOTER_BYTES;
-  if (LoadBe(f + 0x30, 8) > out->data_bytes) return POSIX_BAD_CONTAINER;
+  if (LoadBe(f + 0x30, 8) > out->data_bytes) return DISK_BAD_CONTAINER;
   out->cylinders = (uint32_t)LoadBe(f + 0x38, 2);
   out->heads = f[0x3A];
   out->sectors_per_track = f[0x3B];
-  return POSIX_OK;
+  return DISK_OK;
 }
 
 } // namespace
 
-PosixError ProbeImage(const char *name, const uint8_t *head, size_t head_bytes, const uint8_t *tail,
-                      uint64_t file_size, ImageLayout *layout) {
+DiskError ProbeImage(const char *name, const uint8_t *head, size_t head_bytes, const uint8_t *tail,
+                     uint64_t file_size, ImageLayout *layout) {
   memset(layout, 0, sizeof *layout);
   layout->container = IMAGE_RAW;
   layout->data_bytes = file_size;
@@ -98,8 +98,8 @@ PosixError ProbeImage(const char *name, const uint8_t *head, size_t head_bytes, 
   if (EndsWithHdi(name) || (head_bytes >= HDI_HEADER_FIELDS && HdiPlausible(head, file_size)))
     return ParseHdi(head, head_bytes, file_size, layout);
   if (tail && memcmp(tail, "conectix", 8) == 0) return ParseVhd(tail, file_size, layout);
-  if (IsForeignImage(head, head_bytes)) return POSIX_UNSUPPORTED_IMAGE;
-  return POSIX_OK;
+  if (IsForeignImage(head, head_bytes)) return DISK_UNSUPPORTED_IMAGE;
+  return DISK_OK;
 }
 
 const char *ImageContainerName(ImageContainer container) {

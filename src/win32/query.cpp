@@ -1,7 +1,7 @@
 // The device queries as Windows answers them.
 #include <windows.h>
 
-#include "query_win32.h"
+#include "win32/query.h"
 
 int DiskQuery(DiskHandle handle, unsigned long code, void *out, unsigned long size,
               unsigned long *returned) {

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "disk_posix.h"
+#include "disk/disk.h"
 
 enum ImageContainer { IMAGE_RAW = 0, IMAGE_VHD, IMAGE_HDI, IMAGE_NHD };
 
@@ -29,10 +29,10 @@ struct ImageLayout {
 // otherwise raw. head holds the first head_bytes of the file, tail its last
 // 512 bytes (nullptr when the file is shorter). A header that does not fit
 // the file, a sector size other than 512 or a bad VHD checksum gives
-// POSIX_BAD_CONTAINER; dynamic VHD, VHDX, qcow2, VMDK and VDI images give
-// POSIX_UNSUPPORTED_IMAGE. POSIX_OK otherwise.
-PosixError ProbeImage(const char *name, const uint8_t *head, size_t head_bytes, const uint8_t *tail,
-                      uint64_t file_size, ImageLayout *layout);
+// DISK_BAD_CONTAINER; dynamic VHD, VHDX, qcow2, VMDK and VDI images give
+// DISK_UNSUPPORTED_IMAGE. DISK_OK otherwise.
+DiskError ProbeImage(const char *name, const uint8_t *head, size_t head_bytes, const uint8_t *tail,
+                     uint64_t file_size, ImageLayout *layout);
 
 // "raw", "VHD", "HDI", "NHD".
 const char *ImageContainerName(ImageContainer container);

@@ -1,39 +1,14 @@
-#include "surface_term.h"
+#include "posix/terminal.h"
 
-#include <cstring>
 #include <unistd.h>
 
-#include "commands.h"
-#include "texts.h"
+#include <cstring>
+
+#include "ui/commands.h"
+#include "ui/texts.h"
 
 static TermSurface *Of(Dialog dialog) {
   return static_cast<TermSurface *>(dialog);
-}
-
-void TermBegin(TermSurface *surface, TermCommand command) {
-  surface->command = command;
-  surface->result_shown = false;
-  surface->sweep_started = false;
-  surface->declined = false;
-  surface->success_next = false;
-}
-
-int TermDone(const TermSurface *surface) {
-  switch (surface->command) {
-  case TERM_GET:
-  case TERM_WRITE:
-    return surface->result_shown;
-  case TERM_ACCESS:
-    return surface->sweep_started;
-  default:
-    return 0;
-  }
-}
-
-// The report is the one Get message that begins with the report's head.
-static bool IsGetReport(const char *text) {
-  size_t fixed = strcspn(TXT_REPORT_HEAD, "%");
-  return strncmp(text, TXT_REPORT_HEAD, fixed) == 0;
 }
 
 static bool IsYes(const char *line) {
@@ -52,10 +27,10 @@ static bool IsYes(const char *line) {
 static int Ask(TermSurface *s, const char *text) {
   fprintf(s->err, "%s\n%s", text, TXT_LINUX_ASK_PROMPT);
   int answer = ANSWER_NO;
-  if (s->answers == TERM_ANSWER_YES) {
+  if (s->options->answers == ANSWERS_YES) {
     fprintf(s->err, "%s\n", TXT_LINUX_YES);
     answer = ANSWER_YES;
-  } else if (s->answers == TERM_ANSWER_NO) {
+  } else if (s->options->answers == ANSWERS_NO) {
     fprintf(s->err, "%s\n", TXT_LINUX_NO);
   } else if (!isatty(fileno(s->in))) {
     fprintf(s->err, "%s\n", TXT_LINUX_NO_TERMINAL);
@@ -67,26 +42,48 @@ static int Ask(TermSurface *s, const char *text) {
     else if (IsYes(line))
       answer = ANSWER_YES;
   }
-  if (answer != ANSWER_YES) s->declined = true;
   fflush(s->err);
   return answer;
+}
+
+static void Print(FILE *to, const char *text) {
+  fprintf(to, "%s\n", text);
+  fflush(to);
 }
 
 int SurfaceMessage(Dialog dialog, const char *text, const char *, unsigned style) {
   TermSurface *s = Of(dialog);
   if (style == MB_YESNO_STYLE) return Ask(s, text);
-  bool result = false;
-  if (s->success_next) {
-    s->success_next = false;
-    result = true;
-  } else if (s->command == TERM_GET && IsGetReport(text)) {
-    result = true;
-  }
-  if (result) s->result_shown = true;
-  FILE *to = result ? s->out : s->err;
-  fprintf(to, "%s\n", text);
-  fflush(to);
+  Print(s->err, text);
   return ANSWER_OK;
+}
+
+void SurfaceReport(Dialog dialog, const char *report) {
+  Print(Of(dialog)->out, report);
+}
+
+// The question names the device and what tells it from an equal disk
+// (model, serial, a loop device's backing file), so that a user fixing a
+// clone sees which of the two will change.
+int SurfaceConfirmRewrite(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature) {
+  TermSurface *s = Of(dialog);
+  const RegisteredDisk *d = PosixRegistered(s->disks, disk);
+  std::string path = d ? d->path : "?";
+  std::string which = d ? d->model : "";
+  if (d && !d->identity.tag.empty() && d->identity.tag != d->model)
+    which += (which.empty() ? "" : ", ") + d->identity.tag;
+  if (which.empty()) which = "-";
+  char text[MESSAGE_BUFFER_SIZE];
+  snprintf(text, sizeof text, TXT_WRITE_CONFIRM_LINUX, disk, (unsigned)old_signature,
+           (unsigned long)new_signature, path.c_str(), which.c_str());
+  return Ask(s, text);
+}
+
+void SurfaceRewritten(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature) {
+  char text[MESSAGE_BUFFER_SIZE];
+  snprintf(text, sizeof text, TXT_WRITE_SUCCESS_LINUX, disk, (unsigned long)old_signature,
+           (unsigned long)new_signature);
+  Print(Of(dialog)->out, text);
 }
 
 unsigned SurfaceGetText(Dialog dialog, int id, char *buffer, int size) {
@@ -102,9 +99,7 @@ void SurfaceSetText(Dialog dialog, int id, const char *text) {
                      : id == IDC_ACCESS_TEXT ? TXT_ACCESS_IDLE
                                              : nullptr;
   if (!idle || strcmp(text, idle) == 0) return;
-  if (id == IDC_ACCESS_TEXT) s->sweep_started = true;
-  fprintf(s->err, "%s\n", text);
-  fflush(s->err);
+  Print(s->err, text);
 }
 
 unsigned SurfaceGetInt(Dialog dialog, int id, int *translated) {
@@ -113,14 +108,4 @@ unsigned SurfaceGetInt(Dialog dialog, int id, int *translated) {
 
 void SurfaceSetInt(Dialog dialog, int id, unsigned value) {
   Of(dialog)->fields[id] = std::to_string(value);
-}
-
-RewriteSuccess SurfaceRewriteSuccess(Dialog dialog) {
-  Of(dialog)->success_next = true;
-  return {TXT_WRITE_SUCCESS_LINUX, MB_OK_STYLE};
-}
-
-// There is no Windows to shut down here.
-int ShutdownWindows(uint32_t) {
-  return 0;
 }

@@ -17,8 +17,9 @@
 //   3. HDIO_GETGEO where the kernel answers it, cylinders = sectors /
 //      (heads x sectors per track);
 //   4. MakeUpGeometry (255 x 63).
-// BytesPerSector is the device's logical sector size (BLKSSZGET), 512 for
-// image files.
+// Cylinders count the device's logical sectors; BytesPerSector is its
+// logical sector size (BLKSSZGET), for image files the run's --sector-size
+// (512 without it).
 //
 // The boot area is read once per handle, in one request, the first time a
 // read or a query needs any of its sectors; for a raw image the open's own
@@ -26,12 +27,19 @@
 // boot-format detection) on an MBR disk reads the boot area, each EBR, and
 // nothing else.
 //
+// Every open checks that the name still leads to the disk the registry
+// pinned (posix/registry.cpp); a handle on another disk is refused.
+//
 // Writes: the write handle holds flock(LOCK_EX) on the whole disk from open
 // to close (a lock held elsewhere is waited for up to a second, then the
-// disk counts as locked), and a write succeeds only after every byte went out and fsync
-// returned. Readers take no lock. A write into the boot area first reads it
-// again under the lock: if it is no longer what the last read of that disk
-// saw, someone changed the disk after it was checked, and nothing is written.
+// disk counts as locked), and a write succeeds only after every byte went
+// out and fsync returned. Readers take no lock. A write into the boot area
+// first reads it again under the lock: if it is no longer what the last
+// read of that disk saw, someone changed the disk after it was checked, and
+// nothing is written.
+//
+// Every system call on a disk or the backup file goes through
+// g_posix_calls, so that tests can make any of them fail.
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/fs.h>
@@ -45,12 +53,26 @@
 #include <cstring>
 #include <string>
 
-#include "bootrecord.h"
-#include "disk.h"
-#include "disk_posix.h"
-#include "layout.h"
-#include "posix_container.h"
-#include "texts.h"
+#include "disk/bootrecord.h"
+#include "disk/container.h"
+#include "disk/disk.h"
+#include "disk/layout.h"
+#include "posix/disk.h"
+
+namespace {
+
+int SystemOpen(const char *path, int flags, mode_t mode) {
+  return open(path, flags, mode);
+}
+
+int SystemIoctl(int fd, unsigned long request, void *argument) {
+  return ioctl(fd, request, argument);
+}
+
+} // namespace
+
+const PosixCalls kPosixSystemCalls = {SystemOpen, pread, pwrite, fsync, flock, SystemIoctl};
+PosixCalls g_posix_calls = kPosixSystemCalls;
 
 namespace {
 
@@ -58,7 +80,9 @@ enum { MEDIA_FIXED = 12, TEST_ACCESS_BYTES = TEST_ACCESS_SECTORS * SECTOR_SIZE }
 
 struct PosixDisk {
   int fd;
-  int number;
+  RegisteredDisk *disk;
+  const RunOptions *options;
+  DiskError error; // why the last operation failed
   bool writer;
   bool block;
   bool backup_done;
@@ -78,46 +102,37 @@ struct PosixDisk {
   uint8_t reply[QUERY_BUFFER_SIZE];
 };
 
-PosixError g_error = POSIX_OK;
-std::string g_backup_path;
-bool g_backup_on = false;
-
-// The last boot area read from each disk number, for the backup file.
-struct BootCopy {
-  bool valid;
-  uint8_t bytes[IPL_AREA_BYTES];
-};
-BootCopy g_boot_copies[MAX_DISK_NUMBER + 1];
-
 PosixDisk *Of(DiskHandle handle) {
   if (handle == INVALID_DISK_HANDLE || handle == nullptr) return nullptr;
   return static_cast<PosixDisk *>(handle);
 }
 
-PosixError FromErrno(int error) {
+DiskError FromErrno(int error) {
   switch (error) {
   case ENOENT:
   case ENOTDIR:
   case ENXIO:
   case ENODEV:
   case ENOMEDIUM:
-    return POSIX_NO_SUCH_DISK;
+    return DISK_NO_SUCH_DISK;
   case EACCES:
   case EPERM:
-    return POSIX_NO_PERMISSION;
+    // Some disks (a virtual machine's own, say) are refused to root too.
+    return geteuid() == 0 ? DISK_ROOT_REFUSED : DISK_NO_PERMISSION;
   case EROFS:
-    return POSIX_READ_ONLY;
+    return DISK_READ_ONLY;
   case EISDIR:
-    return POSIX_NOT_A_DISK;
+    return DISK_NOT_A_DISK;
   default:
-    return POSIX_IO_ERROR;
+    return DISK_IO_ERROR;
   }
 }
 
 // pread or pwrite until every byte moved.
 bool Transfer(int fd, uint8_t *p, size_t bytes, uint64_t offset, bool write) {
   while (bytes > 0) {
-    ssize_t n = write ? pwrite(fd, p, bytes, (off_t)offset) : pread(fd, p, bytes, (off_t)offset);
+    ssize_t n = write ? g_posix_calls.pwrite(fd, p, bytes, (off_t)offset)
+                      : g_posix_calls.pread(fd, p, bytes, (off_t)offset);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
     p += n;
@@ -140,8 +155,12 @@ bool InData(const PosixDisk *d, uint64_t position, uint64_t bytes) {
   return position <= d->data_bytes && bytes <= d->data_bytes - position;
 }
 
+// A read that failed on a handle fails every later read on it: the backend
+// never retries, not even by another way to the same sectors.
 bool LoadBootArea(PosixDisk *d) {
+  if (d->error != DISK_OK) return false;
   if (!d->boot_valid) d->boot_valid = ReadFull(d->fd, d->boot, IPL_AREA_BYTES, d->data_offset);
+  if (!d->boot_valid) d->error = DISK_IO_ERROR;
   return d->boot_valid;
 }
 
@@ -154,12 +173,14 @@ void Forget(PosixDisk *d) {
 // Sector reader for the layout decoder and the PC-9821 probe.
 int ReadForDecoder(void *context, uint64_t sector, uint8_t *buffer) {
   PosixDisk *d = static_cast<PosixDisk *>(context);
-  if (sector >= d->data_bytes / SECTOR_SIZE) return 0;
+  if (sector >= d->data_bytes / SECTOR_SIZE || d->error != DISK_OK) return 0;
   if (sector < IPL_AREA_SECTORS && LoadBootArea(d)) {
     memcpy(buffer, d->boot + sector * SECTOR_SIZE, SECTOR_SIZE);
     return 1;
   }
-  return ReadFull(d->fd, buffer, SECTOR_SIZE, d->data_offset + sector * SECTOR_SIZE) ? 1 : 0;
+  if (ReadFull(d->fd, buffer, SECTOR_SIZE, d->data_offset + sector * SECTOR_SIZE)) return 1;
+  d->error = DISK_IO_ERROR;
+  return 0;
 }
 
 // On a disk with larger logical sectors an MBR counts in those: the
@@ -186,39 +207,54 @@ void ScaleReply(PosixDisk *d) {
   }
 }
 
-void ComputeGeometry(PosixDisk *d) {
+// A query the device does not answer (ENOTTY on loop devices and files)
+// is no failure; any other error is.
+bool Unanswered(int error) {
+  return error == ENOTTY || error == EINVAL || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+bool ComputeGeometry(PosixDisk *d) {
+  // The 512-byte count for the PC-9821 probe; cylinders count logical sectors.
   uint64_t total = d->data_bytes / SECTOR_SIZE;
+  uint64_t logical_total = d->data_bytes / d->logical_sector;
   DiskGeometry &g = d->geometry;
   uint32_t heads = 0, spt = 0;
-  struct hd_geometry hd;
-  if (d->image.heads && d->image.sectors_per_track) {
+  struct hd_geometry hd = {};
+  int asked = -1; // HDIO_GETGEO's result
+  if (d->image.heads && d->image.sectors_per_track && d->logical_sector == SECTOR_SIZE) {
     g.Cylinders = d->image.cylinders;
     g.TracksPerCylinder = d->image.heads;
     g.SectorsPerTrack = d->image.sectors_per_track;
-  } else if (!d->writer && LoadBootArea(d) && ClassifySectorZero(d->boot) == LAYOUT_PC98) {
+  } else if (!d->writer && d->logical_sector == SECTOR_SIZE && LoadBootArea(d) &&
+             ClassifySectorZero(d->boot) == LAYOUT_PC98) {
     ProbePc98Geometry(ReadForDecoder, d, total, d->boot + SECTOR_SIZE, &heads, &spt);
-  } else if (d->block && ioctl(d->fd, HDIO_GETGEO, &hd) == 0 && hd.heads && hd.sectors) {
+  } else if (d->block && (asked = g_posix_calls.ioctl(d->fd, HDIO_GETGEO, &hd)) != 0 &&
+             !Unanswered(errno)) {
+    d->error = DISK_IO_ERROR;
+    return false;
+  } else if (asked == 0 && hd.heads && hd.sectors) {
     heads = hd.heads;
     spt = hd.sectors;
   } else {
-    MakeUpGeometry(total, &g);
+    MakeUpGeometry(logical_total, &g);
   }
   if (heads && spt) {
-    g.Cylinders = (int64_t)(total / ((uint64_t)heads * spt));
+    g.Cylinders = (int64_t)(logical_total / ((uint64_t)heads * spt));
     g.TracksPerCylinder = heads;
     g.SectorsPerTrack = spt;
   }
   g.MediaType = MEDIA_FIXED;
   g.BytesPerSector = d->logical_sector;
   d->geometry_valid = true;
+  return true;
 }
 
 // The open's look at a regular file: its container and data area.
-PosixError ProbeFile(PosixDisk *d, uint64_t file_size) {
+DiskError ProbeFile(PosixDisk *d, uint64_t file_size) {
   static uint8_t head[IMAGE_HEAD_BYTES];
   uint8_t tail[VHD_FOOTER_BYTES];
   size_t head_bytes = file_size < IMAGE_HEAD_BYTES ? (size_t)file_size : (size_t)IMAGE_HEAD_BYTES;
-  if (!ReadFull(d->fd, head, head_bytes, 0)) return POSIX_IO_ERROR;
+  if (!ReadFull(d->fd, head, head_bytes, 0)) return DISK_IO_ERROR;
   const uint8_t *tail_bytes = nullptr;
   if (file_size >= VHD_FOOTER_BYTES) {
     if (file_size <= head_bytes)
@@ -226,76 +262,98 @@ PosixError ProbeFile(PosixDisk *d, uint64_t file_size) {
     else if (ReadFull(d->fd, tail, sizeof tail, file_size - VHD_FOOTER_BYTES))
       tail_bytes = tail;
     else
-      return POSIX_IO_ERROR;
+      return DISK_IO_ERROR;
   }
-  PosixError e = ProbeImage(d->path, head, head_bytes, tail_bytes, file_size, &d->image);
-  if (e != POSIX_OK) return e;
+  DiskError e = ProbeImage(d->path, head, head_bytes, tail_bytes, file_size, &d->image);
+  if (e != DISK_OK) return e;
+  // HDI and NHD headers record 512-byte sectors.
+  if (d->logical_sector != SECTOR_SIZE && d->image.container != IMAGE_RAW &&
+      d->image.container != IMAGE_VHD)
+    return DISK_SECTOR_SIZE;
   d->data_offset = d->image.data_offset;
   d->data_bytes = d->image.data_bytes;
   if (d->data_offset == 0 && head_bytes == IPL_AREA_BYTES && d->data_bytes >= IPL_AREA_BYTES) {
     memcpy(d->boot, head, IPL_AREA_BYTES);
     d->boot_valid = true;
   }
-  return POSIX_OK;
+  return DISK_OK;
 }
 
 // udev holds a disk's lock for a moment while it probes (after every
 // writer's close, too): wait up to a second before calling the disk locked.
-bool LockForWriting(int fd) {
+DiskError LockForWriting(int fd) {
   for (int tries = 0;; tries++) {
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
-    if (errno != EWOULDBLOCK || tries == 10) return false;
+    if (g_posix_calls.flock(fd, LOCK_EX | LOCK_NB) == 0) return DISK_OK;
+    if (errno != EWOULDBLOCK) return DISK_IO_ERROR;
+    if (tries == 10) return DISK_LOCKED;
     usleep(100 * 1000);
   }
 }
 
-PosixError OpenPath(PosixDisk *d) {
+DiskError OpenPath(PosixDisk *d) {
   struct stat st;
   if (stat(d->path, &st) != 0) return FromErrno(errno);
-  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return POSIX_NOT_A_DISK;
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return DISK_NOT_A_DISK;
   // O_NONBLOCK: a path swapped for a FIFO after the stat must not hang us.
   int flags = (d->writer ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  d->fd = open(d->path, flags);
+  d->fd = g_posix_calls.open(d->path, flags, 0);
   if (d->fd < 0) return FromErrno(errno);
-  if (fstat(d->fd, &st) != 0) return POSIX_IO_ERROR;
+  if (fstat(d->fd, &st) != 0) return DISK_IO_ERROR;
   int fl = fcntl(d->fd, F_GETFL);
-  if (fl < 0 || fcntl(d->fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return POSIX_IO_ERROR;
+  if (fl < 0 || fcntl(d->fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return DISK_IO_ERROR;
+  uint32_t asked = d->options ? d->options->sector_size : 0;
   d->logical_sector = SECTOR_SIZE;
+  uint64_t bytes = 0;
   if (S_ISBLK(st.st_mode)) {
     d->block = true;
-    uint64_t bytes = 0;
     int logical = 0;
-    if (ioctl(d->fd, BLKGETSIZE64, &bytes) != 0) return FromErrno(errno);
-    if (ioctl(d->fd, BLKSSZGET, &logical) == 0 && logical > 0) d->logical_sector = logical;
+    if (g_posix_calls.ioctl(d->fd, BLKGETSIZE64, &bytes) != 0) return FromErrno(errno);
+    if (g_posix_calls.ioctl(d->fd, BLKSSZGET, &logical) != 0) return FromErrno(errno);
+    if (logical < SECTOR_SIZE || logical % SECTOR_SIZE != 0) return DISK_IO_ERROR;
+    d->logical_sector = (uint32_t)logical;
+    if (asked && asked != d->logical_sector) return DISK_SECTOR_SIZE;
     d->data_bytes = bytes;
-  } else if (S_ISREG(st.st_mode)) {
-    PosixError e = ProbeFile(d, (uint64_t)st.st_size);
-    if (e != POSIX_OK) return e;
-  } else {
-    return POSIX_NOT_A_DISK;
   }
-  if (d->data_bytes < IPL_AREA_BYTES) return POSIX_TOO_SHORT;
-  if (d->writer && !LockForWriting(d->fd))
-    return errno == EWOULDBLOCK ? POSIX_LOCKED : POSIX_IO_ERROR;
-  return POSIX_OK;
+  // The identity before anything is read: a handle on another disk never
+  // reads or writes.
+  DiskError same = PosixCheckIdentity(*d->disk, st, bytes);
+  if (same != DISK_OK) return same;
+  if (S_ISREG(st.st_mode)) {
+    if (asked) d->logical_sector = asked;
+    DiskError e = ProbeFile(d, (uint64_t)st.st_size);
+    if (e != DISK_OK) return e;
+  } else if (!S_ISBLK(st.st_mode)) {
+    return DISK_NOT_A_DISK;
+  }
+  if (d->data_bytes < IPL_AREA_BYTES) return DISK_TOO_SHORT;
+  if (d->writer) {
+    DiskError locked = LockForWriting(d->fd);
+    if (locked != DISK_OK) return locked;
+    d->disk->lock_fd = d->fd;
+  }
+  return DISK_OK;
 }
 
+// Saves the boot area last read from the disk; a file that could not be
+// written whole is removed.
 bool WriteBackup(PosixDisk *d) {
-  if (d->number < 0 || d->number > MAX_DISK_NUMBER || !g_boot_copies[d->number].valid) return false;
-  int fd = open(g_backup_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  const char *path = d->options ? d->options->backup : nullptr;
+  if (!d->disk->boot_valid || !path) return false;
+  int fd = g_posix_calls.open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  bool ok = WriteFull(fd, g_boot_copies[d->number].bytes, IPL_AREA_BYTES, 0) && fsync(fd) == 0;
+  bool ok = WriteFull(fd, d->disk->boot, IPL_AREA_BYTES, 0) && g_posix_calls.fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
-  if (!ok) unlink(g_backup_path.c_str());
+  if (!ok) unlink(path);
   return ok;
 }
 
-// The boot area on the disk is still the last one read from it.
-bool Unchanged(PosixDisk *d) {
-  if (d->number < 0 || d->number > MAX_DISK_NUMBER || !g_boot_copies[d->number].valid) return true;
+// DISK_OK when the boot area on the disk is still the last one read from
+// it, DISK_CHANGED when it is not, DISK_IO_ERROR when it cannot be read.
+DiskError Unchanged(PosixDisk *d) {
+  if (!d->disk->boot_valid) return DISK_OK;
   static uint8_t now[IPL_AREA_BYTES];
-  return ReadFull(d->fd, now, IPL_AREA_BYTES, d->data_offset) &&
-         memcmp(now, g_boot_copies[d->number].bytes, IPL_AREA_BYTES) == 0;
+  if (!ReadFull(d->fd, now, IPL_AREA_BYTES, d->data_offset)) return DISK_IO_ERROR;
+  return memcmp(now, d->disk->boot, IPL_AREA_BYTES) == 0 ? DISK_OK : DISK_CHANGED;
 }
 
 bool Positioned(PosixDisk *d, int count, uint32_t first, uint64_t *bytes) {
@@ -304,42 +362,57 @@ bool Positioned(PosixDisk *d, int count, uint32_t first, uint64_t *bytes) {
   return InData(d, d->position, *bytes);
 }
 
+int Fail(PosixDisk *d, DiskError error) {
+  d->error = error;
+  return 0;
+}
+
 } // namespace
 
-DiskHandle OpenPhysicalDisk(int disk, char mode) {
+DiskHandle OpenPhysicalDisk(DiskSet *disks, int disk, char mode, DiskError *error) {
+  DiskError ignored;
+  if (!error) error = &ignored;
   bool writer = mode == 'W' || mode == 'w';
   if (!writer && mode != 'R' && mode != 'r') {
-    g_error = POSIX_IO_ERROR;
+    *error = DISK_IO_ERROR;
     return INVALID_DISK_HANDLE;
   }
-  g_error = POSIX_OK;
-  const char *path = PosixDiskPath(disk);
-  if (!path) {
-    g_error = POSIX_NO_SUCH_DISK;
+  const RegisteredDisk *known = PosixRegistered(disks, disk);
+  if (!known) {
+    *error = DISK_NO_SUCH_DISK;
     return INVALID_DISK_HANDLE;
   }
   PosixDisk *d = static_cast<PosixDisk *>(calloc(1, sizeof(PosixDisk)));
   if (!d) {
-    g_error = POSIX_IO_ERROR;
+    *error = DISK_IO_ERROR;
     return INVALID_DISK_HANDLE;
   }
   d->fd = -1;
-  d->number = disk;
+  d->disk = &disks->disks[disk];
+  d->options = disks->options;
   d->writer = writer;
-  strncpy(d->path, path, sizeof d->path - 1);
-  PosixError e = OpenPath(d);
-  if (e != POSIX_OK) {
+  strncpy(d->path, known->path.c_str(), sizeof d->path - 1);
+  DiskError e = OpenPath(d);
+  if (e != DISK_OK) {
     if (d->fd >= 0) close(d->fd);
+    if (d->disk->lock_fd == d->fd) d->disk->lock_fd = -1;
     free(d);
-    g_error = e;
+    *error = e;
     return INVALID_DISK_HANDLE;
   }
+  *error = DISK_OK;
   return d;
+}
+
+DiskError DiskHandleError(DiskHandle handle) {
+  PosixDisk *d = Of(handle);
+  return d ? d->error : DISK_NO_SUCH_DISK;
 }
 
 void CloseDisk(DiskHandle handle) {
   PosixDisk *d = Of(handle);
   if (!d) return;
+  if (d->disk->lock_fd == d->fd) d->disk->lock_fd = -1;
   close(d->fd);
   free(d);
 }
@@ -354,16 +427,15 @@ int SeekSector(DiskHandle handle, uint64_t sector) {
 int ReadSectors(DiskHandle handle, int count, uint32_t first, void *buffer) {
   PosixDisk *d = Of(handle);
   uint64_t bytes = 0;
-  if (!d || d->writer || !Positioned(d, count, first, &bytes)) return 0;
+  if (!d || d->writer || d->error != DISK_OK || !Positioned(d, count, first, &bytes)) return 0;
   if (d->position + bytes <= IPL_AREA_BYTES && LoadBootArea(d)) {
     memcpy(buffer, d->boot + d->position, bytes);
   } else if (!ReadFull(d->fd, buffer, bytes, d->data_offset + d->position)) {
-    g_error = POSIX_IO_ERROR;
-    return 0;
+    return Fail(d, DISK_IO_ERROR);
   }
-  if (first == 0 && bytes >= IPL_AREA_BYTES && d->number >= 0 && d->number <= MAX_DISK_NUMBER) {
-    memcpy(g_boot_copies[d->number].bytes, buffer, IPL_AREA_BYTES);
-    g_boot_copies[d->number].valid = true;
+  if (first == 0 && bytes >= IPL_AREA_BYTES) {
+    memcpy(d->disk->boot, buffer, IPL_AREA_BYTES);
+    d->disk->boot_valid = true;
   }
   d->position += bytes;
   return 1;
@@ -373,26 +445,24 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
   PosixDisk *d = Of(handle);
   uint64_t bytes = 0;
   if (!d || !d->writer) return 0;
-  if (!Positioned(d, count, first, &bytes)) {
-    g_error = POSIX_IO_ERROR;
-    return 0;
-  }
-  if (d->position < IPL_AREA_BYTES && !Unchanged(d)) {
-    g_error = POSIX_DISK_CHANGED;
-    return 0;
-  }
-  if (g_backup_on && !d->backup_done) {
-    if (!WriteBackup(d)) {
-      g_error = POSIX_BACKUP_FAILED;
-      return 0;
-    }
+  if (!Positioned(d, count, first, &bytes)) return Fail(d, DISK_IO_ERROR);
+  // The write handle is the pinned disk's (checked at open); check again on
+  // this very descriptor just before the bytes go out.
+  struct stat st;
+  uint64_t size = d->data_bytes;
+  if (fstat(d->fd, &st) != 0) return Fail(d, DISK_IO_ERROR);
+  DiskError same = PosixCheckIdentity(*d->disk, st, d->block ? size : 0);
+  if (same != DISK_OK) return Fail(d, same);
+  DiskError unchanged = d->position < IPL_AREA_BYTES ? Unchanged(d) : DISK_OK;
+  if (unchanged != DISK_OK) return Fail(d, unchanged);
+  if (d->options && d->options->backup && !d->backup_done) {
+    if (!WriteBackup(d)) return Fail(d, DISK_BACKUP_FAILED);
     d->backup_done = true;
   }
   Forget(d);
-  if (!WriteFull(d->fd, buffer, bytes, d->data_offset + d->position) || fsync(d->fd) != 0) {
-    g_error = POSIX_IO_ERROR;
-    return 0;
-  }
+  if (!WriteFull(d->fd, buffer, bytes, d->data_offset + d->position) ||
+      g_posix_calls.fsync(d->fd) != 0)
+    return Fail(d, DISK_IO_ERROR);
   d->position += bytes;
   return 1;
 }
@@ -400,7 +470,7 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
 int GetDiskGeometry(DiskHandle handle, DiskGeometry *geometry) {
   PosixDisk *d = Of(handle);
   if (!d) return 0;
-  if (!d->geometry_valid) ComputeGeometry(d);
+  if (!d->geometry_valid && !ComputeGeometry(d)) return 0;
   *geometry = d->geometry;
   return 1;
 }
@@ -410,9 +480,9 @@ int GetDiskLayout(DiskHandle handle, DiskLayoutInfo *layout) {
   PosixDisk *d = Of(handle);
   if (!d || d->writer) return 0;
   if (!d->reply_valid) {
-    if (!d->geometry_valid) ComputeGeometry(d);
-    bool logical = d->logical_sector > SECTOR_SIZE && d->logical_sector % SECTOR_SIZE == 0 &&
-                   LoadBootArea(d) && ClassifySectorZero(d->boot) == LAYOUT_AT;
+    if (!d->geometry_valid && !ComputeGeometry(d)) return 0;
+    bool logical = d->logical_sector > SECTOR_SIZE && LoadBootArea(d) &&
+                   ClassifySectorZero(d->boot) == LAYOUT_AT;
     if (!BuildDriveLayoutReply(logical ? ReadLogicalForDecoder : ReadForDecoder, d,
                                d->data_bytes / (logical ? d->logical_sector : g_sector_size),
                                d->geometry.TracksPerCylinder, d->geometry.SectorsPerTrack, d->reply,
@@ -429,14 +499,22 @@ void TestAccess(DiskHandle handle) {
   if (!d || d->writer) return;
   // Page-aligned for O_DIRECT on every logical sector size.
   alignas(4096) static uint8_t scratch[4 * TEST_ACCESS_BYTES];
-  int direct = open(d->path, O_RDONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  int direct =
+      g_posix_calls.open(d->path, O_RDONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
+  // The sweep's own descriptor must reach the pinned disk too.
+  struct stat st;
+  if (direct >= 0 && (fstat(direct, &st) != 0 ||
+                      PosixCheckIdentity(*d->disk, st, d->block ? d->data_bytes : 0) != DISK_OK)) {
+    close(direct);
+    direct = -1;
+  }
   bool first = true;
   for (int i = 0; i < TEST_ACCESS_READS; i++) {
     uint64_t position = (uint64_t)(200 - i) * 200 * SECTOR_SIZE;
     if (!InData(d, position, TEST_ACCESS_BYTES)) continue; // past the end: fails
     uint64_t offset = d->data_offset + position;
     if (direct >= 0) {
-      ssize_t n = pread(direct, scratch, TEST_ACCESS_BYTES, (off_t)offset);
+      ssize_t n = g_posix_calls.pread(direct, scratch, TEST_ACCESS_BYTES, (off_t)offset);
       if (n >= 0 || errno != EINVAL || !first) {
         first = false;
         continue;
@@ -452,44 +530,4 @@ void TestAccess(DiskHandle handle) {
 
 int DriveLetterToDiskNumber(char) {
   return VOLUME_OPEN_FAILED;
-}
-
-PosixError PosixLastError() {
-  return g_error;
-}
-
-const char *PosixErrorText(PosixError error) {
-  switch (error) {
-  case POSIX_OK:
-    return TXT_POSIX_OK;
-  case POSIX_NO_SUCH_DISK:
-    return TXT_POSIX_NO_SUCH_DISK;
-  case POSIX_NO_PERMISSION:
-    // Some disks (a virtual machine's own, say) are refused to root too.
-    return geteuid() == 0 ? TXT_POSIX_NO_PERMISSION_ROOT : TXT_POSIX_NO_PERMISSION;
-  case POSIX_LOCKED:
-    return TXT_POSIX_LOCKED;
-  case POSIX_NOT_A_DISK:
-    return TXT_POSIX_NOT_A_DISK;
-  case POSIX_TOO_SHORT:
-    return TXT_POSIX_TOO_SHORT;
-  case POSIX_BAD_CONTAINER:
-    return TXT_POSIX_BAD_CONTAINER;
-  case POSIX_BACKUP_FAILED:
-    return TXT_POSIX_BACKUP_FAILED;
-  case POSIX_UNSUPPORTED_IMAGE:
-    return TXT_POSIX_UNSUPPORTED_IMAGE;
-  case POSIX_READ_ONLY:
-    return TXT_POSIX_READ_ONLY;
-  case POSIX_DISK_CHANGED:
-    return TXT_POSIX_DISK_CHANGED;
-  case POSIX_IO_ERROR:
-  default:
-    return TXT_POSIX_IO_ERROR;
-  }
-}
-
-void PosixSetBackupFile(const char *path) {
-  g_backup_on = path != nullptr;
-  g_backup_path = path ? path : "";
 }

@@ -1,0 +1,112 @@
+// Linux side of the disk operations: one run's options, the registry of the
+// disks it works on, what a path names, and the system calls the backend
+// makes. Used by the Linux program and its tests only.
+#pragma once
+
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "disk/bootrecord.h"
+#include "disk/disk.h"
+
+enum { POSIX_PATH_SIZE = 512, POSIX_MODEL_SIZE = 128 };
+
+enum Answers { ANSWERS_ASK = 0, ANSWERS_YES, ANSWERS_NO };
+
+// Everything a run was told on its command line beyond the command.
+struct RunOptions {
+  Answers answers = ANSWERS_ASK;
+  const char *backup = nullptr; // save the boot area here before the first write
+  uint32_t sector_size = 0;     // image files' logical sector size; 0: 512
+};
+
+// A line of `list`.
+struct PosixDiskEntry {
+  char path[POSIX_PATH_SIZE];   // /dev/sda, /dev/loop0, or an image file
+  uint64_t bytes;               // size of the disk (image: without header/footer)
+  char model[POSIX_MODEL_SIZE]; // sysfs model/vendor, loop backing file, or image container
+};
+
+// What a disk is, beyond its name: the device number (st_rdev) of a block
+// device, or st_dev and st_ino of an image file, with the device's size and
+// what tells two equal disks apart (serial, WWID or a loop device's backing
+// file).
+struct DiskIdentity {
+  bool block = false;
+  dev_t rdev = 0;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  uint64_t bytes = 0; // block devices; 0: not recorded
+  std::string tag;
+};
+
+// One disk of the run, pinned when it was first named.
+struct RegisteredDisk {
+  std::string path;
+  std::string model;
+  DiskIdentity identity;
+  // The boot area as last read from this disk: a write goes ahead only if
+  // the disk still holds it, and it is what the backup saves.
+  bool boot_valid = false;
+  uint8_t boot[IPL_AREA_BYTES];
+  int lock_fd = -1; // the write handle holding the disk's lock
+};
+
+// The run's disks by number: the table of the system's disks (listed at
+// most once, on first need) and disks named by path after it.
+struct DiskSet {
+  explicit DiskSet(const RunOptions *run) : options(run) {}
+  const RunOptions *options;
+  bool scanned = false;
+  std::vector<PosixDiskEntry> table;
+  std::vector<dev_t> table_devices; // st_rdev of each table entry
+  RegisteredDisk disks[MAX_DISK_NUMBER + 1];
+  bool registered[MAX_DISK_NUMBER + 1] = {};
+};
+
+// The disk table: whole disks in (major, minor) order, virtual, hidden and
+// empty devices skipped, loop devices with a backing file kept.
+const std::vector<PosixDiskEntry> &PosixListDisks(DiskSet *disks);
+
+// What path names, without opening it for I/O.
+enum PosixPathKind {
+  POSIX_PATH_MISSING = 0,
+  POSIX_PATH_WHOLE_DISK = 1, // block device of a whole disk
+  POSIX_PATH_IMAGE = 2,      // regular file
+  POSIX_PATH_PARTITION = 3,  // partition device, or a directory on a mounted file system
+  POSIX_PATH_OTHER = 4,      // directory not on a disk, character device, ...
+};
+// For POSIX_PATH_PARTITION, disk_path receives the whole disk that holds it.
+PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size);
+
+// Pins the disk a number or a path (whole-disk device or image file) names
+// and returns its number: its index in the table when the table lists it,
+// otherwise a number after the table. -1 with *error set when the name
+// leads to no disk or no number is left.
+int PosixRegister(DiskSet *disks, const char *name, DiskError *error);
+// The pinned disk behind a number, or nullptr.
+const RegisteredDisk *PosixRegistered(const DiskSet *disks, int number);
+
+// DISK_OK when the disk open on fd (st from fstat, bytes its size) is the
+// one pinned as disk, else DISK_OTHER_DISK.
+DiskError PosixCheckIdentity(const RegisteredDisk &disk, const struct stat &st, uint64_t bytes);
+
+// The system calls the backend makes, in one table that tests may change
+// to make any of them fail. Every call the backend makes on a disk or the
+// backup file goes through it.
+struct PosixCalls {
+  int (*open)(const char *path, int flags, mode_t mode);
+  ssize_t (*pread)(int fd, void *buffer, size_t bytes, off_t offset);
+  ssize_t (*pwrite)(int fd, const void *buffer, size_t bytes, off_t offset);
+  int (*fsync)(int fd);
+  int (*flock)(int fd, int operation);
+  int (*ioctl)(int fd, unsigned long request, void *argument);
+};
+extern PosixCalls g_posix_calls;
+// The table as the system gives it.
+extern const PosixCalls kPosixSystemCalls;
