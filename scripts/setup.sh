@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Installs what a caller needs on a Debian 12 machine, in layers:
 #   setup.sh [linux] [mingw] [wine64] [wine32]      (no argument: all four)
-#   linux   the Linux build and its tests: compiler, CMake, GoogleTest,
-#           util-linux, e2fsprogs, strace
+#   linux   the Linux build, its tests and its package: compiler, CMake,
+#           GoogleTest, util-linux, e2fsprogs, strace, gettext, the man tools,
+#           and the locales the texts are tested under
 #   mingw   the Windows builds (MinGW-w64, both targets)
-#   wine64  Wine for x86_64 programs, Xvfb, fonts, the ja_JP.UTF-8 locale
+#   wine64  Wine for x86_64 programs, Xvfb, fonts
 #   wine32  32-bit Wine (adds the i386 architecture); optional: when it
 #           cannot be had, setup says so and the i686 Wine tests are skipped
 # Idempotent and instant when everything is there. A package index that does
@@ -18,9 +19,10 @@ layers=("$@")
 [ ${#layers[@]} -gt 0 ] || layers=(linux mingw wine64 wine32)
 
 declare -A pkgs=(
-  [linux]="cmake ninja-build g++ googletest clang-format fdisk util-linux e2fsprogs strace file"
+  [linux]="cmake ninja-build g++ googletest clang-format fdisk util-linux e2fsprogs strace file
+    gettext locales man-db groff-base dpkg-dev zip"
   [mingw]="mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix"
-  [wine64]="wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont fonts-vlgothic locales"
+  [wine64]="wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont fonts-vlgothic"
   [wine32]="wine32:i386"
 )
 declare -A loss=(
@@ -34,14 +36,23 @@ for l in "${layers[@]}"; do
 done
 
 installed() { dpkg-query -W -f='${Status}\n' "$1" 2>/dev/null | grep -q 'install ok installed'; }
-has_ja_locale() { locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; }
+# The locales the tests run under (Wine needs ja_JP.UTF-8 for code page 932).
+locales=("ja_JP.UTF-8 UTF-8" "en_US.UTF-8 UTF-8" "ja_JP.EUC-JP EUC-JP")
+missing_locales() {
+  local have
+  have=$(locale -a 2>/dev/null | tr 'A-Z' 'a-z' | tr -d '-')
+  for l in "${locales[@]}"; do
+    local name=${l%% *}
+    grep -qx "$(tr 'A-Z' 'a-z' <<<"$name" | tr -d '-')" <<<"$have" || echo "$l"
+  done
+}
 
 missing=()
 for l in "${layers[@]}"; do
   for p in ${pkgs[$l]}; do installed "$p" || missing+=("$p"); done
 done
 want_locale=0
-[[ " ${layers[*]} " == *" wine64 "* ]] && ! has_ja_locale && want_locale=1
+[ -n "$(missing_locales)" ] && want_locale=1
 [ ${#missing[@]} -eq 0 ] && [ $want_locale -eq 0 ] && exit 0
 
 SUDO=""
@@ -83,10 +94,13 @@ if [ ${#missing[@]} -ne 0 ]; then
   fi
 fi
 
-if [ $want_locale -eq 1 ] && ! has_ja_locale && [ -f /etc/locale.gen ]; then
-  echo "setup: generating ja_JP.UTF-8" >&2
-  $SUDO sed -i 's/^# *\(ja_JP.UTF-8 UTF-8\)/\1/' /etc/locale.gen
-  grep -q '^ja_JP.UTF-8 UTF-8' /etc/locale.gen || echo 'ja_JP.UTF-8 UTF-8' | $SUDO tee -a /etc/locale.gen >/dev/null
+if [ $want_locale -eq 1 ] && [ -f /etc/locale.gen ] && command -v locale-gen >/dev/null; then
+  while read -r l; do
+    [ -n "$l" ] || continue
+    echo "setup: generating ${l%% *}" >&2
+    $SUDO sed -i "s/^# *\($l\)\$/\1/" /etc/locale.gen
+    grep -qx "$l" /etc/locale.gen || echo "$l" | $SUDO tee -a /etc/locale.gen >/dev/null
+  done <<<"$(missing_locales)"
   $SUDO locale-gen >/dev/null
 fi
 exit $status

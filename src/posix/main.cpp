@@ -8,6 +8,7 @@
 
 #include "disk/disk.h"
 #include "posix/disk.h"
+#include "posix/language.h"
 #include "posix/terminal.h"
 #include "ui/commands.h"
 #include "ui/reasons.h"
@@ -17,8 +18,8 @@ enum { EXIT_DONE = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2 };
 
 static int Usage(const char *format, const char *argument = "") {
   char detail[MESSAGE_BUFFER_SIZE];
-  snprintf(detail, sizeof detail, format, argument);
-  fprintf(stderr, TXT_LINUX_USAGE_HINT, detail);
+  snprintf(detail, sizeof detail, SurfaceText(format), argument);
+  fprintf(stderr, SurfaceText(TXT_LINUX_USAGE_HINT), detail);
   return EXIT_USAGE;
 }
 
@@ -106,7 +107,7 @@ static int Finish(TermSurface &s, Outcome outcome) {
   case OUTCOME_DONE:
     return EXIT_DONE;
   case OUTCOME_DECLINED:
-    SurfaceMessage(s.dialog(), TXT_LINUX_CANCELLED, TXT_TITLE, MB_OK_STYLE);
+    SurfaceMessage(s.dialog(), SurfaceText(TXT_LINUX_CANCELLED), TXT_TITLE, MB_OK_STYLE);
     break;
   case OUTCOME_REFUSED:
   case OUTCOME_FAILED:
@@ -122,12 +123,12 @@ static int List(TermSurface &s, DiskSet *disks) {
   const std::vector<PosixDiskEntry> &entries = PosixListDisks(disks);
   int count = (int)entries.size();
   if (count <= 0) {
-    SurfaceMessage(s.dialog(), TXT_LINUX_LIST_EMPTY, TXT_TITLE, MB_OK_STYLE);
+    SurfaceMessage(s.dialog(), SurfaceText(TXT_LINUX_LIST_EMPTY), TXT_TITLE, MB_OK_STYLE);
     return EXIT_DONE;
   }
-  fputs(TXT_LINUX_LIST_HEAD, s.out);
+  fputs(SurfaceText(TXT_LINUX_LIST_HEAD), s.out);
   for (int i = 0; i < count && i <= MAX_DISK_NUMBER; i++)
-    fprintf(s.out, TXT_LINUX_LIST_ITEM, i, entries[i].path,
+    fprintf(s.out, SurfaceText(TXT_LINUX_LIST_ITEM), i, entries[i].path,
             RoundSize((double)entries[i].bytes / (1024.0 * 1024.0)), entries[i].model);
   fflush(s.out);
   if (count > MAX_DISK_NUMBER + 1)
@@ -149,6 +150,7 @@ static const char *OptionValue(const char *name, int argc, char **argv, int *i) 
 }
 
 int main(int argc, char **argv) {
+  InitLanguage();
   RunOptions options;
   bool yes = false, no = false, options_done = false;
   std::vector<const char *> words;
@@ -160,10 +162,10 @@ int main(int argc, char **argv) {
     } else if (strcmp(a, "--") == 0) {
       options_done = true;
     } else if (strcmp(a, "-h") == 0 || strcmp(a, "--help") == 0) {
-      fputs(TXT_LINUX_USAGE, stdout);
+      fputs(SurfaceText(TXT_LINUX_USAGE), stdout);
       return EXIT_DONE;
     } else if (strcmp(a, "-V") == 0 || strcmp(a, "--version") == 0) {
-      puts(TXT_LINUX_VERSION);
+      puts(SurfaceText(TXT_LINUX_VERSION));
       return EXIT_DONE;
     } else if (strcmp(a, "-y") == 0 || strcmp(a, "--yes") == 0) {
       yes = true;
@@ -226,7 +228,8 @@ int main(int argc, char **argv) {
   case COMMAND_ACCESS:
     return Finish(s, CommandAccess(&session));
   default:
-    if (SurfaceMessage(s.dialog(), TXT_NOTICE, TXT_TITLE, MB_YESNO_STYLE) != ANSWER_YES)
+    if (SurfaceMessage(s.dialog(), SurfaceText(TXT_NOTICE), TXT_TITLE, MB_YESNO_STYLE) !=
+        ANSWER_YES)
       return Finish(s, {OUTCOME_DECLINED, DISK_OK});
     s.fields[IDC_NEWSIG] = words[2];
     return Finish(s, CommandWrite(&session));

@@ -1,11 +1,38 @@
 # Linux: the disk backend (kormelde_posix) and the command-line program.
+include(GNUInstallDirs)
 add_library(kormelde_posix STATIC
   ${CMAKE_CURRENT_LIST_DIR}/disk.cpp
   ${CMAKE_CURRENT_LIST_DIR}/registry.cpp)
 target_link_libraries(kormelde_posix PUBLIC kormelde_core)
 
+# The texts in the user's language: message catalogs from po/, compiled into
+# the build tree's locale/ (found there when run from the build tree).
+add_library(kormelde_language STATIC ${CMAKE_CURRENT_LIST_DIR}/language.cpp)
+target_link_libraries(kormelde_language PUBLIC kormelde_core)
+target_compile_definitions(kormelde_language PRIVATE
+  KORMELDE_LOCALEDIR="${CMAKE_INSTALL_FULL_LOCALEDIR}")
+find_program(KORMELDE_MSGFMT msgfmt REQUIRED)
+set(KORMELDE_PO_DIR ${CMAKE_CURRENT_LIST_DIR}/../../po)
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KORMELDE_PO_DIR}/LINGUAS)
+file(STRINGS ${KORMELDE_PO_DIR}/LINGUAS KORMELDE_LANGUAGES REGEX "^[a-zA-Z_@]+$")
+set(catalogs "")
+foreach(lang ${KORMELDE_LANGUAGES})
+  set(mo ${CMAKE_BINARY_DIR}/locale/${lang}/LC_MESSAGES/kormelde.mo)
+  add_custom_command(OUTPUT ${mo}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/locale/${lang}/LC_MESSAGES
+    COMMAND ${KORMELDE_MSGFMT} --check -o ${mo} ${KORMELDE_PO_DIR}/${lang}.po
+    DEPENDS ${KORMELDE_PO_DIR}/${lang}.po
+    COMMENT "Compiling po/${lang}.po"
+    VERBATIM)
+  list(APPEND catalogs ${mo})
+  install(FILES ${mo} DESTINATION ${CMAKE_INSTALL_LOCALEDIR}/${lang}/LC_MESSAGES)
+endforeach()
+add_custom_target(kormelde_catalogs ALL DEPENDS ${catalogs})
+
 add_executable(kormelde ${CMAKE_CURRENT_LIST_DIR}/main.cpp ${CMAKE_CURRENT_LIST_DIR}/terminal.cpp)
-target_link_libraries(kormelde PRIVATE kormelde_core kormelde_posix)
+target_link_libraries(kormelde PRIVATE kormelde_core kormelde_posix kormelde_language)
+add_dependencies(kormelde kormelde_catalogs)
 # The C++ runtime linked in: a third of a Get's time went to loading and
 # relocating libstdc++.
 target_link_options(kormelde PRIVATE -static-libstdc++ -static-libgcc)
+install(TARGETS kormelde RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

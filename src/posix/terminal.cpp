@@ -19,21 +19,22 @@ static bool IsYes(const char *line) {
   return (n == 1 && (line[0] == 'y' || line[0] == 'Y')) ||
          (n == 3 && strncmp(line, "yes", 3) == 0) || (n == 3 && strncmp(line, "YES", 3) == 0) ||
          (n == 3 && strncmp(line, "Yes", 3) == 0) ||
-         (n == strlen(TXT_LINUX_YES) && strncmp(line, TXT_LINUX_YES, n) == 0);
+         (n == strlen(SurfaceText(TXT_LINUX_YES)) &&
+          strncmp(line, SurfaceText(TXT_LINUX_YES), n) == 0);
 }
 
 // Prints the question, then takes the answer from the option or the
 // terminal. Without either the answer is No: nothing blocks.
 static int Ask(TermSurface *s, const char *text) {
-  fprintf(s->err, "%s\n%s", text, TXT_LINUX_ASK_PROMPT);
+  fprintf(s->err, "%s\n%s", text, SurfaceText(TXT_LINUX_ASK_PROMPT));
   int answer = ANSWER_NO;
   if (s->options->answers == ANSWERS_YES) {
-    fprintf(s->err, "%s\n", TXT_LINUX_YES);
+    fprintf(s->err, "%s\n", SurfaceText(TXT_LINUX_YES));
     answer = ANSWER_YES;
   } else if (s->options->answers == ANSWERS_NO) {
-    fprintf(s->err, "%s\n", TXT_LINUX_NO);
+    fprintf(s->err, "%s\n", SurfaceText(TXT_LINUX_NO));
   } else if (!isatty(fileno(s->in))) {
-    fprintf(s->err, "%s\n", TXT_LINUX_NO_TERMINAL);
+    fprintf(s->err, "%s\n", SurfaceText(TXT_LINUX_NO_TERMINAL));
   } else {
     fflush(s->err);
     char line[256];
@@ -74,15 +75,15 @@ int SurfaceConfirmRewrite(Dialog dialog, int disk, uint32_t old_signature, uint3
     which += (which.empty() ? "" : ", ") + d->identity.tag;
   if (which.empty()) which = "-";
   char text[MESSAGE_BUFFER_SIZE];
-  snprintf(text, sizeof text, TXT_WRITE_CONFIRM_LINUX, disk, (unsigned)old_signature,
+  snprintf(text, sizeof text, SurfaceText(TXT_WRITE_CONFIRM_LINUX), disk, (unsigned)old_signature,
            (unsigned long)new_signature, path.c_str(), which.c_str());
   return Ask(s, text);
 }
 
 void SurfaceRewritten(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature) {
   char text[MESSAGE_BUFFER_SIZE];
-  snprintf(text, sizeof text, TXT_WRITE_SUCCESS_LINUX, disk, (unsigned long)old_signature,
-           (unsigned long)new_signature);
+  snprintf(text, sizeof text, SurfaceText(TXT_WRITE_SUCCESS_LINUX), disk,
+           (unsigned long)old_signature, (unsigned long)new_signature);
   Print(Of(dialog)->out, text);
 }
 

@@ -10,10 +10,10 @@
 #include "disk/layout.h"
 #include "ui/texts.h"
 
-// vsnprintf with the C runtime's own edge behaviour taken out: the text is
-// always NUL-terminated and cut at size - 1 bytes.
+// vsnprintf of the format as the surface shows it, with the C runtime's own
+// edge behaviour taken out: always NUL-terminated, cut at size - 1 bytes.
 static void FormatV(char *buffer, size_t size, const char *format, va_list args) {
-  int n = vsnprintf(buffer, size, format, args);
+  int n = vsnprintf(buffer, size, SurfaceText(format), args);
   if (n < 0 || (size_t)n >= size) buffer[size - 1] = '\0';
 }
 
@@ -123,10 +123,10 @@ static void BuildReport(char *report, size_t size, const DiskGeometry &geometry,
   Format(report, size, TXT_REPORT_HEAD, (unsigned long)layout.signature, layout.partition_count,
          RoundSize(disk));
   Append(report, size,
-         format == AtCompatible ? TXT_REPORT_AT
-         : format == Pc9821     ? TXT_REPORT_PC98
-                                : TXT_REPORT_UNKNOWN);
-  Append(report, size, TXT_REPORT_PARTITIONS);
+         SurfaceText(format == AtCompatible ? TXT_REPORT_AT
+                     : format == Pc9821     ? TXT_REPORT_PC98
+                                            : TXT_REPORT_UNKNOWN));
+  Append(report, size, SurfaceText(TXT_REPORT_PARTITIONS));
   char item[ITEM_BUFFER_SIZE];
   for (int i = 0; i < layout.partition_count; i++) {
     double length = layout.partition_length[i];
@@ -267,7 +267,7 @@ Outcome CommandWrite(Session *session) {
 
   char text[NEWSIG_BUFFER_SIZE] = "0";
   if (SurfaceGetText(dialog, IDC_NEWSIG, text, sizeof text) == 0) {
-    SurfaceMessage(dialog, TXT_NEWSIG_EMPTY, TXT_TITLE, MB_OK_STYLE);
+    SurfaceMessage(dialog, SurfaceText(TXT_NEWSIG_EMPTY), TXT_TITLE, MB_OK_STYLE);
     SurfaceSetText(dialog, IDC_NEWSIG, TXT_NEWSIG_RESET);
     return Refused();
   }

@@ -1,8 +1,9 @@
 #include "ui/reasons.h"
 
+#include "ui/surface.h"
 #include "ui/texts.h"
 
-const char *DiskErrorText(DiskError error) {
+static const char *Text(DiskError error) {
   switch (error) {
   case DISK_OK:
     return TXT_POSIX_OK;
@@ -47,4 +48,8 @@ const char *DiskErrorText(DiskError error) {
   default:
     return TXT_POSIX_IO_ERROR;
   }
+}
+
+const char *DiskErrorText(DiskError error) {
+  return SurfaceText(Text(error));
 }

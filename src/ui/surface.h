@@ -26,6 +26,10 @@ enum {
   IDC_QUIT = 999,
 };
 
+// One of texts.h's texts as the user reads it: the text itself on Windows,
+// the text in the locale's language on Linux. Commands pass every text
+// through it before formatting or showing it.
+const char *SurfaceText(const char *text);
 // MessageBoxA: shows text with caption and style, returns the answer.
 int SurfaceMessage(Dialog dialog, const char *text, const char *caption, unsigned style);
 // GetDlgItemTextA: copies at most size - 1 bytes, NUL-terminated; returns the

@@ -12,6 +12,10 @@ static HWND Window(Dialog dialog) {
   return static_cast<HWND>(dialog);
 }
 
+const char *SurfaceText(const char *text) {
+  return text;
+}
+
 int SurfaceMessage(Dialog dialog, const char *text, const char *caption, unsigned style) {
   return MessageBoxA(Window(dialog), text, caption, style);
 }

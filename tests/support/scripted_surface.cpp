@@ -9,6 +9,10 @@ static ScriptedSurface *Of(Dialog dialog) {
   return static_cast<ScriptedSurface *>(dialog);
 }
 
+const char *SurfaceText(const char *text) {
+  return text;
+}
+
 int SurfaceMessage(Dialog dialog, const char *text, const char *caption, unsigned style) {
   ScriptedSurface *s = Of(dialog);
   s->messages.push_back({text, caption, style});

@@ -1,0 +1,189 @@
+#include "posix/language.h"
+
+#include <libintl.h>
+#include <unistd.h>
+
+#include <climits>
+#include <clocale>
+#include <cstring>
+#include <string>
+
+#include "ui/surface.h"
+#include "ui/texts.h"
+
+#define N_(text) text
+
+// Every text the Linux program shows: texts.h's Japanese, the Windows
+// program's own, beside its English message id. po/ja.po gives back the
+// Japanese exactly (tests/posix/catalog_test checks it).
+const CatalogEntry kCatalog[] = {
+    {TXT_BAD_DISK, N_("The disk number is not valid.")},
+    {TXT_DRIVE_ASK, N_("A drive name was given instead of a number.\nRead drive name [%c:] as "
+                       "disk number [%d]\nand go on?")},
+    {TXT_DRIVE_FAILED, N_("A drive name was given instead of a number,\nbut the disk number of "
+                          "drive name [%c:]\ncould not be found.")},
+    {TXT_GET_BUSY, N_("Reading the information of disk #%d.")},
+    {TXT_READ_FAILED, N_("Reading the disk failed (%d)")},
+    {TXT_GEOMETRY_FAILED, N_("Reading the disk's geometry failed (%d/geo)")},
+    {TXT_LAYOUT_FAILED, N_("Reading the partition table failed (%d/ddl)")},
+    {TXT_NO_IPL, N_("No hard disk IPL was found. (%d)")},
+    {TXT_FORMAT_UNKNOWN_WARN, N_("The machine type of the boot record could not be told (%d)")},
+    {TXT_REPORT_HEAD, N_("NTSig\t= %8.8lX\nPSiz\t= %d\nDISK\t= %.0fMB\n")},
+    {TXT_REPORT_AT, N_("Format\t= AT compatible\n")},
+    {TXT_REPORT_PC98, N_("Format\t= PC-9821\n")},
+    {TXT_REPORT_UNKNOWN, N_("Format\t= unknown\n")},
+    {TXT_REPORT_PARTITIONS, N_("Partitions\t= ")},
+    {TXT_REPORT_ITEM, N_("%.0fMB(#%d) ")},
+    {TXT_ACCESS_BUSY, N_("Accessing disk #%d.")},
+    {TXT_WRITE_UNKNOWN, N_("The machine type of the boot record could not be told,\nso the NT "
+                           "signature cannot be rewritten. (%d)")},
+    {TXT_NEWSIG_EMPTY, N_("The new NT signature could not be read.")},
+    {TXT_WRITE_FAILED, N_("Rewriting the NT signature failed. Disk\t= %d\n")},
+    {TXT_WRITE_SUCCESS_LINUX,
+     N_("The NT signature was rewritten.\nDisk\t= %d\nOld NTSig\t= [%8.8lX]\nNew NTSig\t= "
+        "[%8.8lX]\nNote: the PARTUUID of every partition on this disk changed with the\n"
+        "      NT signature. Update fstab entries and boot entries that name a\n"
+        "      PARTUUID.")},
+    {TXT_WRITE_CONFIRM_LINUX, N_("Change the NT signature of disk #%d from [%8.8X]\nto "
+                                 "[%8.8lX]?\n  Disk: %s (%s)")},
+    {TXT_NOTICE, N_("                ** Kormelde: read this first **\n\n"
+                    "This program changes the part of a hard disk called the MBR.\n"
+                    "It was written with care, but it may still have bugs. If a change\n"
+                    "to the MBR fails, it can do serious harm to the hard disk.\n"
+                    "Use it at your own risk, after testing it well in a safe setting.\n"
+                    "Problems will be worked on, but nothing is guaranteed, and there is\n"
+                    "no warranty of any kind, even where the author or distributor is at\n"
+                    "fault.\n"
+                    "This program does not support RAID and similar setups.")},
+    {TXT_LINUX_VERSION, N_("kormelde 1.34T")},
+    {TXT_LINUX_USAGE,
+     N_("Usage:\n"
+        "  kormelde list\n"
+        "  kormelde [-y|-n] [--sector-size N] get DISK\n"
+        "  kormelde [-y|-n] [--sector-size N] access DISK\n"
+        "  kormelde [-y|-n] [--sector-size N] [--backup FILE] write DISK SIGNATURE\n"
+        "  kormelde -h|--help      kormelde -V|--version\n"
+        "\n"
+        "Commands:\n"
+        "  list    list the disks: number, path, size, model.\n"
+        "  get     show the NT signature, partition entries, size and format.\n"
+        "  access  make the disk busy (200 reads of 64 KiB) to see which it is.\n"
+        "  write   set the NT signature to SIGNATURE (1-8 hex digits, 0 clears).\n"
+        "          Writes only after yes to the notice and to the question.\n"
+        "\n"
+        "DISK:\n"
+        "  0-50          a number from kormelde list\n"
+        "  /dev/sdb      a whole-disk device\n"
+        "  disk.img      an image file (raw, fixed VHD, HDI, NHD)\n"
+        "  /dev/sdb1, /  a partition or mount point (get only: after a\n"
+        "                question, the disk that holds it is read)\n"
+        "  Name a file whose name is all digits as ./3.\n"
+        "\n"
+        "Options:\n"
+        "  -y, --yes       answer yes to every question.\n"
+        "  -n, --no        answer no to every question.\n"
+        "                  Without either and without a terminal, the answer is no.\n"
+        "  --backup FILE   save the boot area (first 32 sectors, 16 KiB) to FILE\n"
+        "                  before writing. An existing FILE is never overwritten.\n"
+        "  --sector-size N an image file's logical sector size (512 or 4096;\n"
+        "                  512 when not given). Refused for a block device whose\n"
+        "                  own size differs.\n"
+        "  -h, --help      show this help.\n"
+        "  -V, --version   show the version.\n"
+        "\n"
+        "Results (get's report, write's result) go to standard output; questions,\n"
+        "progress and errors to standard error.\n"
+        "Exit status: 0 done, 1 refused, declined or failed, 2 bad usage\n"
+        "\n"
+        "Attach qcow2, VMDK, VDI and other images as a block device with qemu-nbd:\n"
+        "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n"
+        "  kormelde get /dev/nbd0\n"
+        "  qemu-nbd --disconnect /dev/nbd0\n")},
+    {TXT_LINUX_USAGE_HINT, N_("kormelde: %s (see kormelde --help)\n")},
+    {TXT_LINUX_BAD_OPTION, N_("unknown option: %s")},
+    {TXT_LINUX_NO_COMMAND, N_("no command")},
+    {TXT_LINUX_BAD_COMMAND, N_("unknown command: %s")},
+    {TXT_LINUX_ARG_COUNT, N_("wrong number of arguments for %s")},
+    {TXT_LINUX_YES_AND_NO, N_("--yes and --no cannot be given together")},
+    {TXT_LINUX_BACKUP_ONLY_WRITE, N_("--backup goes with write only")},
+    {TXT_LINUX_BACKUP_MISSING, N_("--backup needs a file name")},
+    {TXT_LINUX_BAD_SECTOR_SIZE, N_("--sector-size is 512 or 4096: %s")},
+    {TXT_LINUX_BAD_SIGNATURE, N_("give the NT signature as 1-8 hex digits: %s")},
+    {TXT_LINUX_ASK_PROMPT, N_("(y/N) ")},
+    {TXT_LINUX_YES, N_("yes")},
+    {TXT_LINUX_NO, N_("no")},
+    {TXT_LINUX_NO_TERMINAL, N_("no (no terminal; answer yes with --yes)")},
+    {TXT_LINUX_CANCELLED, N_("Cancelled. Nothing was written.")},
+    {TXT_LINUX_REASON, N_("Reason: %s")},
+    {TXT_LINUX_DISK_PATH, N_("Disk #%d = %s")},
+    {TXT_LINUX_PATH_ERROR, N_("[%s] %s")},
+    {TXT_LINUX_NO_NUMBER_LEFT, N_("No disk number is left for [%s].")},
+    {TXT_LINUX_PARTITION_ASK, N_("A partition was given instead of a number.\nRead [%s] as disk "
+                                 "number [%d](%s)\nand go on?")},
+    {TXT_LINUX_PARTITION_REFUSED, N_("[%s] is a partition.\nName the disk by its number or by "
+                                     "the whole disk's path for this command.")},
+    {TXT_LINUX_BACKUP_EXISTS, N_("The backup file [%s] exists already. It is not overwritten.")},
+    {TXT_LINUX_LIST_HEAD, N_("Number\tPath\tSize\tModel\n")},
+    {TXT_LINUX_LIST_ITEM, N_("%d\t%s\t%.0fMB\t%s\n")},
+    {TXT_LINUX_LIST_EMPTY, N_("No disk was found.")},
+    {TXT_LINUX_LIST_MORE, N_("There are %d more disks, but numbers go from 0 to 50 only.")},
+    {TXT_POSIX_OK, N_("No error.")},
+    {TXT_POSIX_NO_SUCH_DISK, N_("There is no such disk.")},
+    {TXT_POSIX_NO_PERMISSION, N_("No permission to open the disk. Run as root.")},
+    {TXT_POSIX_NO_PERMISSION_ROOT, N_("The system refuses to open this disk, even for root.")},
+    {TXT_POSIX_LOCKED, N_("Another program is writing to the disk (it is locked).")},
+    {TXT_POSIX_NOT_A_DISK, N_("This is not a disk (a directory or the like).")},
+    {TXT_POSIX_TOO_SHORT, N_("The disk is too small (it has no 32-sector boot area).")},
+    {TXT_POSIX_BAD_CONTAINER, N_("The image file's header or footer is not valid.")},
+    {TXT_POSIX_BACKUP_FAILED,
+     N_("The backup file could not be created (it exists already, or the like). Nothing was "
+        "written.")},
+    {TXT_POSIX_IO_ERROR, N_("Reading or writing the disk failed.")},
+    {TXT_POSIX_UNSUPPORTED_IMAGE,
+     N_("Image files of this kind cannot be used directly. Attach them with qemu-nbd.")},
+    {TXT_POSIX_READ_ONLY, N_("The disk is read-only.")},
+    {TXT_POSIX_DISK_CHANGED,
+     N_("The disk's boot area changed after it was checked, so nothing was written.")},
+    {TXT_POSIX_OTHER_DISK, N_("The name now points to another disk than the one first checked "
+                              "(a disk was attached or removed). Nothing was written.")},
+    {TXT_POSIX_NO_NUMBER_LEFT, N_("No disk number is left to give.")},
+    {TXT_POSIX_SECTOR_SIZE,
+     N_("--sector-size differs from the sector size of the disk (or of the image's header).")},
+    {TXT_POSIX_NO_LAYOUT, N_("The partition table cannot be read (a GPT disk, or the like).")},
+    {TXT_POSIX_NOT_EXPECTED,
+     N_("The NT signature changed after it was checked, so nothing was written.")},
+    {TXT_POSIX_NO_BOOT_MARK, N_("There is no boot mark (55 AA at 0x1FE).")},
+    {TXT_POSIX_FORMAT_UNKNOWN,
+     N_("Where the NT signature lies (AT compatible or PC-9821) cannot be told.")},
+};
+const size_t kCatalogSize = sizeof kCatalog / sizeof kCatalog[0];
+
+static const CatalogEntry *Find(const char *text) {
+  for (const CatalogEntry &entry : kCatalog)
+    if (strcmp(entry.japanese, text) == 0) return &entry;
+  return nullptr;
+}
+
+const char *SurfaceText(const char *text) {
+  const CatalogEntry *entry = Find(text);
+  return entry ? dgettext(KORMELDE_DOMAIN, entry->english) : text;
+}
+
+// The catalogs beside the program when it runs from the build tree
+// (build/linux/locale), else under the install prefix.
+static std::string LocaleDir() {
+  char self[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
+  if (n > 0) {
+    self[n] = '\0';
+    std::string dir(self);
+    dir = dir.substr(0, dir.rfind('/')) + "/locale";
+    if (access((dir + "/ja/LC_MESSAGES/" KORMELDE_DOMAIN ".mo").c_str(), R_OK) == 0) return dir;
+  }
+  return KORMELDE_LOCALEDIR;
+}
+
+void InitLanguage(const char *locale_dir) {
+  setlocale(LC_ALL, "");
+  bindtextdomain(KORMELDE_DOMAIN, locale_dir ? locale_dir : LocaleDir().c_str());
+}
