@@ -10,7 +10,7 @@ xgettext --from-code=UTF-8 --keyword=N_ --language=C++ --package-name=kormelde \
   --no-location --sort-output -o "$here/kormelde.pot" "$src/posix/language.cpp"
 tool=$(mktemp)
 trap 'rm -f "$tool"' EXIT
-c++ -std=c++17 -I "$src" -DKORMELDE_LOCALEDIR='""' "$here/make_ja_po.cpp" \
+c++ -std=c++17 -I "$src" "$here/make_ja_po.cpp" \
   "$src/posix/language.cpp" -o "$tool"
 "$tool" >"$here/ja.po"
 for po in "$here"/*.po; do

@@ -170,17 +170,18 @@ const char *SurfaceText(const char *text) {
 }
 
 // The catalogs beside the program when it runs from the build tree
-// (build/linux/locale), else under the install prefix.
+// (build/linux/locale), else under its install prefix (PREFIX/bin/kormelde,
+// PREFIX/share/locale), wherever that is.
 static std::string LocaleDir() {
   char self[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n > 0) {
-    self[n] = '\0';
-    std::string dir(self);
-    dir = dir.substr(0, dir.rfind('/')) + "/locale";
-    if (access((dir + "/ja/LC_MESSAGES/" KORMELDE_DOMAIN ".mo").c_str(), R_OK) == 0) return dir;
-  }
-  return KORMELDE_LOCALEDIR;
+  if (n <= 0) return "/usr/share/locale";
+  self[n] = '\0';
+  std::string dir(self);
+  dir.erase(dir.rfind('/'));
+  std::string beside = dir + "/locale";
+  if (access((beside + "/ja/LC_MESSAGES/" KORMELDE_DOMAIN ".mo").c_str(), R_OK) == 0) return beside;
+  return dir + "/../share/locale";
 }
 
 void InitLanguage(const char *locale_dir) {

@@ -9,8 +9,6 @@ target_link_libraries(kormelde_posix PUBLIC kormelde_core)
 # the build tree's locale/ (found there when run from the build tree).
 add_library(kormelde_language STATIC ${CMAKE_CURRENT_LIST_DIR}/language.cpp)
 target_link_libraries(kormelde_language PUBLIC kormelde_core)
-target_compile_definitions(kormelde_language PRIVATE
-  KORMELDE_LOCALEDIR="${CMAKE_INSTALL_FULL_LOCALEDIR}")
 find_program(KORMELDE_MSGFMT msgfmt REQUIRED)
 set(KORMELDE_PO_DIR ${CMAKE_CURRENT_LIST_DIR}/../../po)
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${KORMELDE_PO_DIR}/LINGUAS)

@@ -1,0 +1,75 @@
+#!/usr/bin/env bash
+# The install tree and the .deb: the file list, man pages that render
+# without warnings, the installed program finding its catalogs wherever the
+# prefix is, bash completion, and the package's contents and dependencies;
+# as root, the .deb installed with dpkg, run, found by man, and removed.
+#   install_test.sh BUILD_DIR WORK_DIR
+set -u
+build=$1 work=$2
+here=$(cd "$(dirname "$0")" && pwd)
+rm -rf "$work"
+mkdir -p "$work"
+failures=0
+fail() {
+  echo "FAIL: $*"
+  failures=$((failures + 1))
+}
+ok() { echo "ok   $*"; }
+
+prefix=$work/prefix
+cmake --install "$build" --prefix "$prefix" >/dev/null || fail "cmake --install"
+(cd "$prefix" && find . -type f | sort) >"$work/files"
+if cmp -s "$work/files" "$here/expected-files"; then ok "install tree"; else
+  fail "install tree"
+  diff "$here/expected-files" "$work/files"
+fi
+
+for page in man1/kormelde.1.gz ja/man1/kormelde.1.gz; do
+  warnings=$(zcat "$prefix/share/man/$page" | groff -ww -z -k -Tutf8 -man 2>&1)
+  [ -z "$warnings" ] && ok "$page renders without warnings" || fail "$page: $warnings"
+done
+
+[ "$("$prefix/bin/kormelde" --version | head -n1 | cut -d' ' -f1)" = kormelde ] &&
+  ok "installed program runs" || fail "installed --version"
+msg=$(LC_ALL=ja_JP.UTF-8 "$prefix/bin/kormelde" bogus 2>&1)
+[[ $msg == *不明なコマンドです* ]] && ok "installed program finds its catalog" ||
+  fail "installed program in Japanese: $msg"
+
+completions=$(bash -c '. /usr/share/bash-completion/bash_completion
+  . "$1"
+  COMP_WORDS=(kormelde --sector-size 4096 wr); COMP_CWORD=3; COMP_LINE="kormelde --sector-size 4096 wr"
+  COMP_POINT=${#COMP_LINE}; _kormelde; echo "${COMPREPLY[*]}"
+  COMP_WORDS=(kormelde --ye); COMP_CWORD=1; COMP_LINE="kormelde --ye"; COMP_POINT=${#COMP_LINE}
+  _kormelde; echo "${COMPREPLY[*]}"' - "$prefix/share/bash-completion/completions/kormelde")
+[ "$completions" = $'write\n--yes' ] && ok "bash completion" || fail "bash completion: $completions"
+
+(cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null) || fail "cpack"
+deb=$(ls "$work"/deb/kormelde_*.deb 2>/dev/null | head -n1)
+if [ -z "$deb" ]; then
+  fail "no .deb"
+else
+  dpkg-deb -c "$deb" | awk '$1 !~ /^d/ { print "." substr($6, 6) }' | sed 's|^\./|./|' |
+    sort >"$work/deb-files"
+  sed 's|^\./|./|' "$here/expected-files" | cmp -s - "$work/deb-files" && ok ".deb contents" || {
+    fail ".deb contents"
+    diff "$here/expected-files" "$work/deb-files"
+  }
+  depends=$(dpkg-deb -f "$deb" Depends)
+  [[ $depends == libc6* && $depends != *libstdc++* ]] && ok ".deb depends: $depends" ||
+    fail ".deb depends: $depends"
+  if [ "$(id -u)" -eq 0 ]; then
+    if dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
+      version=$(kormelde --version | head -n1)
+      page=$(man -w kormelde 2>&1)
+      [ "$page" = /usr/share/man/man1/kormelde.1.gz ] && ok "dpkg -i; $version; man -w: $page" ||
+        fail "man -w kormelde: $page"
+      dpkg --purge kormelde >>"$work/dpkg.log" 2>&1 || fail "dpkg --purge"
+      [ ! -e /usr/bin/kormelde ] && ok "dpkg --purge" || fail "/usr/bin/kormelde left"
+    else
+      fail "dpkg -i: $(tail -n3 "$work/dpkg.log")"
+    fi
+  else
+    echo "not root: the .deb is not installed"
+  fi
+fi
+[ "$failures" -eq 0 ] && echo "all passed" || exit 1
