@@ -86,8 +86,10 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
 int GetDiskGeometry(DiskHandle handle, DiskGeometry *geometry);
 // 1 or 0; the record is zero-filled first and stays zero on failure.
 int GetDiskLayout(DiskHandle handle, DiskLayoutInfo *layout);
+// Told how far the sweep is: before its first read (done 0) and after each.
+typedef void (*SweepProgress)(void *context, int done, int total);
 // Descending sweep of 200 reads of 64 KiB; results ignored.
-void TestAccess(DiskHandle handle);
+void TestAccess(DiskHandle handle, SweepProgress progress = nullptr, void *context = nullptr);
 // Disk number holding the volume's first extent, VOLUME_OPEN_FAILED or
 // EXTENTS_QUERY_FAILED. The letter is passed on exactly as given.
 int DriveLetterToDiskNumber(char letter);

@@ -494,9 +494,28 @@ int GetDiskLayout(DiskHandle handle, DiskLayoutInfo *layout) {
   return DecodeDriveLayout(d->reply, d->reply_bytes, layout);
 }
 
-void TestAccess(DiskHandle handle) {
+// Read i of the sweep: O_DIRECT on *direct while the disk takes it; on the
+// first read's EINVAL, buffered from then on.
+static void SweepRead(PosixDisk *d, int i, int *direct, bool *first, uint8_t *scratch) {
+  uint64_t position = (uint64_t)(200 - i) * 200 * SECTOR_SIZE;
+  if (!InData(d, position, TEST_ACCESS_BYTES)) return; // past the end: fails
+  uint64_t offset = d->data_offset + position;
+  if (*direct >= 0) {
+    ssize_t n = g_posix_calls.pread(*direct, scratch, TEST_ACCESS_BYTES, (off_t)offset);
+    bool was_first = *first;
+    *first = false;
+    if (n >= 0 || errno != EINVAL || !was_first) return;
+    close(*direct); // O_DIRECT refused here: buffered from now on
+    *direct = -1;
+  }
+  *first = false;
+  ReadFull(d->fd, scratch, TEST_ACCESS_BYTES, offset);
+}
+
+void TestAccess(DiskHandle handle, SweepProgress progress, void *context) {
   PosixDisk *d = Of(handle);
   if (!d || d->writer) return;
+  if (progress) progress(context, 0, TEST_ACCESS_READS);
   // Page-aligned for O_DIRECT on every logical sector size.
   alignas(4096) static uint8_t scratch[4 * TEST_ACCESS_BYTES];
   int direct =
@@ -510,20 +529,8 @@ void TestAccess(DiskHandle handle) {
   }
   bool first = true;
   for (int i = 0; i < TEST_ACCESS_READS; i++) {
-    uint64_t position = (uint64_t)(200 - i) * 200 * SECTOR_SIZE;
-    if (!InData(d, position, TEST_ACCESS_BYTES)) continue; // past the end: fails
-    uint64_t offset = d->data_offset + position;
-    if (direct >= 0) {
-      ssize_t n = g_posix_calls.pread(direct, scratch, TEST_ACCESS_BYTES, (off_t)offset);
-      if (n >= 0 || errno != EINVAL || !first) {
-        first = false;
-        continue;
-      }
-      close(direct); // O_DIRECT refused here: buffered from now on
-      direct = -1;
-    }
-    first = false;
-    ReadFull(d->fd, scratch, TEST_ACCESS_BYTES, offset);
+    SweepRead(d, i, &direct, &first, scratch);
+    if (progress) progress(context, i + 1, TEST_ACCESS_READS);
   }
   if (direct >= 0) close(direct);
 }

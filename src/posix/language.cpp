@@ -125,6 +125,7 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_BACKUP_EXISTS, N_("The backup file [%s] exists already. It is not overwritten.")},
     {TXT_LINUX_LIST_HEAD, N_("Number\tPath\tSize\tModel\n")},
     {TXT_LINUX_LIST_ITEM, N_("%d\t%s\t%.0fMB\t%s\n")},
+    {TXT_LINUX_ACCESS_DONE, N_("Test access done: %d reads in %.3f s.")},
     {TXT_LINUX_LIST_EMPTY, N_("No disk was found.")},
     {TXT_LINUX_LIST_MORE, N_("There are %d more disks, but numbers go from 0 to 50 only.")},
     {TXT_POSIX_OK, N_("No error.")},

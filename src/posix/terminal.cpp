@@ -1,5 +1,6 @@
 #include "posix/terminal.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -85,6 +86,32 @@ void SurfaceRewritten(Dialog dialog, int disk, uint32_t old_signature, uint32_t 
   snprintf(text, sizeof text, SurfaceText(TXT_WRITE_SUCCESS_LINUX), disk,
            (unsigned long)old_signature, (unsigned long)new_signature);
   Print(Of(dialog)->out, text);
+}
+
+static double Now() {
+  timespec t;
+  clock_gettime(CLOCK_MONOTONIC, &t);
+  return (double)t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// A bar on standard error while the sweep runs, drawn only on a terminal;
+// then one line with the reads done and the time they took.
+void SurfaceProgress(Dialog dialog, int done, int total) {
+  TermSurface *s = Of(dialog);
+  if (done == 0) s->sweep_start = Now();
+  if (isatty(fileno(s->err))) {
+    enum { WIDTH = 40 };
+    int filled = total > 0 ? done * WIDTH / total : WIDTH;
+    fprintf(s->err, "\r[%.*s%*s] %3d%%", filled, "########################################",
+            WIDTH - filled, "", total > 0 ? done * 100 / total : 100);
+    if (done == total) fputs("\r\033[K", s->err);
+    fflush(s->err);
+  }
+  if (done == total) {
+    fprintf(s->err, SurfaceText(TXT_LINUX_ACCESS_DONE), done, Now() - s->sweep_start);
+    fputc('\n', s->err);
+    fflush(s->err);
+  }
 }
 
 unsigned SurfaceGetText(Dialog dialog, int id, char *buffer, int size) {

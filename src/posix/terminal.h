@@ -19,6 +19,7 @@ struct TermSurface {
   FILE *out = stdout;   // the result
   FILE *err = stderr;   // the rest
   std::map<int, std::string> fields;
+  double sweep_start = 0; // seconds, when Access's sweep began
 
   Dialog dialog() { return this; }
 };

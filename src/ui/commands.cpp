@@ -233,7 +233,10 @@ Outcome CommandAccess(Session *session) {
   char item[ITEM_BUFFER_SIZE];
   Format(item, sizeof item, TXT_ACCESS_BUSY, session->disk);
   SurfaceSetText(dialog, IDC_ACCESS_TEXT, item);
-  TestAccess(handle);
+  TestAccess(
+      handle,
+      [](void *d, int done, int total) { SurfaceProgress(static_cast<Dialog>(d), done, total); },
+      dialog);
   SurfaceSetText(dialog, IDC_ACCESS_TEXT, TXT_ACCESS_IDLE);
   CloseDisk(handle);
   return Done();

@@ -42,6 +42,10 @@ unsigned SurfaceGetInt(Dialog dialog, int id, int *translated);
 // SetDlgItemInt(dialog, id, value, FALSE).
 void SurfaceSetInt(Dialog dialog, int id, unsigned value);
 
+// How far Access's sweep of total reads is (done 0 before the first). The
+// dialog shows nothing more than its busy text; the terminal a progress bar.
+void SurfaceProgress(Dialog dialog, int done, int total);
+
 // What the terminal tells apart from the other messages: the Get report,
 // the question before a rewrite and the rewrite's result.
 // MessageBoxA(dialog, report, title, MB_OK).

@@ -170,6 +170,7 @@
 #define TXT_LINUX_BACKUP_EXISTS "バックアップファイル[%s]は既に有ります。上書きはしません。"
 #define TXT_LINUX_LIST_HEAD "番号\tパス\tサイズ\tモデル\n"
 #define TXT_LINUX_LIST_ITEM "%d\t%s\t%.0fMB\t%s\n"
+#define TXT_LINUX_ACCESS_DONE "テストアクセス完了: %d 回の読込、%.3f 秒。"
 #define TXT_LINUX_LIST_EMPTY "ディスクが見つかりません。"
 #define TXT_LINUX_LIST_MORE "他に %d 台有りますが、番号は 0-50 までです。"
 

@@ -16,6 +16,8 @@ const char *SurfaceText(const char *text) {
   return text;
 }
 
+void SurfaceProgress(Dialog, int, int) {}
+
 int SurfaceMessage(Dialog dialog, const char *text, const char *caption, unsigned style) {
   return MessageBoxA(Window(dialog), text, caption, style);
 }

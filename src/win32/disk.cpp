@@ -119,11 +119,14 @@ int GetDiskLayout(DiskHandle handle, DiskLayoutInfo *layout) {
   return DecodeDriveLayout(reply, returned, layout);
 }
 
-void TestAccess(DiskHandle handle) {
+void TestAccess(DiskHandle handle, SweepProgress progress, void *context) {
   // 256 KiB, of which each read fills 64 KiB; static to spare the stack.
   static uint8_t scratch[4 * TEST_ACCESS_SECTORS * SECTOR_SIZE];
-  for (int i = 0; i < TEST_ACCESS_READS; i++)
+  if (progress) progress(context, 0, TEST_ACCESS_READS);
+  for (int i = 0; i < TEST_ACCESS_READS; i++) {
     ReadSectors(handle, TEST_ACCESS_SECTORS, (uint32_t)(TEST_ACCESS_READS - i) * 200, scratch);
+    if (progress) progress(context, i + 1, TEST_ACCESS_READS);
+  }
 }
 
 void *GetVolumeExtents(DiskHandle volume, void *buffer, unsigned long size) {

@@ -55,7 +55,15 @@ if command -v script >/dev/null; then
   printf 'y\nY\n' | script -qec "'$K' write '$img' 11111111" /dev/null >"$WORK/tty" ||
     fail "typed y, Y: not written"
   [ "$(sfdisk --disk-id "$img")" = 0x11111111 ] || fail "typed y, Y: sfdisk reads $(sfdisk --disk-id "$img")"
+  # Access: a bar while the sweep runs on a terminal, then the closing line.
+  script -qec "'$K' access '$img'" /dev/null >"$WORK/tty" </dev/null
+  grep -q '100%' "$WORK/tty" || fail "access on a terminal: no progress"
+  grep -q 'テストアクセス完了: 200 回の読込、' "$WORK/tty" || fail "access on a terminal: no closing line"
 fi
+run access "$img"
+expect_rc 0 "access without a terminal"
+grep -q '%' "$WORK/err" && fail "access without a terminal: progress shown"
+grep -q '^テストアクセス完了: 200 回の読込、[0-9.]* 秒。$' "$WORK/err" || fail "access: no closing line"
 
 run --help
 expect_rc 0 "--help"

@@ -162,12 +162,15 @@ int GetDiskLayout(DiskHandle handle, DiskLayoutInfo *layout) {
   return DecodeDriveLayout(reply, returned, layout);
 }
 
-void TestAccess(DiskHandle handle) {
+void TestAccess(DiskHandle handle, SweepProgress progress, void *context) {
   if (handle == INVALID_DISK_HANDLE) return;
   Log("access", Of(handle)->disk);
   static uint8_t scratch[TEST_ACCESS_SECTORS * SECTOR_SIZE];
-  for (int i = 0; i < TEST_ACCESS_READS; i++)
+  if (progress) progress(context, 0, TEST_ACCESS_READS);
+  for (int i = 0; i < TEST_ACCESS_READS; i++) {
     ReadSectors(handle, TEST_ACCESS_SECTORS, (uint32_t)(200 - i) * 200, scratch);
+    if (progress) progress(context, i + 1, TEST_ACCESS_READS);
+  }
 }
 
 int DriveLetterToDiskNumber(char letter) {

@@ -13,6 +13,8 @@ const char *SurfaceText(const char *text) {
   return text;
 }
 
+void SurfaceProgress(Dialog, int, int) {}
+
 int SurfaceMessage(Dialog dialog, const char *text, const char *caption, unsigned style) {
   ScriptedSurface *s = Of(dialog);
   s->messages.push_back({text, caption, style});
