@@ -113,6 +113,10 @@ static int Finish(TermSurface &s, Outcome outcome) {
     if (outcome.reason != DISK_OK)
       MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_REASON,
                   DiskErrorText(outcome.reason));
+    // A write that went wrong was preceded by the backup (when asked for).
+    if (s.options->backup && outcome.reason >= DISK_WRITE_UNDONE &&
+        outcome.reason <= DISK_WRITE_UNVERIFIED)
+      MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_BACKUP_SAVED, s.options->backup);
     break;
   }
   return EXIT_REFUSED;
