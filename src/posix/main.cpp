@@ -49,6 +49,11 @@ static Outcome Refused(DiskError reason = DISK_OK) {
   return {OUTCOME_REFUSED, reason};
 }
 
+static bool IsDirectory(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 // Pins the disk DISK names and puts its number into IDC_DISK. A partition
 // or mount point is read as its disk after a question, for Get only.
 static Outcome ResolveDisk(TermSurface &s, DiskSet *disks, Command command, const char *disk) {
@@ -73,6 +78,11 @@ static Outcome ResolveDisk(TermSurface &s, DiskSet *disks, Command command, cons
                 DiskErrorText(DISK_NOT_A_DISK));
     return Refused();
   case POSIX_PATH_PARTITION:
+    if (command != COMMAND_GET && IsDirectory(disk)) {
+      MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, disk,
+                  DiskErrorText(DISK_NOT_A_DISK));
+      return Refused();
+    }
     if (command != COMMAND_GET) {
       MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PARTITION_REFUSED, disk);
       return Refused();
@@ -113,6 +123,9 @@ static int Finish(TermSurface &s, Outcome outcome) {
     if (outcome.reason != DISK_OK)
       MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_REASON,
                   DiskErrorText(outcome.reason));
+    if (outcome.reason == DISK_NOT_EXPECTED)
+      MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_SIGNATURE_NOW,
+                  (unsigned long)outcome.shown, (unsigned long)outcome.found);
     // A write that went wrong was preceded by the backup (when asked for).
     if (s.options->backup && outcome.reason >= DISK_WRITE_UNDONE &&
         outcome.reason <= DISK_WRITE_UNVERIFIED)
@@ -223,7 +236,7 @@ int main(int argc, char **argv) {
   Outcome resolved = ResolveDisk(s, &disks, command, words[1]);
   if (resolved.kind != OUTCOME_DONE) return Finish(s, resolved);
 
-  Session session = {s.dialog(), &disks, 0};
+  Session session = {s.dialog(), &disks, 0, true};
   switch (command) {
   case COMMAND_GET:
     return Finish(s, CommandGet(&session));

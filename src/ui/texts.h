@@ -168,6 +168,7 @@
 #define TXT_LINUX_PARTITION_REFUSED                                                      \
   "[%s]はパーティションです。\nこの処理はディスク番号かディスク全体のパスで指定して下さい。"
 #define TXT_LINUX_BACKUP_SAVED "書き込む前のブート領域はバックアップファイル[%s]に有ります。"
+#define TXT_LINUX_SIGNATURE_NOW "確認したＮＴシグニチャ [%8.8lX]、現在のＮＴシグニチャ [%8.8lX]"
 #define TXT_LINUX_BACKUP_EXISTS "バックアップファイル[%s]は既に有ります。上書きはしません。"
 #define TXT_LINUX_LIST_HEAD "番号\tパス\tサイズ\tモデル\n"
 #define TXT_LINUX_LIST_ITEM "%d\t%s\t%.0fMB\t%s\n"
