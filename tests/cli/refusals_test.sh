@@ -57,13 +57,16 @@ grep -q 'に変更してよろしいですか' "$WORK/err" && fail "neither writ
 
 # Too short for the boot area, and containers whose header lies: the open
 # fails and the reason follows the message.
-for kind in short hdi-lying hdi-secsize nhd-lying vhd-badsum; do
+for kind in short hdi-lying hdi-geometry hdi-secsize nhd-lying nhd-wrap vhd-badsum vhd-small; do
   make $kind
   for command in get write; do
     expect_refused $kind $command "ディスクの読込に失敗しました (N)"
     grep -q '^理由: ' "$WORK/err" || fail "$kind $command: no reason given"
   done
 done
+run get "$(img_of hdi-secsize)"
+expect_err "理由: イメージのセクタサイズ(ヘッダに記録された値)には対応していません。対応は512バイトです。" \
+  "hdi-secsize"
 
 # Names that are no disk.
 run get "$WORK/missing.img"
