@@ -89,6 +89,7 @@ struct PosixDisk {
   DiskError error; // why the last operation failed
   bool writer;
   bool block;
+  std::vector<int> *also_locked; // the same disk's other names, locked with it
   bool backup_done;
   uint64_t data_offset;
   uint64_t data_bytes;
@@ -294,6 +295,34 @@ DiskError LockForWriting(int fd) {
   }
 }
 
+// Locks the disk open on d->fd under every name: an image file and the loop
+// devices over it are one disk. The file is always locked before its loop
+// devices, so two writers never wait on each other.
+DiskError LockEveryName(PosixDisk *d, const struct stat &st) {
+  std::vector<std::string> names = PosixSameDiskNames(st);
+  bool file_first = d->block && !names.empty();
+  if (!file_first) {
+    DiskError locked = LockForWriting(d->fd);
+    if (locked != DISK_OK) return locked;
+  }
+  for (const std::string &name : names) {
+    int fd = g_posix_calls.open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
+    if (fd < 0 && (errno == ENOENT || errno == ENXIO)) continue; // detached meanwhile
+    if (fd < 0) return FromErrno(errno);
+    d->also_locked->push_back(fd);
+    DiskError locked = LockForWriting(fd);
+    if (locked != DISK_OK) return locked;
+  }
+  return file_first ? LockForWriting(d->fd) : DISK_OK;
+}
+
+void CloseAll(PosixDisk *d) {
+  if (d->fd >= 0) close(d->fd);
+  for (int fd : *d->also_locked)
+    close(fd);
+  delete d->also_locked;
+}
+
 DiskError OpenPath(PosixDisk *d) {
   struct stat st;
   if (stat(d->path, &st) != 0) return FromErrno(errno);
@@ -336,7 +365,7 @@ DiskError OpenPath(PosixDisk *d) {
   }
   if (d->data_bytes < IPL_AREA_BYTES) return DISK_TOO_SHORT;
   if (d->writer) {
-    DiskError locked = LockForWriting(d->fd);
+    DiskError locked = LockEveryName(d, st);
     if (locked != DISK_OK) return locked;
     d->disk->lock_fd = d->fd;
   }
@@ -442,14 +471,15 @@ DiskHandle OpenPhysicalDisk(DiskSet *disks, int disk, char mode, DiskError *erro
     return INVALID_DISK_HANDLE;
   }
   d->fd = -1;
+  d->also_locked = new std::vector<int>;
   d->disk = &disks->disks[disk];
   d->options = disks->options;
   d->writer = writer;
   strncpy(d->path, known->path.c_str(), sizeof d->path - 1);
   DiskError e = OpenPath(d);
   if (e != DISK_OK) {
-    if (d->fd >= 0) close(d->fd);
     if (d->disk->lock_fd == d->fd) d->disk->lock_fd = -1;
+    CloseAll(d);
     free(d);
     *error = e;
     return INVALID_DISK_HANDLE;
@@ -467,7 +497,7 @@ void CloseDisk(DiskHandle handle) {
   PosixDisk *d = Of(handle);
   if (!d) return;
   if (d->disk->lock_fd == d->fd) d->disk->lock_fd = -1;
-  close(d->fd);
+  CloseAll(d);
   free(d);
 }
 

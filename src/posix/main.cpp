@@ -49,9 +49,12 @@ static Outcome Refused(DiskError reason = DISK_OK) {
   return {OUTCOME_REFUSED, reason};
 }
 
-static bool IsDirectory(const char *path) {
-  struct stat st;
-  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+// A directory that is not a mount point names no partition of its own.
+static bool IsPlainDirectory(const char *path) {
+  struct stat st, parent;
+  std::string up = std::string(path) + "/..";
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode) && stat(up.c_str(), &parent) == 0 &&
+         parent.st_dev == st.st_dev && parent.st_ino != st.st_ino;
 }
 
 // Pins the disk DISK names and puts its number into IDC_DISK. A partition
@@ -78,7 +81,7 @@ static Outcome ResolveDisk(TermSurface &s, DiskSet *disks, Command command, cons
                 DiskErrorText(DISK_NOT_A_DISK));
     return Refused();
   case POSIX_PATH_PARTITION:
-    if (command != COMMAND_GET && IsDirectory(disk)) {
+    if (command != COMMAND_GET && IsPlainDirectory(disk)) {
       MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, disk,
                   DiskErrorText(DISK_NOT_A_DISK));
       return Refused();
