@@ -2,7 +2,7 @@
 # Installs what a caller needs on a Debian 12 machine, in layers:
 #   setup.sh [linux] [mingw] [wine64] [wine32]      (no argument: all four)
 #   linux   the Linux build and its tests: compiler, CMake, GoogleTest,
-#           util-linux, e2fsprogs, strace
+#           util-linux, e2fsprogs, strace, clang with libFuzzer
 #   mingw   the Windows builds (MinGW-w64, both targets)
 #   wine64  Wine for x86_64 programs, Xvfb, fonts, the ja_JP.UTF-8 locale
 #   wine32  32-bit Wine (adds the i386 architecture); optional: when it
@@ -18,7 +18,7 @@ layers=("$@")
 [ ${#layers[@]} -gt 0 ] || layers=(linux mingw wine64 wine32)
 
 declare -A pkgs=(
-  [linux]="cmake ninja-build g++ googletest clang-format fdisk util-linux e2fsprogs strace file"
+  [linux]="cmake ninja-build g++ googletest clang-format fdisk util-linux e2fsprogs strace file clang libclang-rt-14-dev"
   [mingw]="mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix"
   [wine64]="wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont fonts-vlgothic locales"
   [wine32]="wine32:i386"
