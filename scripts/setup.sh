@@ -2,8 +2,8 @@
 # Installs what a caller needs on a Debian 12 machine, in layers:
 #   setup.sh [linux] [mingw] [wine64] [wine32]      (no argument: all four)
 #   linux   the Linux build, its tests and its package: compiler, CMake,
-#           GoogleTest, util-linux, e2fsprogs, strace, gettext, the man tools,
-#           and the locales the texts are tested under
+#           GoogleTest, util-linux, e2fsprogs, strace, clang with libFuzzer,
+#           gettext, the man tools, and the locales the texts are tested under
 #   mingw   the Windows builds (MinGW-w64, both targets)
 #   wine64  Wine for x86_64 programs, Xvfb, fonts
 #   wine32  32-bit Wine (adds the i386 architecture); optional: when it
@@ -20,7 +20,7 @@ layers=("$@")
 
 declare -A pkgs=(
   [linux]="cmake ninja-build g++ googletest clang-format fdisk util-linux e2fsprogs strace file
-    gettext locales man-db groff-base dpkg-dev zip bash-completion"
+    clang libclang-rt-14-dev gettext locales man-db groff-base dpkg-dev zip bash-completion"
   [mingw]="mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix"
   [wine64]="wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont fonts-vlgothic"
   [wine32]="wine32:i386"

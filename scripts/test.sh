@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the presets and runs their tests. Usage: scripts/test.sh [PRESET...]
-# (default: linux linux-asan win32 win64, then the set-up test). Installs
+# (default: linux linux-asan fuzz win32 win64, then the set-up test). Installs
 # what the presets need first. Without 32-bit Wine the i686 tests that need
 # it are skipped, each named with the reason; nothing else is ever skipped.
 # The closing line counts ctest's JUnit results: N passed, N failed, N skipped.
@@ -8,15 +8,15 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan win32 win64)
+[ ${#presets[@]} -gt 0 ] || presets=(linux linux-asan fuzz win32 win64)
 layers=(linux)
 for p in "${presets[@]}"; do
   case $p in
-  linux | linux-asan) ;;
+  linux | linux-asan | fuzz) ;;
   win32) layers+=(mingw wine64 wine32) ;;
   win64) layers+=(mingw wine64) ;;
   *)
-    echo "test.sh: unknown preset '$p' (linux, linux-asan, win32, win64)" >&2
+    echo "test.sh: unknown preset '$p' (linux, linux-asan, fuzz, win32, win64)" >&2
     exit 2
     ;;
   esac

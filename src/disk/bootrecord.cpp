@@ -65,7 +65,7 @@ static DiskError Why(DiskHandle handle, DiskError fallback) {
 }
 
 DiskError RewriteNtSignature(DiskSet *disks, int disk, uint32_t expected_old,
-                             uint32_t new_signature) {
+                             uint32_t new_signature, uint32_t *found) {
   uint8_t area[BOOT_AREA_BUFFER];
   DiskLayoutInfo layout;
 
@@ -85,6 +85,7 @@ DiskError RewriteNtSignature(DiskSet *disks, int disk, uint32_t expected_old,
   CloseDisk(reader);
 
   // Every test below runs on the copy just read; the disk is not read again.
+  if (found) *found = layout.signature;
   if (layout.signature != expected_old) return DISK_NOT_EXPECTED;
   if (!HasBootMark(area)) return DISK_NO_BOOT_MARK;
   BootFormat format = ScoreBootArea(area, layout.signature);

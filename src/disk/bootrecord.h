@@ -34,5 +34,6 @@ BootFormat DetectBootFormat(DiskHandle handle);
 // place the classification picked. DISK_OK when written; otherwise why not:
 // DISK_NOT_EXPECTED, DISK_NO_BOOT_MARK and DISK_FORMAT_UNKNOWN are refusals
 // before any write handle is opened, the rest the backend's reasons.
+// *found (when given) receives the signature the re-read found.
 DiskError RewriteNtSignature(DiskSet *disks, int disk, uint32_t expected_old,
-                             uint32_t new_signature);
+                             uint32_t new_signature, uint32_t *found = nullptr);

@@ -24,6 +24,19 @@ bool Fits(uint64_t offset, uint64_t bytes, uint64_t file_size) {
   return offset <= file_size && bytes <= file_size - offset;
 }
 
+// cylinders x heads x sectors x sector_size in *bytes; false when it does
+// not fit in 64 bits.
+bool GeometryBytes(uint64_t cylinders, uint64_t heads, uint64_t sectors, uint64_t sector_size,
+                   uint64_t *bytes) {
+  return !__builtin_mul_overflow(cylinders, heads, bytes) &&
+         !__builtin_mul_overflow(*bytes, sectors, bytes) &&
+         !__builtin_mul_overflow(*bytes, sector_size, bytes);
+}
+
+bool OtherSectorSize(uint32_t size) {
+  return size == 256 || size == 1024 || size == 2048 || size == 4096;
+}
+
 // Formats this backend does not unpack; writing into them as raw would
 // damage them.
 bool IsForeignImage(const uint8_t *head, size_t n) {
@@ -36,10 +49,12 @@ bool IsForeignImage(const uint8_t *head, size_t n) {
 bool HdiPlausible(const uint8_t *h, uint64_t file_size) {
   uint32_t header = LoadLe32(h + 8), data = LoadLe32(h + 0xC), sector = LoadLe32(h + 0x10);
   uint32_t spt = LoadLe32(h + 0x14), heads = LoadLe32(h + 0x18), cyl = LoadLe32(h + 0x1C);
-  bool sector_ok = sector == 256 || sector == 512 || sector == 1024 || sector == 2048;
+  bool sector_ok = sector == 512 || OtherSectorSize(sector);
+  uint64_t geometry = 0;
   return LoadLe32(h) == 0 && header >= HDI_HEADER_FIELDS && header % 256 == 0 && sector_ok &&
          spt >= 1 && spt <= 255 && heads >= 1 && heads <= 255 && cyl >= 1 &&
-         (uint64_t)cyl * heads * spt * sector == data && (uint64_t)header + data == file_size;
+         GeometryBytes(cyl, heads, spt, sector, &geometry) && geometry == data &&
+         (uint64_t)header + data == file_size;
 }
 
 DiskError ParseHdi(const uint8_t *h, size_t n, uint64_t file_size, ImageLayout *out) {
@@ -47,12 +62,18 @@ DiskError ParseHdi(const uint8_t *h, size_t n, uint64_t file_size, ImageLayout *
   out->container = IMAGE_HDI;
   out->data_offset = LoadLe32(h + 8);
   out->data_bytes = LoadLe32(h + 0xC);
-  if (out->data_offset < HDI_HEADER_FIELDS || LoadLe32(h + 0x10) != SECTOR_SIZE ||
-      !Fits(out->data_offset, out->data_bytes, file_size))
-    return DISK_BAD_CONTAINER;
+  uint32_t sector = LoadLe32(h + 0x10);
+  if (sector != SECTOR_SIZE)
+    return OtherSectorSize(sector) ? DISK_SECTOR_UNSUPPORTED : DISK_BAD_CONTAINER;
   out->sectors_per_track = LoadLe32(h + 0x14);
   out->heads = LoadLe32(h + 0x18);
   out->cylinders = LoadLe32(h + 0x1C);
+  // The geometry describes the data exactly, and the data fits the file.
+  uint64_t geometry = 0;
+  if (out->data_offset < HDI_HEADER_FIELDS || !Fits(out->data_offset, out->data_bytes, file_size) ||
+      !GeometryBytes(out->cylinders, out->heads, out->sectors_per_track, sector, &geometry) ||
+      geometry != out->data_bytes)
+    return DISK_BAD_CONTAINER;
   return DISK_OK;
 }
 
@@ -63,8 +84,13 @@ DiskError ParseNhd(const uint8_t *h, size_t n, uint64_t file_size, ImageLayout *
   out->cylinders = LoadLe32(h + 0x114);
   out->heads = LoadLe16(h + 0x118);
   out->sectors_per_track = LoadLe16(h + 0x11A);
-  out->data_bytes = (uint64_t)out->cylinders * out->heads * out->sectors_per_track * SECTOR_SIZE;
-  if (out->data_offset < NHD_HEADER_FIELDS || LoadLe16(h + 0x11C) != SECTOR_SIZE ||
+  uint32_t sector = LoadLe16(h + 0x11C);
+  if (sector != SECTOR_SIZE)
+    return OtherSectorSize(sector) ? DISK_SECTOR_UNSUPPORTED : DISK_BAD_CONTAINER;
+  // The geometry gives the data size; it must fit the file after the header.
+  if (out->data_offset < NHD_HEADER_FIELDS ||
+      !GeometryBytes(out->cylinders, out->heads, out->sectors_per_track, sector,
+                     &out->data_bytes) ||
       !Fits(out->data_offset, out->data_bytes, file_size))
     return DISK_BAD_CONTAINER;
   return DISK_OK;
@@ -79,10 +105,16 @@ DiskError ParseVhd(const uint8_t *f, uint64_t file_size, ImageLayout *out) {
   out->container = IMAGE_VHD;
   out->data_offset = 0;
   out->data_bytes = file_size - VHD_FOOTER_BYTES;
-  if (LoadBe(f + 0x30, 8) > out->data_bytes) return DISK_BAD_CONTAINER;
   out->cylinders = (uint32_t)LoadBe(f + 0x38, 2);
   out->heads = f[0x3A];
   out->sectors_per_track = f[0x3B];
+  // A fixed disk is its current size followed by the footer; the CHS
+  // geometry rounds it down.
+  uint64_t geometry = 0;
+  if (LoadBe(f + 0x30, 8) != out->data_bytes ||
+      !GeometryBytes(out->cylinders, out->heads, out->sectors_per_track, SECTOR_SIZE, &geometry) ||
+      geometry > out->data_bytes)
+    return DISK_BAD_CONTAINER;
   return DISK_OK;
 }
 

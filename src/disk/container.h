@@ -27,10 +27,13 @@ struct ImageLayout {
 // NHD by its magic; HDI by a name ending in .hdi (any case) or a header
 // whose every field agrees with the file; fixed VHD by the footer cookie;
 // otherwise raw. head holds the first head_bytes of the file, tail its last
-// 512 bytes (nullptr when the file is shorter). A header that does not fit
-// the file, a sector size other than 512 or a bad VHD checksum gives
-// DISK_BAD_CONTAINER; dynamic VHD, VHDX, qcow2, VMDK and VDI images give
-// DISK_UNSUPPORTED_IMAGE. DISK_OK otherwise.
+// 512 bytes (nullptr when the file is shorter). A header whose sizes do not
+// fit the file or disagree with each other (HDI and NHD geometry against
+// the data size, products checked for overflow; a fixed VHD's current size
+// against its data), or a bad VHD checksum, gives DISK_BAD_CONTAINER; a
+// recorded sector size of 256, 1024, 2048 or 4096 DISK_SECTOR_UNSUPPORTED;
+// dynamic VHD, VHDX, qcow2, VMDK and VDI images DISK_UNSUPPORTED_IMAGE.
+// DISK_OK otherwise.
 DiskError ProbeImage(const char *name, const uint8_t *head, size_t head_bytes, const uint8_t *tail,
                      uint64_t file_size, ImageLayout *layout);
 

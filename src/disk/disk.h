@@ -27,26 +27,33 @@ extern const uint32_t g_sector_size;
 // into a text. The Win32 backend knows none (DISK_UNKNOWN).
 enum DiskError {
   DISK_OK = 0,
-  DISK_NO_SUCH_DISK,      // no disk with that number, path missing
-  DISK_NO_PERMISSION,     // EACCES/EPERM: run as root
-  DISK_LOCKED,            // another writer holds the disk's lock
-  DISK_NOT_A_DISK,        // directory, or not a block device / regular file
-  DISK_TOO_SHORT,         // smaller than the 32-sector boot area
-  DISK_BAD_CONTAINER,     // an image header or footer that lies
-  DISK_BACKUP_FAILED,     // the backup file could not be written (exists, ...)
-  DISK_IO_ERROR,          // any other failure
-  DISK_UNSUPPORTED_IMAGE, // qcow2, VMDK, VDI, VHDX, dynamic VHD: attach with qemu-nbd
-  DISK_READ_ONLY,         // EROFS: a read-only device or file system
-  DISK_CHANGED,           // the boot area changed between the check and the write
-  DISK_ROOT_REFUSED,      // EACCES/EPERM although running as root
-  DISK_OTHER_DISK,        // the name now leads to another disk than the one pinned
-  DISK_NO_NUMBER_LEFT,    // every disk number is taken
-  DISK_SECTOR_SIZE,       // the sector size asked for is not the disk's
-  DISK_NO_LAYOUT,         // no drive layout to read (a GPT disk)
-  DISK_NOT_EXPECTED,      // the signature is no longer the one the user was shown
-  DISK_NO_BOOT_MARK,      // no 0xAA55 at 0x1FE
-  DISK_FORMAT_UNKNOWN,    // the signature's place cannot be settled
-  DISK_UNKNOWN,           // failed, and the backend cannot tell why
+  DISK_NO_SUCH_DISK,       // no disk with that number, path missing
+  DISK_NO_PERMISSION,      // EACCES/EPERM: run as root
+  DISK_LOCKED,             // another writer holds the disk's lock
+  DISK_NOT_A_DISK,         // directory, or not a block device / regular file
+  DISK_TOO_SHORT,          // smaller than the 32-sector boot area
+  DISK_BAD_CONTAINER,      // an image header or footer that lies
+  DISK_BACKUP_FAILED,      // the backup file could not be written (exists, ...)
+  DISK_IO_ERROR,           // any other failure
+  DISK_UNSUPPORTED_IMAGE,  // qcow2, VMDK, VDI, VHDX, dynamic VHD: attach with qemu-nbd
+  DISK_READ_ONLY,          // EROFS: a read-only device or file system
+  DISK_CHANGED,            // the boot area changed between the check and the write
+  DISK_ROOT_REFUSED,       // EACCES/EPERM although running as root
+  DISK_OTHER_DISK,         // the name now leads to another disk than the one pinned
+  DISK_NO_NUMBER_LEFT,     // every disk number is taken
+  DISK_SECTOR_SIZE,        // the sector size asked for is not the disk's
+  DISK_NO_LAYOUT,          // no drive layout to read (a GPT disk)
+  DISK_NOT_EXPECTED,       // the signature is no longer the one the user was shown
+  DISK_NO_BOOT_MARK,       // no 0xAA55 at 0x1FE
+  DISK_FORMAT_UNKNOWN,     // the signature's place cannot be settled
+  DISK_SECTOR_UNSUPPORTED, // an image recording sectors other than 512 bytes (256, ...)
+  // A write failed (or read back wrong) and the old bytes were written back;
+  // what the disk holds now, read back past the cache:
+  DISK_WRITE_UNDONE,     // the old content: nothing changed
+  DISK_WRITE_LEFT_NEW,   // the new content
+  DISK_WRITE_TORN,       // neither: part old, part new
+  DISK_WRITE_UNVERIFIED, // it cannot be read back
+  DISK_UNKNOWN,          // failed, and the backend cannot tell why
 };
 
 // The disks of one run as the platform knows them: on Linux the registry

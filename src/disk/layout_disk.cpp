@@ -9,7 +9,8 @@
 // has already visited, at a link that leaves the disk, at a link of zero,
 // or at an EBR without the boot mark. Signature from 0x1B8.
 //
-// PC-9821: sixteen entries from sector 1 (empty ones all zero), start =
+// PC-9821 (a disk of more than 16 sectors, else the query fails): sixteen
+// entries from sector 1 (empty ones all zero), start =
 // start cylinder x heads x sectors, end = (end cylinder + 1) x heads x
 // sectors; signature from the first four bytes of sector 16.
 //
@@ -143,11 +144,11 @@ bool Pc98EntryUsed(const uint8_t *e) {
   return e[0] != 0 && e[1] != 0;
 }
 
-int BuildPc98Reply(SectorReader read, void *context, uint32_t heads, uint32_t sectors_per_track,
-                   Reply *reply, uint32_t *signature) {
+int BuildPc98Reply(SectorReader read, void *context, uint64_t total_sectors, uint32_t heads,
+                   uint32_t sectors_per_track, Reply *reply, uint32_t *signature) {
   uint8_t table[SECTOR_SIZE];
   uint8_t sector16[SECTOR_SIZE];
-  if (!reply->Fits(PC98_ENTRIES)) return 0;
+  if (!reply->Fits(PC98_ENTRIES) || total_sectors <= PC98_SIGNATURE_SECTOR) return 0;
   if (!read(context, PC98_TABLE_SECTOR, table)) return 0;
   if (!read(context, PC98_SIGNATURE_SECTOR, sector16)) return 0;
   *signature = LoadLe32(sector16 + PC98_SIGNATURE_OFFSET % SECTOR_SIZE);
@@ -181,7 +182,7 @@ int BuildDriveLayoutReply(SectorReader read, void *context, uint64_t total_secto
                           uint32_t sectors_per_track, uint8_t *reply, uint32_t size,
                           uint32_t *returned) {
   *returned = 0;
-  if (size < LAYOUT_HEADER_SIZE) return 0;
+  if (size < LAYOUT_HEADER_SIZE || total_sectors == 0) return 0;
   uint8_t sector0[SECTOR_SIZE];
   if (!read(context, 0, sector0)) return 0;
 
@@ -197,7 +198,7 @@ int BuildDriveLayoutReply(SectorReader read, void *context, uint64_t total_secto
     ok = BuildAtReply(read, context, total_sectors, sector0, &out);
     break;
   case LAYOUT_PC98:
-    ok = BuildPc98Reply(read, context, heads, sectors_per_track, &out, &signature);
+    ok = BuildPc98Reply(read, context, total_sectors, heads, sectors_per_track, &out, &signature);
     break;
   }
   if (!ok) return 0;

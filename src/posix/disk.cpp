@@ -32,11 +32,14 @@
 //
 // Writes: the write handle holds flock(LOCK_EX) on the whole disk from open
 // to close (a lock held elsewhere is waited for up to a second, then the
-// disk counts as locked), and a write succeeds only after every byte went
-// out and fsync returned. Readers take no lock. A write into the boot area
-// first reads it again under the lock: if it is no longer what the last
-// read of that disk saw, someone changed the disk after it was checked, and
-// nothing is written.
+// disk counts as locked). Readers take no lock. A write first reads its
+// range again under the lock; in the boot area, if that is no longer what
+// the last read of the disk saw, someone changed the disk after it was
+// checked, and nothing is written. Then only the bytes that differ are
+// written (for a rewrite, the four bytes of the signature), fsync'd and
+// read back past the page cache. A write that fails or reads back wrong
+// puts the old bytes back and reports what the disk now holds: the old
+// bytes, the new ones, a mix, or nothing readable.
 //
 // Every system call on a disk or the backup file goes through
 // g_posix_calls, so that tests can make any of them fail.
@@ -52,6 +55,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "disk/bootrecord.h"
 #include "disk/container.h"
@@ -85,6 +89,7 @@ struct PosixDisk {
   DiskError error; // why the last operation failed
   bool writer;
   bool block;
+  std::vector<int> *also_locked; // the same disk's other names, locked with it
   bool backup_done;
   uint64_t data_offset;
   uint64_t data_bytes;
@@ -290,6 +295,34 @@ DiskError LockForWriting(int fd) {
   }
 }
 
+// Locks the disk open on d->fd under every name: an image file and the loop
+// devices over it are one disk. The file is always locked before its loop
+// devices, so two writers never wait on each other.
+DiskError LockEveryName(PosixDisk *d, const struct stat &st) {
+  std::vector<std::string> names = PosixSameDiskNames(st);
+  bool file_first = d->block && !names.empty();
+  if (!file_first) {
+    DiskError locked = LockForWriting(d->fd);
+    if (locked != DISK_OK) return locked;
+  }
+  for (const std::string &name : names) {
+    int fd = g_posix_calls.open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
+    if (fd < 0 && (errno == ENOENT || errno == ENXIO)) continue; // detached meanwhile
+    if (fd < 0) return FromErrno(errno);
+    d->also_locked->push_back(fd);
+    DiskError locked = LockForWriting(fd);
+    if (locked != DISK_OK) return locked;
+  }
+  return file_first ? LockForWriting(d->fd) : DISK_OK;
+}
+
+void CloseAll(PosixDisk *d) {
+  if (d->fd >= 0) close(d->fd);
+  for (int fd : *d->also_locked)
+    close(fd);
+  delete d->also_locked;
+}
+
 DiskError OpenPath(PosixDisk *d) {
   struct stat st;
   if (stat(d->path, &st) != 0) return FromErrno(errno);
@@ -313,6 +346,11 @@ DiskError OpenPath(PosixDisk *d) {
     d->logical_sector = (uint32_t)logical;
     if (asked && asked != d->logical_sector) return DISK_SECTOR_SIZE;
     d->data_bytes = bytes;
+    // A read-only device (losetup -r, a write-protected card) opens for
+    // writing all the same; its writes would fail with EPERM.
+    int read_only = 0;
+    if (d->writer && g_posix_calls.ioctl(d->fd, BLKROGET, &read_only) != 0) return FromErrno(errno);
+    if (read_only) return DISK_READ_ONLY;
   }
   // The identity before anything is read: a handle on another disk never
   // reads or writes.
@@ -327,7 +365,7 @@ DiskError OpenPath(PosixDisk *d) {
   }
   if (d->data_bytes < IPL_AREA_BYTES) return DISK_TOO_SHORT;
   if (d->writer) {
-    DiskError locked = LockForWriting(d->fd);
+    DiskError locked = LockEveryName(d, st);
     if (locked != DISK_OK) return locked;
     d->disk->lock_fd = d->fd;
   }
@@ -347,13 +385,58 @@ bool WriteBackup(PosixDisk *d) {
   return ok;
 }
 
-// DISK_OK when the boot area on the disk is still the last one read from
-// it, DISK_CHANGED when it is not, DISK_IO_ERROR when it cannot be read.
-DiskError Unchanged(PosixDisk *d) {
-  if (!d->disk->boot_valid) return DISK_OK;
-  static uint8_t now[IPL_AREA_BYTES];
+// DISK_OK when the boot area on the disk (read into now) is still the last
+// one read from it, DISK_CHANGED when it is not, DISK_IO_ERROR when it cannot
+// be read.
+DiskError Unchanged(PosixDisk *d, uint8_t *now) {
   if (!ReadFull(d->fd, now, IPL_AREA_BYTES, d->data_offset)) return DISK_IO_ERROR;
+  if (!d->disk->boot_valid) return DISK_OK;
   return memcmp(now, d->disk->boot, IPL_AREA_BYTES) == 0 ? DISK_OK : DISK_CHANGED;
+}
+
+// Reads bytes at offset from the device itself, past the page cache
+// (O_DIRECT in whole aligned blocks); buffered, after dropping the clean
+// cached pages, where the file system refuses O_DIRECT.
+bool ReadBack(PosixDisk *d, uint64_t offset, size_t bytes, uint8_t *out) {
+  const uint64_t align = d->logical_sector > 4096 ? d->logical_sector : 4096;
+  uint64_t start = offset / align * align;
+  size_t span = (size_t)((offset + bytes - start + align - 1) / align * align);
+  int flags = fcntl(d->fd, F_GETFL);
+  if (flags >= 0 && fcntl(d->fd, F_SETFL, flags | O_DIRECT) == 0) {
+    uint8_t *window = static_cast<uint8_t *>(aligned_alloc(4096, span));
+    ssize_t n = -1;
+    if (window) {
+      do
+        n = g_posix_calls.pread(d->fd, window, span, (off_t)start);
+      while (n < 0 && errno == EINTR);
+    }
+    int error = errno;
+    bool covered = n >= 0 && (uint64_t)n >= offset + bytes - start;
+    if (covered) memcpy(out, window + (offset - start), bytes);
+    free(window);
+    fcntl(d->fd, F_SETFL, flags);
+    if (covered || !window || error != EINVAL) return covered;
+  }
+  posix_fadvise(d->fd, (off_t)offset, (off_t)bytes, POSIX_FADV_DONTNEED);
+  return ReadFull(d->fd, out, bytes, offset);
+}
+
+// Writes bytes at offset and waits for them to reach the device.
+bool WriteSynced(PosixDisk *d, const uint8_t *bytes, size_t n, uint64_t offset) {
+  return WriteFull(d->fd, bytes, n, offset) && g_posix_calls.fsync(d->fd) == 0;
+}
+
+// After a write that failed or read back wrong: the old bytes go back
+// (a failed fsync can leave the new ones in the page cache even where the
+// device kept the old), then the device says which the disk now holds.
+DiskError PutBack(PosixDisk *d, uint64_t offset, const uint8_t *old, const uint8_t *wanted,
+                  size_t n) {
+  WriteSynced(d, old, n, offset); // the read-back below tells whether it took
+  std::vector<uint8_t> now(n);
+  if (!ReadBack(d, offset, n, now.data())) return DISK_WRITE_UNVERIFIED;
+  if (memcmp(now.data(), old, n) == 0) return DISK_WRITE_UNDONE;
+  if (memcmp(now.data(), wanted, n) == 0) return DISK_WRITE_LEFT_NEW;
+  return DISK_WRITE_TORN;
 }
 
 bool Positioned(PosixDisk *d, int count, uint32_t first, uint64_t *bytes) {
@@ -388,14 +471,15 @@ DiskHandle OpenPhysicalDisk(DiskSet *disks, int disk, char mode, DiskError *erro
     return INVALID_DISK_HANDLE;
   }
   d->fd = -1;
+  d->also_locked = new std::vector<int>;
   d->disk = &disks->disks[disk];
   d->options = disks->options;
   d->writer = writer;
   strncpy(d->path, known->path.c_str(), sizeof d->path - 1);
   DiskError e = OpenPath(d);
   if (e != DISK_OK) {
-    if (d->fd >= 0) close(d->fd);
     if (d->disk->lock_fd == d->fd) d->disk->lock_fd = -1;
+    CloseAll(d);
     free(d);
     *error = e;
     return INVALID_DISK_HANDLE;
@@ -413,7 +497,7 @@ void CloseDisk(DiskHandle handle) {
   PosixDisk *d = Of(handle);
   if (!d) return;
   if (d->disk->lock_fd == d->fd) d->disk->lock_fd = -1;
-  close(d->fd);
+  CloseAll(d);
   free(d);
 }
 
@@ -445,7 +529,7 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
   PosixDisk *d = Of(handle);
   uint64_t bytes = 0;
   if (!d || !d->writer) return 0;
-  if (!Positioned(d, count, first, &bytes)) return Fail(d, DISK_IO_ERROR);
+  if (!Positioned(d, count, first, &bytes) || bytes > SIZE_MAX) return Fail(d, DISK_IO_ERROR);
   // The write handle is the pinned disk's (checked at open); check again on
   // this very descriptor just before the bytes go out.
   struct stat st;
@@ -453,16 +537,39 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
   if (fstat(d->fd, &st) != 0) return Fail(d, DISK_IO_ERROR);
   DiskError same = PosixCheckIdentity(*d->disk, st, d->block ? size : 0);
   if (same != DISK_OK) return Fail(d, same);
-  DiskError unchanged = d->position < IPL_AREA_BYTES ? Unchanged(d) : DISK_OK;
-  if (unchanged != DISK_OK) return Fail(d, unchanged);
+  // What the range holds now, read under the lock; in the boot area it must
+  // still be what the last read of the disk saw.
+  uint64_t offset = d->data_offset + d->position;
+  std::vector<uint8_t> old(bytes > IPL_AREA_BYTES ? (size_t)bytes : (size_t)IPL_AREA_BYTES);
+  if (d->position < IPL_AREA_BYTES) {
+    DiskError unchanged = Unchanged(d, old.data());
+    if (unchanged != DISK_OK) return Fail(d, unchanged);
+  }
+  if (d->position + bytes > IPL_AREA_BYTES) {
+    if (!ReadFull(d->fd, old.data(), (size_t)bytes, offset)) return Fail(d, DISK_IO_ERROR);
+  } else {
+    memmove(old.data(), old.data() + d->position, (size_t)bytes);
+  }
   if (d->options && d->options->backup && !d->backup_done) {
     if (!WriteBackup(d)) return Fail(d, DISK_BACKUP_FAILED);
     d->backup_done = true;
   }
   Forget(d);
-  if (!WriteFull(d->fd, buffer, bytes, d->data_offset + d->position) ||
-      g_posix_calls.fsync(d->fd) != 0)
-    return Fail(d, DISK_IO_ERROR);
+  // Only the bytes that change are written: a change another program made
+  // meanwhile to any other byte (it holds no lock) stays.
+  const uint8_t *wanted = static_cast<const uint8_t *>(buffer);
+  size_t lo = 0, hi = (size_t)bytes;
+  while (lo < hi && old[lo] == wanted[lo])
+    lo++;
+  while (hi > lo && old[hi - 1] == wanted[hi - 1])
+    hi--;
+  if (lo < hi) {
+    size_t n = hi - lo;
+    std::vector<uint8_t> now(n);
+    if (!WriteSynced(d, wanted + lo, n, offset + lo) || !ReadBack(d, offset + lo, n, now.data()) ||
+        memcmp(now.data(), wanted + lo, n) != 0)
+      return Fail(d, PutBack(d, offset + lo, old.data() + lo, wanted + lo, n));
+  }
   d->position += bytes;
   return 1;
 }

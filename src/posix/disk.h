@@ -96,6 +96,10 @@ const RegisteredDisk *PosixRegistered(const DiskSet *disks, int number);
 // one pinned as disk, else DISK_OTHER_DISK.
 DiskError PosixCheckIdentity(const RegisteredDisk &disk, const struct stat &st, uint64_t bytes);
 
+// The other names of the disk open as st, which a writer locks too: a loop
+// device's backing file, or the loop devices over an image file (sorted).
+std::vector<std::string> PosixSameDiskNames(const struct stat &st);
+
 // The system calls the backend makes, in one table that tests may change
 // to make any of them fail. Every call the backend makes on a disk or the
 // backup file goes through it.

@@ -50,6 +50,14 @@ static Outcome Refused(DiskError reason = DISK_OK) {
   return {OUTCOME_REFUSED, reason};
 }
 
+// A directory that is not a mount point names no partition of its own.
+static bool IsPlainDirectory(const char *path) {
+  struct stat st, parent;
+  std::string up = std::string(path) + "/..";
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode) && stat(up.c_str(), &parent) == 0 &&
+         parent.st_dev == st.st_dev && parent.st_ino != st.st_ino;
+}
+
 // Pins the disk DISK names and puts its number into IDC_DISK. A partition
 // or mount point is read as its disk after a question, for Get only.
 static Outcome ResolveDisk(TermSurface &s, DiskSet *disks, Command command, const char *disk) {
@@ -74,6 +82,11 @@ static Outcome ResolveDisk(TermSurface &s, DiskSet *disks, Command command, cons
                 DiskErrorText(DISK_NOT_A_DISK));
     return Refused();
   case POSIX_PATH_PARTITION:
+    if (command != COMMAND_GET && IsPlainDirectory(disk)) {
+      MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, disk,
+                  DiskErrorText(DISK_NOT_A_DISK));
+      return Refused();
+    }
     if (command != COMMAND_GET) {
       MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PARTITION_REFUSED, disk);
       return Refused();
@@ -114,6 +127,13 @@ static int Finish(TermSurface &s, Outcome outcome) {
     if (outcome.reason != DISK_OK)
       MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_REASON,
                   DiskErrorText(outcome.reason));
+    if (outcome.reason == DISK_NOT_EXPECTED)
+      MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_SIGNATURE_NOW,
+                  (unsigned long)outcome.shown, (unsigned long)outcome.found);
+    // A write that went wrong was preceded by the backup (when asked for).
+    if (s.options->backup && outcome.reason >= DISK_WRITE_UNDONE &&
+        outcome.reason <= DISK_WRITE_UNVERIFIED)
+      MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_BACKUP_SAVED, s.options->backup);
     break;
   }
   return EXIT_REFUSED;
@@ -221,7 +241,7 @@ int main(int argc, char **argv) {
   Outcome resolved = ResolveDisk(s, &disks, command, words[1]);
   if (resolved.kind != OUTCOME_DONE) return Finish(s, resolved);
 
-  Session session = {s.dialog(), &disks, 0};
+  Session session = {s.dialog(), &disks, 0, true};
   switch (command) {
   case COMMAND_GET:
     return Finish(s, CommandGet(&session));

@@ -260,7 +260,13 @@ Outcome CommandWrite(Session *session) {
     return Failed(reason == DISK_OK ? DISK_NO_LAYOUT : Known(reason));
   }
   // A disk without the boot mark goes on; the rewrite refuses it itself.
-  if (DetectBootFormat(handle) == Unknown) {
+  BootFormat format = DetectBootFormat(handle);
+  if (format == NoIpl && session->no_mark_before_asking) {
+    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_NO_IPL, disk);
+    CloseDisk(handle);
+    return Refused(DISK_NO_BOOT_MARK);
+  }
+  if (format == Unknown) {
     MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_UNKNOWN, disk);
     reason = DiskHandleError(handle);
     CloseDisk(handle);
@@ -279,7 +285,8 @@ Outcome CommandWrite(Session *session) {
   if (SurfaceConfirmRewrite(dialog, disk, old_signature, new_signature) != ANSWER_YES)
     return Declined();
 
-  reason = RewriteNtSignature(session->disks, disk, old_signature, new_signature);
+  uint32_t found = old_signature;
+  reason = RewriteNtSignature(session->disks, disk, old_signature, new_signature, &found);
   if (reason == DISK_OK) {
     SurfaceRewritten(dialog, disk, old_signature, new_signature);
     return Done();
@@ -287,5 +294,8 @@ Outcome CommandWrite(Session *session) {
   MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_FAILED, disk);
   bool refused = reason == DISK_NOT_EXPECTED || reason == DISK_NO_BOOT_MARK ||
                  reason == DISK_FORMAT_UNKNOWN || reason == DISK_NO_LAYOUT;
-  return refused ? Refused(reason) : Failed(Known(reason));
+  Outcome outcome = refused ? Refused(reason) : Failed(Known(reason));
+  outcome.shown = old_signature;
+  outcome.found = found;
+  return outcome;
 }

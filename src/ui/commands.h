@@ -23,6 +23,9 @@ struct Session {
   Dialog dialog;
   DiskSet *disks;
   int disk;
+  // Write refuses a disk without the boot mark before asking (Linux); the
+  // Windows dialog asks, and the rewrite refuses it.
+  bool no_mark_before_asking = false;
 };
 
 // What a command did. Declined: a question was answered No. Refused: the
@@ -32,6 +35,8 @@ enum OutcomeKind { OUTCOME_DONE = 0, OUTCOME_DECLINED, OUTCOME_REFUSED, OUTCOME_
 struct Outcome {
   OutcomeKind kind;
   DiskError reason; // DISK_OK when there is none to give
+  // DISK_NOT_EXPECTED: the signature the user was shown, and the disk's now.
+  uint32_t shown = 0, found = 0;
 };
 
 // printf-style message box; the text is cut at 2047 bytes.

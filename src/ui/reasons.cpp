@@ -43,6 +43,16 @@ static const char *Text(DiskError error) {
     return TXT_POSIX_NO_BOOT_MARK;
   case DISK_FORMAT_UNKNOWN:
     return TXT_POSIX_FORMAT_UNKNOWN;
+  case DISK_SECTOR_UNSUPPORTED:
+    return TXT_POSIX_SECTOR_UNSUPPORTED;
+  case DISK_WRITE_UNDONE:
+    return TXT_POSIX_WRITE_UNDONE;
+  case DISK_WRITE_LEFT_NEW:
+    return TXT_POSIX_WRITE_LEFT_NEW;
+  case DISK_WRITE_TORN:
+    return TXT_POSIX_WRITE_TORN;
+  case DISK_WRITE_UNVERIFIED:
+    return TXT_POSIX_WRITE_UNVERIFIED;
   case DISK_IO_ERROR:
   case DISK_UNKNOWN:
   default:

@@ -167,6 +167,8 @@
   "番号ではなくパーティションが指定されました。\n[%s]をディスク番号[%d](%s)と読替えて\n処理を継続してよろしいですか？"
 #define TXT_LINUX_PARTITION_REFUSED                                                      \
   "[%s]はパーティションです。\nこの処理はディスク番号かディスク全体のパスで指定して下さい。"
+#define TXT_LINUX_BACKUP_SAVED "書き込む前のブート領域はバックアップファイル[%s]に有ります。"
+#define TXT_LINUX_SIGNATURE_NOW "確認したＮＴシグニチャ [%8.8lX]、現在のＮＴシグニチャ [%8.8lX]"
 #define TXT_LINUX_BACKUP_EXISTS "バックアップファイル[%s]は既に有ります。上書きはしません。"
 #define TXT_LINUX_LIST_HEAD "番号\tパス\tサイズ\tモデル\n"
 #define TXT_LINUX_LIST_ITEM "%d\t%s\t%.0fMB\t%s\n"
@@ -198,3 +200,13 @@
 #define TXT_POSIX_NOT_EXPECTED "確認の後にＮＴシグニチャが変わったため、書き込みませんでした。"
 #define TXT_POSIX_NO_BOOT_MARK "ブートマーク(0x1FE の 55 AA)がありません。"
 #define TXT_POSIX_FORMAT_UNKNOWN "ＮＴシグニチャの位置(AT互換機/PC-9821)を決められません。"
+#define TXT_POSIX_SECTOR_UNSUPPORTED                                                     \
+  "イメージのセクタサイズ(ヘッダに記録された値)には対応していません。対応は512バイトです。"
+#define TXT_POSIX_WRITE_UNDONE                                                           \
+  "書き込みに失敗しました。ディスクは元のままです(旧いＮＴシグニチャ。何も変わっていません)。"
+#define TXT_POSIX_WRITE_LEFT_NEW                                                         \
+  "書き込みの確認に失敗し、元に戻せませんでした。ディスクには新しいＮＴシグニチャが書かれています。"
+#define TXT_POSIX_WRITE_TORN                                                             \
+  "書き込みに失敗し、元に戻せませんでした。ディスクのＮＴシグニチャは旧い値でも新しい値でもありません(一部だけ書き換わっています)。"
+#define TXT_POSIX_WRITE_UNVERIFIED                                                       \
+  "書き込みに失敗し、ディスクを読み戻せませんでした。ディスクのＮＴシグニチャが何になっているか分かりません。"

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # A write with each system call of the disk backend failing in turn (EIO),
 # on image files and, where losetup works, on a loop device. Every run must
-# exit 1 with a reason, claim no success, leave the disk as it was unless
-# the data reached it before the failure (the final fsync), and leave no
-# partial backup file. Prints the table of calls and outcomes.
+# exit 1 with a reason, claim no success, leave the disk as it was (a
+# failed write is put back) and leave no partial backup file. Then the
+# disk's own write failing part-way, every time, and both: the disk after
+# and what the program says it holds. Prints the table of calls and outcomes.
 #   faults_test.sh KORMELDE_FAULTS MKIMAGE WORKDIR
 . "$(dirname "$0")/lib.sh"
 NEW=5A6B7C8D
@@ -36,9 +37,6 @@ target() {
       [ -n "$reason" ] || fail "$what: no reason given"
       if cmp -s -n "$(stat -c %s "$orig")" "$disk" "$orig"; then
         changed=no
-      elif cmp -s -n "$(stat -c %s "$orig")" "$disk" "$WORK/$name.written" &&
-        [ "$call" = fsync ] && [ "$n" = "$total" ]; then
-        changed=written
       else
         changed=DAMAGED
         fail "$what: the disk changed"
@@ -55,12 +53,42 @@ target() {
         "$reason"
     done
   done
+  # The disk's own write is the last pwrite and fsync of a clean run.
+  local pwrites fsyncs
+  pwrites=$(awk '$1 == "pwrite" {print $2}' "$WORK/counts")
+  fsyncs=$(awk '$1 == "fsync" {print $2}' "$WORK/counts")
+  held fsync:$fsyncs "$TXT_UNDONE" "$orig"
+  held pwrite:$pwrites/2 "$TXT_UNDONE" "$orig"
+  held pwrite:$pwrites+ "$TXT_UNDONE" "$orig"
+  # Half the signature written, then no write at all: the disk is torn and
+  # the program says so.
+  local torn=$WORK/$name.torn at=$((header + sigat))
+  cp "$orig" "$torn"
+  dd if="$WORK/$name.written" of="$torn" bs=1 skip=$at seek=$at count=2 conv=notrunc status=none
+  held pwrite:$pwrites/2+ "$TXT_TORN" "$torn"
 }
+
+# held FAULT TEXT IMAGE: with FAULT, the write exits 1 with reason TEXT and
+# the backup's place, and the disk holds IMAGE.
+held() {
+  restore "$disk" "$orig"
+  rm -f "$bak"
+  KORMELDE_FAULT=$1 run --yes --backup "$bak" write "$disk" $NEW
+  expect_rc 1 "$name $1"
+  expect_err "理由: $2" "$name $1"
+  expect_err "書き込む前のブート領域はバックアップファイル[$bak]に有ります。" "$name $1"
+  cmp -s -n "$(stat -c %s "$orig")" "$disk" "$3" || fail "$name $1: the disk holds other bytes"
+  printf '%-10s %-12s %4s %s\n' "$name" "$1" "$rc" "$2"
+}
+TXT_UNDONE="書き込みに失敗しました。ディスクは元のままです(旧いＮＴシグニチャ。何も変わっていません)。"
+TXT_TORN="書き込みに失敗し、元に戻せませんでした。ディスクのＮＴシグニチャは旧い値でも新しい値でもありません(一部だけ書き換わっています)。"
 
 printf '%-10s %-7s %3s %4s %-8s %-6s %s\n' disk call n exit disk backup reason
 "$MKIMAGE" at "$WORK/at.img" && cp "$WORK/at.img" "$WORK/at.orig"
+sigat=$((0x1B8))
 target at-raw "$WORK/at.img" "$WORK/at.orig" 0
 "$MKIMAGE" pc98 "$WORK/pc98.hdi" --container hdi && cp "$WORK/pc98.hdi" "$WORK/pc98.orig"
+sigat=$((0x2000))
 target pc98-hdi "$WORK/pc98.hdi" "$WORK/pc98.orig" 4096
 
 loop=""
@@ -70,9 +98,49 @@ if [ "$(id -u)" = 0 ] && command -v losetup >/dev/null; then
 fi
 if [ -n "$loop" ]; then
   trap 'losetup -d "$loop"' EXIT
+  sigat=$((0x1B8))
   target at-loop "$loop" "$WORK/loop.orig" 0
 else
   echo "note: no loop device here; image files only"
+fi
+
+# The same through the kernel's own calls on an image file (strace injects
+# the failure): the data really reaches the page cache before a failed fsync.
+if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+  "$MKIMAGE" at "$WORK/k.img" && cp "$WORK/k.img" "$WORK/k.orig"
+  # kernel INJECT TEXT: the write with strace's INJECT exits 1 with TEXT and
+  # leaves the image as it was.
+  kernel() {
+    cp "$WORK/k.orig" "$WORK/k.img"
+    strace -o /dev/null -e trace="${1%%:*}" -e inject="$1" "$K" --yes write "$WORK/k.img" $NEW \
+      >"$WORK/out" 2>"$WORK/err" </dev/null
+    rc=$?
+    expect_rc 1 "strace $1"
+    expect_err "理由: $2" "strace $1"
+    expect_unchanged "$WORK/k.orig" "$WORK/k.img" "strace $1"
+    printf '%-10s %-32s %4s %s\n' strace "$1" "$rc" "$2"
+  }
+  kernel fsync:error=EIO:when=1 "$TXT_UNDONE"
+  kernel pwrite64:retval=2:when=1 "$TXT_UNDONE"
+  kernel pwrite64:error=EIO "$TXT_UNDONE"
+
+  # Another program that takes no lock changes byte 0x1C2 while the write
+  # waits in its pwrite: the change stays, and the signature is written.
+  cp "$WORK/k.orig" "$WORK/k.img"
+  strace -o /dev/null -e trace=pwrite64 -e inject=pwrite64:delay_enter=1500000 \
+    "$K" --yes write "$WORK/k.img" $NEW >"$WORK/out" 2>"$WORK/err" </dev/null &
+  pid=$!
+  sleep 0.5
+  printf '\x5a' | dd of="$WORK/k.img" bs=1 seek=$((0x1C2)) conv=notrunc status=none
+  wait $pid
+  rc=$?
+  expect_rc 0 "lock-free change during the write"
+  [ "$(od -An -tx1 -j $((0x1C2)) -N1 "$WORK/k.img" | tr -d ' ')" = 5a ] ||
+    fail "lock-free change during the write: byte 0x1C2 reverted"
+  [ "$(od -An -tx1 -j $((0x1B8)) -N4 "$WORK/k.img" | tr -d ' ')" = 8d7c6b5a ] ||
+    fail "lock-free change during the write: signature not written"
+else
+  echo "note: no strace here; the kernel's own failures not injected"
 fi
 
 finish

@@ -80,6 +80,32 @@ expect_err "　対象: $l512 ($WORK/at.img)" "write $l512"
 [ "$(sfdisk --disk-id "$l512")" = 0x5a6b7c8d ] || fail "write $l512: sfdisk reads $(sfdisk --disk-id "$l512")"
 expect_four_bytes "$WORK/at.orig" "$WORK/at.img" $((0x1B8)) "write $l512"
 
+# The image and the loop device over it are one disk with one lock: a
+# writer on one name, held in its pwrite, makes a writer on the other give
+# up; the disk holds the first one's value.
+sig_of() { od -An -tx1 -j $((0x1B8)) -N4 "$1" | tr -d ' '; }
+if command -v strace >/dev/null; then
+  for pair in "$WORK/at.img $l512 11223344 44332211" "$l512 $WORK/at.img 99AABBCC ccbbaa99"; do
+    set -- $pair
+    strace -o /dev/null -e trace=pwrite64 -e inject=pwrite64:delay_enter=2000000 \
+      "$K" --yes write "$1" "$3" >/dev/null 2>&1 </dev/null &
+    sleep 0.5
+    run --yes write "$2" 55667788
+    wait $!
+    first=$?
+    expect_rc 1 "write $2 while $1 is written"
+    expect_err "理由: ディスクは他のプログラムが書き込み中です(ロック中)。" "write $2 while $1 is written"
+    [ "$first" = 0 ] || fail "write $1: exit $first"
+    [ "$(sig_of "$WORK/at.img")" = "$4" ] || fail "write $1: the disk holds $(sig_of "$WORK/at.img")"
+  done
+fi
+
+# A read-only loop device is refused as such before anything is written.
+attach -r "$WORK/at.img"
+run --yes write "$loop" 1
+expect_rc 1 "write read-only $loop"
+expect_err "理由: ディスクは読込専用です。" "write read-only $loop"
+
 # 4096-byte sectors: a table made on the device itself.
 truncate -s 64M "$WORK/4k.img"
 attach --sector-size 4096 "$WORK/4k.img"

@@ -36,11 +36,13 @@ make gpt
 expect_refused gpt get "パーテーション情報の取得に失敗しました (N/ddl)"
 expect_refused gpt write "パーテーション情報の取得に失敗しました (N/ddl)"
 
-# Without the boot mark the confirmation is asked; the rewrite refuses.
+# Without the boot mark: refused with why, before anything is asked.
 for kind in nomark swapped; do
   make $kind
   expect_refused $kind get "ハードディスクＩＰＬが見つかりません。(N)"
-  expect_refused $kind write "$(printf 'のＮＴシグニチャの書換に失敗しました。ディスク\t= N')"
+  expect_refused $kind write "ハードディスクＩＰＬが見つかりません。(N)"
+  expect_err "理由: ブートマーク(0x1FE の 55 AA)がありません。" "$kind write"
+  grep -q 'に変更してよろしいですか' "$WORK/err" && fail "$kind write: confirmation asked"
 done
 
 # A boot area whose format cannot be settled: Get warns and reports, Write
@@ -55,18 +57,39 @@ grep -q 'に変更してよろしいですか' "$WORK/err" && fail "neither writ
 
 # Too short for the boot area, and containers whose header lies: the open
 # fails and the reason follows the message.
-for kind in short hdi-lying hdi-secsize nhd-lying vhd-badsum; do
+for kind in short hdi-lying hdi-geometry hdi-secsize nhd-lying nhd-wrap vhd-badsum vhd-small; do
   make $kind
   for command in get write; do
     expect_refused $kind $command "ディスクの読込に失敗しました (N)"
     grep -q '^理由: ' "$WORK/err" || fail "$kind $command: no reason given"
   done
 done
+run get "$(img_of hdi-secsize)"
+expect_err "理由: イメージのセクタサイズ(ヘッダに記録された値)には対応していません。対応は512バイトです。" \
+  "hdi-secsize"
 
 # Names that are no disk.
 run get "$WORK/missing.img"
 expect_rc 1 "missing image"
 grep -q "^\[$WORK/missing.img\] " "$WORK/err" || fail "missing image: path not named"
+# The signature changed after the confirmation (while the rewrite's own
+# open waits, under strace): refused, both values named.
+if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+  make at
+  strace -o /dev/null -P "$WORK/at.img" -e trace=openat -e inject=openat:delay_enter=1000000:when=2 \
+    "$K" --yes write "$WORK/at.img" 5A6B7C8D >"$WORK/out" 2>"$WORK/err" </dev/null &
+  sleep 0.5
+  printf '\x0d\xf0\xad\x0b' | dd of="$WORK/at.img" bs=1 seek=$((0x1B8)) conv=notrunc status=none
+  wait $!
+  rc=$?
+  expect_rc 1 "signature changed after the confirmation"
+  expect_err "理由: 確認の後にＮＴシグニチャが変わったため、書き込みませんでした。" "signature changed"
+  expect_err "確認したＮＴシグニチャ [1234ABCD]、現在のＮＴシグニチャ [0BADF00D]" "signature changed"
+fi
+
+run --yes write "$WORK" 1
+expect_rc 1 "directory write"
+expect_err "[$WORK] ディスクではありません(ディレクトリ等)。" "directory write"
 run get 51
 expect_rc 1 "disk 51"
 expect_err "ディスク番号が異常です。" "disk 51"

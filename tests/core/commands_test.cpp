@@ -362,8 +362,22 @@ TEST_F(Commands, OutcomesAndReasons) {
   At(0, 0x1234ABCD);
   ui.answers = {ANSWER_YES};
   ui.on_question = [] { g_fake.disks[0].signature = 0x77777777; };
-  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_REFUSED, DISK_NOT_EXPECTED));
+  Outcome changed = CommandWrite(&session);
+  EXPECT_TRUE(Is(changed, OUTCOME_REFUSED, DISK_NOT_EXPECTED));
+  EXPECT_EQ(changed.shown, 0x1234ABCDu);
+  EXPECT_EQ(changed.found, 0x77777777u);
   ui.on_question = nullptr;
+
+  // No boot mark: where the session says so, refused before asking.
+  FakeReset();
+  At(0, 0x1234ABCD).bytes[BOOT_MARK_OFFSET] = 0;
+  session.no_mark_before_asking = true;
+  ui.messages.clear();
+  ui.answers = {ANSWER_YES};
+  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_REFUSED, DISK_NO_BOOT_MARK));
+  ASSERT_EQ(ui.messages.size(), 1u);
+  EXPECT_EQ(Last(), "ハードディスクＩＰＬが見つかりません。(0)");
+  session.no_mark_before_asking = false;
 
   ui.fields[IDC_DISK] = "51";
   EXPECT_TRUE(Is(CommandGet(&session), OUTCOME_REFUSED, DISK_OK));

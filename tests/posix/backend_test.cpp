@@ -122,21 +122,27 @@ TEST_F(Containers, HdiHeaderRecognisedWithoutTheName) {
 }
 
 TEST_F(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
-  const char *const kinds[][2] = {{"hdi-lying", "hdi-lying.hdi"},
-                                  {"hdi-secsize", "hdi-secsize.hdi"},
-                                  {"nhd-lying", "nhd-lying.nhd"},
-                                  {"vhd-badsum", "vhd-badsum.vhd"}};
-  for (const auto &k : kinds) {
-    std::string path = MakeImage(k[0], k[1]);
+  struct Lie {
+    const char *kind, *name;
+    DiskError error;
+  } const lies[] = {{"hdi-lying", "hdi-lying.hdi", DISK_BAD_CONTAINER},
+                    {"hdi-geometry", "hdi-geometry.hdi", DISK_BAD_CONTAINER},
+                    {"hdi-secsize", "hdi-secsize.hdi", DISK_SECTOR_UNSUPPORTED},
+                    {"nhd-lying", "nhd-lying.nhd", DISK_BAD_CONTAINER},
+                    {"nhd-wrap", "nhd-wrap.nhd", DISK_BAD_CONTAINER},
+                    {"vhd-badsum", "vhd-badsum.vhd", DISK_BAD_CONTAINER},
+                    {"vhd-small", "vhd-small.vhd", DISK_BAD_CONTAINER}};
+  for (const Lie &k : lies) {
+    std::string path = MakeImage(k.kind, k.name);
     std::vector<uint8_t> before = ReadWholeFile(path);
     int disk = Bind(path);
     for (char mode : {'r', 'W'}) {
       DiskError e = DISK_OK;
-      EXPECT_EQ(OpenDisk(disk, mode, &e), INVALID_DISK_HANDLE) << k[0];
-      EXPECT_EQ(e, DISK_BAD_CONTAINER) << k[0];
+      EXPECT_EQ(OpenDisk(disk, mode, &e), INVALID_DISK_HANDLE) << k.kind;
+      EXPECT_EQ(e, k.error) << k.kind;
     }
     EXPECT_NE(Rewrite(disk, 0x1234ABCDu, 1), DISK_OK);
-    EXPECT_EQ(ReadWholeFile(path), before) << k[0];
+    EXPECT_EQ(ReadWholeFile(path), before) << k.kind;
   }
 
   // Images this backend cannot unpack are refused, not taken as raw.

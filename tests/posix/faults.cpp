@@ -2,6 +2,9 @@
 // backend's system call table:
 //   KORMELDE_FAULT=CALL:N     the Nth call of CALL (open, pread, pwrite,
 //                             fsync, flock, ioctl) fails with EIO
+//   KORMELDE_FAULT=CALL:N+    every call of CALL from the Nth on fails
+//   KORMELDE_FAULT=pwrite:N/2 the Nth pwrite moves half its bytes, the
+//                             next one fails (pwrite:N/2+: every later one)
 //   KORMELDE_FAULT_COUNT=FILE at exit, "CALL COUNT" lines for every call
 #include <errno.h>
 
@@ -17,10 +20,15 @@ enum Call { OPEN, PREAD, PWRITE, FSYNC, FLOCK, IOCTL, CALLS };
 const char *const kNames[CALLS] = {"open", "pread", "pwrite", "fsync", "flock", "ioctl"};
 int g_counts[CALLS];
 int g_fail_call = -1, g_fail_at = 0;
+bool g_fail_after = false; // every call from g_fail_at on
+bool g_half = false;       // the g_fail_at call moves half, the next fails
 
 // Counts the call; true when this one is to fail.
 bool Fails(Call call) {
-  if (++g_counts[call] != g_fail_at || call != g_fail_call) return false;
+  int n = ++g_counts[call];
+  if (call != g_fail_call) return false;
+  int first = g_fail_at + (g_half ? 1 : 0);
+  if (n != first && !(g_fail_after && n > first)) return false;
   errno = EIO;
   return true;
 }
@@ -32,7 +40,9 @@ ssize_t Pread(int fd, void *buffer, size_t bytes, off_t offset) {
   return Fails(PREAD) ? -1 : kPosixSystemCalls.pread(fd, buffer, bytes, offset);
 }
 ssize_t Pwrite(int fd, const void *buffer, size_t bytes, off_t offset) {
-  return Fails(PWRITE) ? -1 : kPosixSystemCalls.pwrite(fd, buffer, bytes, offset);
+  if (Fails(PWRITE)) return -1;
+  if (g_half && g_fail_call == PWRITE && g_counts[PWRITE] == g_fail_at && bytes > 1) bytes /= 2;
+  return kPosixSystemCalls.pwrite(fd, buffer, bytes, offset);
 }
 int Fsync(int fd) {
   return Fails(FSYNC) ? -1 : kPosixSystemCalls.fsync(fd);
@@ -61,7 +71,10 @@ struct Hook {
         if (strncmp(fault, kNames[i], (size_t)(colon - fault)) == 0 &&
             strlen(kNames[i]) == (size_t)(colon - fault)) {
           g_fail_call = i;
-          g_fail_at = atoi(colon + 1);
+          char *end = nullptr;
+          g_fail_at = (int)strtol(colon + 1, &end, 10);
+          g_half = strncmp(end, "/2", 2) == 0;
+          g_fail_after = strcmp(end + (g_half ? 2 : 0), "+") == 0;
         }
     }
     if (getenv("KORMELDE_FAULT_COUNT")) atexit(WriteCounts);

@@ -30,6 +30,9 @@ const char kUsage[] =
     "  hdi-secsize  AT in HDI with a sector size of 256\n"
     "  nhd-lying    AT in NHD whose header size points past the end\n"
     "  vhd-badsum   AT in a fixed VHD whose footer checksum is wrong\n"
+    "  nhd-wrap     AT in NHD whose geometry x 512 wraps past 2^64 to a size that fits\n"
+    "  hdi-geometry AT in HDI whose geometry (100000 cylinders) does not fit its data\n"
+    "  vhd-small    AT in a fixed VHD whose current size is half its data\n"
     "default size: 131072 sectors (64 MiB)\n";
 
 enum { SECTOR = 512, HDI_HEADER = 4096, NHD_HEADER = 512, VHD_FOOTER = 512 };
@@ -289,6 +292,14 @@ struct Container {
   std::vector<uint8_t> header, footer;
 };
 
+// The AT disk in a container whose header or footer lies.
+bool LyingContainer(const std::string &kind) {
+  for (const char *k : {"hdi-lying", "hdi-secsize", "hdi-geometry", "nhd-lying", "nhd-wrap",
+                        "vhd-badsum", "vhd-small"})
+    if (kind == k) return true;
+  return false;
+}
+
 Container MakeContainer(const Options &o, uint64_t sectors) {
   Container c;
   uint64_t bytes = sectors * SECTOR;
@@ -309,6 +320,7 @@ Container MakeContainer(const Options &o, uint64_t sectors) {
     Put32(&c.header[0x1C], cylinders);
     if (o.kind == "hdi-lying") Put32(&c.header[0xC], (uint32_t)bytes + (1u << 20));
     if (o.kind == "hdi-secsize") Put32(&c.header[0x10], 256);
+    if (o.kind == "hdi-geometry") Put32(&c.header[0x1C], 100000);
   } else if (o.container == "nhd") {
     c.header.assign(NHD_HEADER, 0);
     memcpy(&c.header[0], "T98HDDIMAGE.R0", 15);
@@ -319,6 +331,11 @@ Container MakeContainer(const Options &o, uint64_t sectors) {
     Put16(&c.header[0x11A], spt);
     Put16(&c.header[0x11C], SECTOR);
     if (o.kind == "nhd-lying") Put32(&c.header[0x110], (uint32_t)(NHD_HEADER + bytes + SECTOR));
+    if (o.kind == "nhd-wrap") { // 2351922630 x 60074 x 255 x 512 = 2^64 x 1956 + 32835584
+      Put32(&c.header[0x114], 2351922630u);
+      Put16(&c.header[0x118], 60074);
+      Put16(&c.header[0x11A], 255);
+    }
   } else if (o.container == "vhd") {
     std::vector<uint8_t> &f = c.footer;
     f.assign(VHD_FOOTER, 0);
@@ -330,7 +347,7 @@ Container MakeContainer(const Options &o, uint64_t sectors) {
     PutBe(&f[0x20], 0x00010000, 4);
     memcpy(&f[0x24], "Wi2k", 4);
     PutBe(&f[0x28], bytes, 8);
-    PutBe(&f[0x30], bytes, 8);
+    PutBe(&f[0x30], o.kind == "vhd-small" ? bytes / 2 : bytes, 8);
     uint32_t vc, vh, vs;
     VhdChs(sectors, &vc, &vh, &vs);
     PutBe(&f[0x38], vc, 2);
@@ -441,9 +458,10 @@ int main(int argc, char **argv) {
   if (positional.size() != 2) return Fail("need KIND and OUT");
   o.kind = positional[0];
   o.out = positional[1];
-  if (o.kind == "hdi-lying" || o.kind == "hdi-secsize") o.container = "hdi";
-  if (o.kind == "nhd-lying") o.container = "nhd";
-  if (o.kind == "vhd-badsum") o.container = "vhd";
+  if (o.kind == "hdi-lying" || o.kind == "hdi-secsize" || o.kind == "hdi-geometry")
+    o.container = "hdi";
+  if (o.kind == "nhd-lying" || o.kind == "nhd-wrap") o.container = "nhd";
+  if (o.kind == "vhd-badsum" || o.kind == "vhd-small") o.container = "vhd";
   if (o.container != "raw" && o.container != "vhd" && o.container != "hdi" && o.container != "nhd")
     return Fail("unknown container");
 
@@ -459,8 +477,7 @@ int main(int argc, char **argv) {
 
   uint32_t at_sig = o.sig_given ? o.sig : 0x1234ABCDu;
   uint32_t pc98_sig = o.sig_given ? o.sig : 0x9821CAFEu;
-  if (o.kind == "at" || o.kind == "hdi-lying" || o.kind == "hdi-secsize" || o.kind == "nhd-lying" ||
-      o.kind == "vhd-badsum") {
+  if (o.kind == "at" || LyingContainer(o.kind)) {
     BuildAt(img, at_sig);
   } else if (o.kind == "at-4k") {
     // The "at" disk in 4096-byte logical sectors: its tables count those.
