@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "app/partuuid.h"
+
 #include "ui/commands.h"
 #include "ui/texts.h"
 
@@ -59,7 +61,56 @@ int SurfaceMessage(Dialog dialog, const char *text, const char *, unsigned style
 }
 
 void SurfaceReport(Dialog dialog, const char *report) {
-  Print(Of(dialog)->out, report);
+  if (!Of(dialog)->options->json) Print(Of(dialog)->out, report);
+}
+
+const SurveyedDisk *FindSurveyed(const WriteContext *context, int number) {
+  if (!context) return nullptr;
+  for (const SurveyedDisk &d : context->disks)
+    if (d.number == number) return &d;
+  return nullptr;
+}
+
+std::vector<int> CollidingDisks(const WriteContext *context, int disk, uint32_t signature) {
+  std::vector<int> numbers;
+  if (!context || signature == 0) return numbers;
+  for (const SurveyedDisk &d : context->disks)
+    if (d.number != disk && d.has_signature && d.signature == signature)
+      numbers.push_back(d.number);
+  return numbers;
+}
+
+// Before the question: the disks that already carry the new value (itself a
+// question), and the configuration lines that would point nowhere.
+static bool CheckConsequences(TermSurface *s, int disk, uint32_t old_signature,
+                              uint32_t new_signature) {
+  std::vector<int> colliding = CollidingDisks(s->write, disk, new_signature);
+  if (!colliding.empty()) {
+    std::string list;
+    char item[MESSAGE_BUFFER_SIZE];
+    for (int n : colliding) {
+      snprintf(item, sizeof item, TXT_LINUX_COLLISION_ITEM, n,
+               FindSurveyed(s->write, n)->path.c_str());
+      list += item;
+    }
+    char text[MESSAGE_BUFFER_SIZE];
+    snprintf(text, sizeof text, TXT_LINUX_COLLISION_ASK, (unsigned)new_signature, list.c_str());
+    if (Ask(s, text) != ANSWER_YES) return false;
+  }
+  const SurveyedDisk *target = FindSurveyed(s->write, disk);
+  if (!target || target->format != FORMAT_AT || old_signature == new_signature) return true;
+  std::vector<PartuuidReference> found = FindReferences(s->write->files, old_signature);
+  if (found.empty()) {
+    fprintf(s->err, TXT_LINUX_REFERENCES_NONE "\n", (unsigned)old_signature);
+  } else {
+    fprintf(s->err, "%s\n", TXT_LINUX_REFERENCES_HEAD);
+    for (const PartuuidReference &r : found)
+      fprintf(s->err, TXT_LINUX_REFERENCE_ITEM "\n", r.file.c_str(), r.line,
+              Partuuid(old_signature, r.partition).c_str(),
+              Partuuid(new_signature, r.partition).c_str());
+  }
+  fflush(s->err);
+  return true;
 }
 
 // The question names the device and what tells it from an equal disk
@@ -67,6 +118,7 @@ void SurfaceReport(Dialog dialog, const char *report) {
 // clone sees which of the two will change.
 int SurfaceConfirmRewrite(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature) {
   TermSurface *s = Of(dialog);
+  if (!CheckConsequences(s, disk, old_signature, new_signature)) return ANSWER_NO;
   const RegisteredDisk *d = PosixRegistered(s->disks, disk);
   std::string path = d ? d->path : "?";
   std::string which = d ? d->model : "";
@@ -79,11 +131,26 @@ int SurfaceConfirmRewrite(Dialog dialog, int disk, uint32_t old_signature, uint3
   return Ask(s, text);
 }
 
+// The result on standard output, or beside the questions with --json.
 void SurfaceRewritten(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature) {
+  TermSurface *s = Of(dialog);
+  FILE *to = s->options->json ? s->err : s->out;
   char text[MESSAGE_BUFFER_SIZE];
+  if (old_signature == new_signature) {
+    snprintf(text, sizeof text, TXT_LINUX_UNCHANGED, disk, (unsigned long)old_signature);
+    Print(to, text);
+    return;
+  }
   snprintf(text, sizeof text, TXT_WRITE_SUCCESS_LINUX, disk, (unsigned long)old_signature,
            (unsigned long)new_signature);
-  Print(Of(dialog)->out, text);
+  Print(to, text);
+  const SurveyedDisk *target = FindSurveyed(s->write, disk);
+  if (!target || target->linux_partitions.empty()) return;
+  fprintf(to, "%s\n", TXT_LINUX_PARTUUID_HEAD);
+  for (unsigned n : target->linux_partitions)
+    fprintf(to, TXT_LINUX_PARTUUID_ITEM "\n", Partuuid(old_signature, n).c_str(),
+            Partuuid(new_signature, n).c_str());
+  fflush(to);
 }
 
 unsigned SurfaceGetText(Dialog dialog, int id, char *buffer, int size) {

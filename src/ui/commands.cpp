@@ -276,10 +276,17 @@ Outcome CommandWrite(Session *session) {
   if (SurfaceConfirmRewrite(dialog, disk, old_signature, new_signature) != ANSWER_YES)
     return Declined();
 
-  reason = RewriteNtSignature(session->disks, disk, old_signature, new_signature);
-  if (reason == DISK_OK) {
-    SurfaceRewritten(dialog, disk, old_signature, new_signature);
-    return Done();
+  if (session->dry_run) {
+    uint8_t area[BOOT_AREA_BUFFER];
+    int sectors = 0;
+    reason = PrepareRewrite(session->disks, disk, old_signature, new_signature, area, &sectors);
+    if (reason == DISK_OK) return Done();
+  } else {
+    reason = RewriteNtSignature(session->disks, disk, old_signature, new_signature);
+    if (reason == DISK_OK) {
+      SurfaceRewritten(dialog, disk, old_signature, new_signature);
+      return Done();
+    }
   }
   MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_FAILED, disk);
   bool refused = reason == DISK_NOT_EXPECTED || reason == DISK_NO_BOOT_MARK ||

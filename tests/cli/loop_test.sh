@@ -42,12 +42,14 @@ expect_err "ディスク #$(bound_number) = $l512" "get $l512"
 
 run list
 expect_rc 0 list
-grep -q "	$l512	64MB	" "$WORK/out" || {
-  fail "list does not show $l512"
+# Sizes as lsblk gives them.
+awk -v p="$l512" -v s="$(lsblk -dno SIZE "$l512" | tr -d ' ')" '$2 == p && $3 == s' "$WORK/out" |
+  grep -q . || {
+  fail "list does not show $l512 with its size"
   cat "$WORK/out" >&2
 }
 # The number list gives names the same disk.
-n=$(awk -F'\t' -v p="$l512" '$2 == p {print $1}' "$WORK/out")
+n=$(awk -v p="$l512" '$2 == p {print $1}' "$WORK/out")
 run get "$n"
 expect_rc 0 "get $n"
 expect_err "ディスク #$n = $l512" "get $n"

@@ -3,11 +3,16 @@
 //   KORMELDE_FAULT=CALL:N     the Nth call of CALL (open, pread, pwrite,
 //                             fsync, flock, ioctl) fails with EIO
 //   KORMELDE_FAULT_COUNT=FILE at exit, "CALL COUNT" lines for every call
+//   KORMELDE_FAULT_PATHS=P:Q  only calls on these paths (and descriptors
+//                             opened from them) count; a write reads every
+//                             disk of the system to find collisions
 #include <errno.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string>
 
 #include "posix/disk.h"
 
@@ -17,31 +22,49 @@ enum Call { OPEN, PREAD, PWRITE, FSYNC, FLOCK, IOCTL, CALLS };
 const char *const kNames[CALLS] = {"open", "pread", "pwrite", "fsync", "flock", "ioctl"};
 int g_counts[CALLS];
 int g_fail_call = -1, g_fail_at = 0;
+const char *g_paths = nullptr;
+std::set<int> g_fds; // descriptors opened from g_paths
+
+bool Watched(const char *path) {
+  if (!g_paths) return true;
+  std::string list = std::string(":") + g_paths + ":";
+  return list.find(std::string(":") + path + ":") != std::string::npos;
+}
 
 // Counts the call; true when this one is to fail.
-bool Fails(Call call) {
+bool Fails(Call call, int fd = -1) {
+  if (g_paths && call != OPEN && !g_fds.count(fd)) return false;
   if (++g_counts[call] != g_fail_at || call != g_fail_call) return false;
   errno = EIO;
   return true;
 }
 
 int Open(const char *path, int flags, mode_t mode) {
-  return Fails(OPEN) ? -1 : kPosixSystemCalls.open(path, flags, mode);
+  if (!Watched(path)) {
+    int fd = kPosixSystemCalls.open(path, flags, mode);
+    g_fds.erase(fd);
+    return fd;
+  }
+  if (Fails(OPEN)) return -1;
+  int fd = kPosixSystemCalls.open(path, flags, mode);
+  // Descriptor numbers are reused: one closed elsewhere comes back here.
+  if (fd >= 0) g_fds.insert(fd);
+  return fd;
 }
 ssize_t Pread(int fd, void *buffer, size_t bytes, off_t offset) {
-  return Fails(PREAD) ? -1 : kPosixSystemCalls.pread(fd, buffer, bytes, offset);
+  return Fails(PREAD, fd) ? -1 : kPosixSystemCalls.pread(fd, buffer, bytes, offset);
 }
 ssize_t Pwrite(int fd, const void *buffer, size_t bytes, off_t offset) {
-  return Fails(PWRITE) ? -1 : kPosixSystemCalls.pwrite(fd, buffer, bytes, offset);
+  return Fails(PWRITE, fd) ? -1 : kPosixSystemCalls.pwrite(fd, buffer, bytes, offset);
 }
 int Fsync(int fd) {
-  return Fails(FSYNC) ? -1 : kPosixSystemCalls.fsync(fd);
+  return Fails(FSYNC, fd) ? -1 : kPosixSystemCalls.fsync(fd);
 }
 int Flock(int fd, int operation) {
-  return Fails(FLOCK) ? -1 : kPosixSystemCalls.flock(fd, operation);
+  return Fails(FLOCK, fd) ? -1 : kPosixSystemCalls.flock(fd, operation);
 }
 int Ioctl(int fd, unsigned long request, void *argument) {
-  return Fails(IOCTL) ? -1 : kPosixSystemCalls.ioctl(fd, request, argument);
+  return Fails(IOCTL, fd) ? -1 : kPosixSystemCalls.ioctl(fd, request, argument);
 }
 
 void WriteCounts() {
@@ -55,6 +78,7 @@ void WriteCounts() {
 struct Hook {
   Hook() {
     g_posix_calls = {Open, Pread, Pwrite, Fsync, Flock, Ioctl};
+    g_paths = getenv("KORMELDE_FAULT_PATHS");
     if (const char *fault = getenv("KORMELDE_FAULT")) {
       const char *colon = strchr(fault, ':');
       for (int i = 0; colon && i < CALLS; i++)
