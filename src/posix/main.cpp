@@ -170,6 +170,14 @@ static std::string Hex8(uint32_t value) {
   return text;
 }
 
+// blkid's PTUUID: eight lower-case digits, on AT disks only.
+static void PtuuidJson(JsonWriter &j, SurveyFormat format, uint32_t signature) {
+  if (format == FORMAT_AT)
+    j.Key("ptuuid").String(JsonSignature(signature).substr(2));
+  else
+    j.Key("ptuuid").Null();
+}
+
 // One disk as --json gives it; collisions only where every disk was read.
 static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions) {
   j.BeginObject();
@@ -185,14 +193,11 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions) {
   else
     j.Key("format").Null();
   if (d.error != DISK_OK) j.Key("error").String(DiskErrorText(d.error));
-  if (d.has_signature) {
+  if (d.has_signature)
     j.Key("signature").String(JsonSignature(d.signature));
-    // blkid's PTUUID of an AT disk: eight lower-case digits.
-    j.Key("ptuuid").String(JsonSignature(d.signature).substr(2));
-  } else {
+  else
     j.Key("signature").Null();
-    j.Key("ptuuid").Null();
-  }
+  PtuuidJson(j, d.format, d.signature);
   j.Key("partitions").BeginArray();
   if (d.has_layout)
     for (int i = 0; i < d.layout.partition_count; i++) {
@@ -330,6 +335,13 @@ static bool RandomSignature(const std::vector<SurveyedDisk> &disks, uint32_t *va
   return false;
 }
 
+static SurveyFormat KindFormat(LayoutKind kind) {
+  return kind == LAYOUT_AT     ? FORMAT_AT
+         : kind == LAYOUT_PC98 ? FORMAT_PC98
+         : kind == LAYOUT_GPT  ? FORMAT_GPT
+                               : FORMAT_NONE;
+}
+
 // The signature a backup file holds, after checking that it is this disk's:
 // the same format, and the same boot area but for the signature.
 static bool BackupSignature(TermSurface &s, const SurveyedDisk &t, const char *path,
@@ -347,18 +359,16 @@ static bool BackupSignature(TermSurface &s, const SurveyedDisk &t, const char *p
     MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_RESTORE_SIZE, path, (int)IPL_AREA_BYTES);
     return false;
   }
-  BootFormat format = t.format == FORMAT_AT ? AtCompatible : Pc9821;
-  int offset = SignatureOffset(format);
-  BootFormat saved = ClassifyBootArea(area, LoadLe32(area + offset));
-  if (saved != format) {
+  // The format is what sector 0 announces, on the disk and in the file.
+  const uint8_t *boot = PosixRegistered(s.disks, t.number)->boot;
+  LayoutKind disk_kind = ClassifySectorZero(boot), saved_kind = ClassifySectorZero(area);
+  if (saved_kind != disk_kind) {
     MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_RESTORE_FORMAT, path,
-                FormatText(t.format),
-                FormatText(saved == AtCompatible ? FORMAT_AT
-                           : saved == Pc9821     ? FORMAT_PC98
-                           : saved == NoIpl      ? FORMAT_NONE
-                                                 : FORMAT_UNKNOWN));
+                FormatText(KindFormat(disk_kind)), FormatText(KindFormat(saved_kind)));
     return false;
   }
+  BootFormat format = t.format == FORMAT_AT ? AtCompatible : Pc9821;
+  int offset = SignatureOffset(format);
   BackupDifference difference =
       CompareBackup(PosixRegistered(s.disks, t.number)->boot, area, format);
   if (difference.first_offset >= 0) {
@@ -382,7 +392,7 @@ static void RewriteJson(TermSurface &s, const SurveyedDisk &t, uint32_t new_sign
   j.Key("format").String(SurveyFormatKey(t.format));
   j.Key("old_signature").String(JsonSignature(t.signature));
   j.Key("signature").String(JsonSignature(new_signature));
-  j.Key("ptuuid").String(JsonSignature(new_signature).substr(2));
+  PtuuidJson(j, t.format, new_signature);
   j.Key("collides_with").BeginArray();
   for (int n : CollidingDisks(&context, t.number, new_signature))
     j.Number((uint64_t)n);

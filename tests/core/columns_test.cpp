@@ -1,0 +1,23 @@
+#include "app/columns.h"
+
+#include <gtest/gtest.h>
+
+TEST(Columns, WidthsCountWideCharactersTwiceAndHalfWidthKanaOnce) {
+  EXPECT_EQ(DisplayWidth("abc"), 3u);
+  EXPECT_EQ(DisplayWidth("番号"), 4u);
+  EXPECT_EQ(DisplayWidth("ﾌｫｰﾏｯﾄ"), 6u);
+  EXPECT_EQ(DisplayWidth("ＮＴ"), 4u);
+  EXPECT_EQ(DisplayWidth("\xff"), 1u);
+  EXPECT_EQ(Columns({{"番号", "x"}, {"1", "y"}}), "番号  x\n1     y\n");
+}
+
+TEST(Columns, SizesAsLsblkShowsThem) {
+  EXPECT_EQ(HumanSize(0), "0B");
+  EXPECT_EQ(HumanSize(1023), "1023B");
+  EXPECT_EQ(HumanSize(1024), "1K");
+  EXPECT_EQ(HumanSize(1536), "1.5K");
+  EXPECT_EQ(HumanSize(64ull << 20), "64M");
+  EXPECT_EQ(HumanSize(67055616), "63.9M");
+  EXPECT_EQ(HumanSize((2ull << 30) - 1), "2G");
+  EXPECT_EQ(HumanSize(256ull << 30), "256G");
+}
