@@ -229,7 +229,7 @@ static int List(TermSurface &s, DiskSet *disks, const std::vector<const char *> 
     if (n < 0) return EXIT_REFUSED;
     named.push_back(n);
   }
-  std::vector<SurveyedDisk> found = SurveyAll(disks, named);
+  std::vector<SurveyedDisk> found = SurveyAll(disks, named, -1);
   if (s.options->json) {
     JsonWriter j;
     j.BeginObject().Key("disks").BeginArray();
@@ -453,7 +453,7 @@ static int Rewrite(TermSurface &s, DiskSet *disks, Command command,
   // A number without a disk is the Write command's to refuse.
   if (!PosixRegistered(disks, number)) named.clear();
   WriteContext context;
-  context.disks = SurveyAll(disks, named);
+  context.disks = SurveyAll(disks, named, number);
   context.files = ReadConfigFiles(options.root);
   s.write = &context;
   const SurveyedDisk *target = FindSurveyed(&context, number);
@@ -611,7 +611,7 @@ int main(int argc, char **argv) {
   Outcome outcome = CommandGet(&session);
   if (outcome.kind == OUTCOME_DONE && options.json) {
     JsonWriter j;
-    DiskJson(j, SurveyDisk(&disks, session.disk), false);
+    DiskJson(j, SurveyDisk(&disks, session.disk, false), false);
     PrintJson(s, j);
   }
   return Finish(s, outcome);

@@ -53,7 +53,7 @@ bool ReadWholeFile(const std::string &path, std::string *contents) {
 
 } // namespace
 
-SurveyedDisk SurveyDisk(DiskSet *disks, int number) {
+SurveyedDisk SurveyDisk(DiskSet *disks, int number, bool partitions) {
   SurveyedDisk s;
   s.number = number;
   const RegisteredDisk *known = PosixRegistered(disks, number);
@@ -101,7 +101,7 @@ SurveyedDisk SurveyDisk(DiskSet *disks, int number) {
   s.has_signature = s.format == FORMAT_AT || s.format == FORMAT_PC98;
   if (s.has_signature) s.signature = s.layout.signature;
   // A disk that fails a read here is not one to write.
-  if (s.format == FORMAT_AT && !PartitionsOf(handle, s.bytes, &s.linux_partitions)) {
+  if (partitions && s.format == FORMAT_AT && !PartitionsOf(handle, s.bytes, &s.linux_partitions)) {
     s.error = DiskHandleError(handle) == DISK_OK ? DISK_IO_ERROR : DiskHandleError(handle);
     s.format = FORMAT_UNREAD;
     s.has_signature = false;
@@ -110,7 +110,8 @@ SurveyedDisk SurveyDisk(DiskSet *disks, int number) {
   return s;
 }
 
-std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &named) {
+std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &named,
+                                    int partitions_of) {
   std::vector<int> numbers;
   const std::vector<PosixDiskEntry> &table = PosixListDisks(disks);
   for (size_t i = 0; i < table.size() && i <= MAX_DISK_NUMBER; i++) {
@@ -123,7 +124,7 @@ std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &name
   std::sort(numbers.begin(), numbers.end());
   std::vector<SurveyedDisk> found;
   for (int n : numbers)
-    found.push_back(SurveyDisk(disks, n));
+    found.push_back(SurveyDisk(disks, n, n == partitions_of));
   for (SurveyedDisk &a : found) {
     if (!a.has_signature || a.signature == 0) continue;
     const RegisteredDisk *ra = PosixRegistered(disks, a.number);

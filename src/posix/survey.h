@@ -39,14 +39,17 @@ struct SurveyedDisk {
 };
 
 // Reads the registered disk number on a read handle of its own: layout,
-// boot area (kept as the disk's last read), format, partitions.
-SurveyedDisk SurveyDisk(DiskSet *disks, int number);
+// boot area (kept as the disk's last read), format, and with partitions
+// the kernel's partition numbers (the EBRs read a second time).
+SurveyedDisk SurveyDisk(DiskSet *disks, int number, bool partitions);
 
 // Every disk of the table, then the registered disks named (images), each
 // once, in number order, with collisions marked. A signature of 0 (none
 // given yet) collides with nothing; nor does a loop device with its own
 // backing file.
-std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &named);
+// partitions_of: the disk whose partition numbers are wanted (-1: none).
+std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &named,
+                                    int partitions_of);
 
 // "at", "pc98", "gpt", "none", "unknown", or nullptr for a disk not read.
 const char *SurveyFormatKey(SurveyFormat format);
