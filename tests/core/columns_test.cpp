@@ -2,13 +2,19 @@
 
 #include <gtest/gtest.h>
 
+// UTF-8 spelt out: the Windows build turns literals into code page 932.
+
 TEST(Columns, WidthsCountWideCharactersTwiceAndHalfWidthKanaOnce) {
   EXPECT_EQ(DisplayWidth("abc"), 3u);
-  EXPECT_EQ(DisplayWidth("番号"), 4u);
-  EXPECT_EQ(DisplayWidth("ﾌｫｰﾏｯﾄ"), 6u);
-  EXPECT_EQ(DisplayWidth("ＮＴ"), 4u);
+  EXPECT_EQ(DisplayWidth("\xe7\x95\xaa\xe5\x8f\xb7" /* 番号 */), 4u);
+  EXPECT_EQ(
+      DisplayWidth(
+          "\xef\xbe\x8c\xef\xbd\xab\xef\xbd\xb0\xef\xbe\x8f\xef\xbd\xaf\xef\xbe\x84" /* ﾌｫｰﾏｯﾄ */),
+      6u);
+  EXPECT_EQ(DisplayWidth("\xef\xbc\xae\xef\xbc\xb4" /* ＮＴ */), 4u);
   EXPECT_EQ(DisplayWidth("\xff"), 1u);
-  EXPECT_EQ(Columns({{"番号", "x"}, {"1", "y"}}), "番号  x\n1     y\n");
+  EXPECT_EQ(Columns({{"\xe7\x95\xaa\xe5\x8f\xb7" /* 番号 */, "x"}, {"1", "y"}}),
+            "\xe7\x95\xaa\xe5\x8f\xb7  x\n1     y\n");
 }
 
 TEST(Columns, SizesAsLsblkShowsThem) {
