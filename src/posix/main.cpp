@@ -508,12 +508,12 @@ static const struct option kOptions[] = {
 // ':' first: a missing value is told apart from an unknown option.
 static const char kShortOptions[] = ":ynhV";
 
-struct CommandSpec {
+struct CommandEntry {
   const char *name;
   Command command;
   size_t min_words, max_words; // the command's own word included
 };
-static const CommandSpec kCommands[] = {
+static const CommandEntry kCommands[] = {
     {"list", COMMAND_LIST, 1, (size_t)-1},
     {"get", COMMAND_GET, 2, 2},
     {"access", COMMAND_ACCESS, 2, 2},
@@ -573,13 +573,13 @@ int main(int argc, char **argv) {
   options.answers = yes ? ANSWERS_YES : no ? ANSWERS_NO : ANSWERS_ASK;
 
   const char *name = words[0];
-  const CommandSpec *spec = nullptr;
-  for (const CommandSpec &c : kCommands)
-    if (strcmp(name, c.name) == 0) spec = &c;
-  if (!spec) return Usage(TXT_LINUX_BAD_COMMAND, name);
-  if (words.size() < spec->min_words || words.size() > spec->max_words)
+  const CommandEntry *entry = nullptr;
+  for (const CommandEntry &c : kCommands)
+    if (strcmp(name, c.name) == 0) entry = &c;
+  if (!entry) return Usage(TXT_LINUX_BAD_COMMAND, name);
+  if (words.size() < entry->min_words || words.size() > entry->max_words)
     return Usage(TXT_LINUX_ARG_COUNT, name);
-  Command command = spec->command;
+  Command command = entry->command;
   bool rewrite = command == COMMAND_WRITE || command == COMMAND_RESTORE;
   if (options.backup && !rewrite) return Usage(TXT_LINUX_WRITE_ONLY, "--backup");
   if (options.dry_run && !rewrite) return Usage(TXT_LINUX_WRITE_ONLY, "--dry-run");
