@@ -58,17 +58,21 @@ BootFormat DetectBootFormat(DiskHandle handle) {
   return ClassifyBootArea(area, layout.signature);
 }
 
+int SignatureOffset(BootFormat format) {
+  return format == AtCompatible ? AT_SIGNATURE_OFFSET
+         : format == Pc9821     ? PC98_SIGNATURE_OFFSET
+                                : -1;
+}
+
 // Why an operation on handle failed; fallback when the backend cannot say.
 static DiskError Why(DiskHandle handle, DiskError fallback) {
   DiskError error = DiskHandleError(handle);
   return error == DISK_OK ? fallback : error;
 }
 
-DiskError RewriteNtSignature(DiskSet *disks, int disk, uint32_t expected_old,
-                             uint32_t new_signature, uint32_t *found) {
-  uint8_t area[BOOT_AREA_BUFFER];
+DiskError PrepareRewrite(DiskSet *disks, int disk, uint32_t expected_old, uint32_t new_signature,
+                         uint8_t *area, int *sectors, uint32_t *found) {
   DiskLayoutInfo layout;
-
   DiskError error = DISK_UNKNOWN;
   DiskHandle reader = OpenPhysicalDisk(disks, disk, 'R', &error);
   if (reader == INVALID_DISK_HANDLE) return error;
@@ -89,21 +93,39 @@ DiskError RewriteNtSignature(DiskSet *disks, int disk, uint32_t expected_old,
   if (layout.signature != expected_old) return DISK_NOT_EXPECTED;
   if (!HasBootMark(area)) return DISK_NO_BOOT_MARK;
   BootFormat format = ScoreBootArea(area, layout.signature);
-  int offset, sectors;
-  if (format == AtCompatible) {
-    offset = AT_SIGNATURE_OFFSET;
-    sectors = 1;
-  } else if (format == Pc9821) {
-    offset = PC98_SIGNATURE_OFFSET;
-    sectors = IPL_AREA_SECTORS;
-  } else {
-    return DISK_FORMAT_UNKNOWN;
-  }
+  int offset = SignatureOffset(format);
+  if (offset < 0) return DISK_FORMAT_UNKNOWN;
+  *sectors = format == AtCompatible ? 1 : IPL_AREA_SECTORS;
+  StoreLe32(area + offset, new_signature);
+  return DISK_OK;
+}
 
+DiskError RewriteNtSignature(DiskSet *disks, int disk, uint32_t expected_old,
+                             uint32_t new_signature, uint32_t *found) {
+  uint8_t area[BOOT_AREA_BUFFER];
+  int sectors = 0;
+  DiskError error = PrepareRewrite(disks, disk, expected_old, new_signature, area, &sectors, found);
+  if (error != DISK_OK) return error;
   DiskHandle writer = OpenPhysicalDisk(disks, disk, 'W', &error);
   if (writer == INVALID_DISK_HANDLE) return error;
-  StoreLe32(area + offset, new_signature);
   error = WriteSectors(writer, sectors, 0, area) ? DISK_OK : Why(writer, DISK_UNKNOWN);
   CloseDisk(writer);
   return error;
+}
+
+BackupDifference CompareBackup(const uint8_t *disk_area, const uint8_t *backup, BootFormat format) {
+  BackupDifference d = {-1, false};
+  int offset = SignatureOffset(format);
+  if (offset < 0) return d;
+  // The partition table: the MBR's four entries and its boot mark, or the
+  // PC-9821 table sector.
+  int table_begin = format == AtCompatible ? 0x1BE : SECTOR_SIZE;
+  int table_end = format == AtCompatible ? 0x200 : 2 * SECTOR_SIZE;
+  for (int i = 0; i < IPL_AREA_BYTES; i++) {
+    if (i >= offset && i < offset + 4) continue;
+    if (disk_area[i] == backup[i]) continue;
+    if (d.first_offset < 0) d.first_offset = i;
+    if (i >= table_begin && i < table_end) d.table_differs = true;
+  }
+  return d;
 }

@@ -642,6 +642,12 @@ void TestAccess(DiskHandle handle, SweepProgress progress, void *context) {
   if (direct >= 0) close(direct);
 }
 
+uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container) {
+  PosixDisk *d = Of(handle);
+  if (container) *container = d && !d->block ? d->image.container : IMAGE_RAW;
+  return d ? d->data_bytes : 0;
+}
+
 int DriveLetterToDiskNumber(char) {
   return VOLUME_OPEN_FAILED;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "disk/bootrecord.h"
+#include "disk/container.h"
 #include "disk/disk.h"
 
 enum { POSIX_PATH_SIZE = 512, POSIX_MODEL_SIZE = 128 };
@@ -23,6 +24,11 @@ struct RunOptions {
   Answers answers = ANSWERS_ASK;
   const char *backup = nullptr; // save the boot area here before the first write
   uint32_t sector_size = 0;     // image files' logical sector size; 0: 512
+  bool dry_run = false;         // write and restore: check and ask, never write
+  bool json = false;            // the result as one JSON document
+  const char *root = nullptr;   // configuration files read under this directory
+  bool quiet = false;           // results and errors only: answered questions,
+                                // the notice, progress and paths unshown
 };
 
 // A line of `list`.
@@ -91,6 +97,17 @@ PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size);
 int PosixRegister(DiskSet *disks, const char *name, DiskError *error);
 // The pinned disk behind a number, or nullptr.
 const RegisteredDisk *PosixRegistered(const DiskSet *disks, int number);
+
+// The disk's data area in bytes (an image's without its header and
+// footer) and, for an image file, its container (IMAGE_RAW otherwise).
+uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container);
+
+// DISK_READ_ONLY when the disk cannot be written (a read-only device, an
+// image on a read-only file system), DISK_NO_PERMISSION when this user may
+// not write it, else DISK_OK. Opens nothing for writing.
+DiskError PosixWritable(const RegisteredDisk &disk);
+// The serial number or WWID the kernel reports for a block device; "".
+std::string PosixSerial(const RegisteredDisk &disk);
 
 // DISK_OK when the disk open on fd (st from fstat, bytes its size) is the
 // one pinned as disk, else DISK_OTHER_DISK.

@@ -55,21 +55,26 @@ const CatalogEntry kCatalog[] = {
                     "no warranty of any kind, even where the author or distributor is at\n"
                     "fault.\n"
                     "This program does not support RAID and similar setups.")},
-    {TXT_LINUX_VERSION, N_("kormelde 1.34T")},
+    {TXT_LINUX_VERSION, N_("kormelde 1.34T (build %s)")},
     {TXT_LINUX_USAGE,
-     N_("Usage:\n"
-        "  kormelde list\n"
-        "  kormelde [-y|-n] [--sector-size N] get DISK\n"
-        "  kormelde [-y|-n] [--sector-size N] access DISK\n"
-        "  kormelde [-y|-n] [--sector-size N] [--backup FILE] write DISK SIGNATURE\n"
-        "  kormelde -h|--help      kormelde -V|--version\n"
+     N_("Usage: kormelde [OPTION]... COMMAND [ARGUMENT]...\n"
         "\n"
         "Commands:\n"
-        "  list    list the disks: number, path, size, model.\n"
-        "  get     show the NT signature, partition entries, size and format.\n"
-        "  access  make the disk busy (200 reads of 64 KiB) to see which it is.\n"
-        "  write   set the NT signature to SIGNATURE (1-8 hex digits, 0 clears).\n"
-        "          Writes only after yes to the notice and to the question.\n"
+        "  list [IMAGE...]\n"
+        "      list the disks (number, path, size, format, NT signature, model);\n"
+        "      disks that share a signature are marked.\n"
+        "  get DISK\n"
+        "      show the NT signature, partitions, size and format.\n"
+        "  access DISK\n"
+        "      make the disk busy (200 reads of 64 KiB) to see which it is.\n"
+        "  write DISK SIG [IMAGE...]\n"
+        "      set the NT signature to SIG: 1-8 hex digits (0 clears) or\n"
+        "      random (a random value no disk carries).\n"
+        "  restore DISK BACKUP [IMAGE...]\n"
+        "      set the NT signature back to that of a --backup file, after\n"
+        "      checking that BACKUP belongs to this disk.\n"
+        "  IMAGE: image files to take into the check for equal signatures.\n"
+        "  write and restore write only after yes to the notice and question.\n"
         "\n"
         "DISK:\n"
         "  0-50          a number from kormelde list\n"
@@ -80,20 +85,28 @@ const CatalogEntry kCatalog[] = {
         "  Name a file whose name is all digits as ./3.\n"
         "\n"
         "Options:\n"
-        "  -y, --yes       answer yes to every question.\n"
-        "  -n, --no        answer no to every question.\n"
-        "                  Without either and without a terminal, the answer is no.\n"
-        "  --backup FILE   save the boot area (first 32 sectors, 16 KiB) to FILE\n"
-        "                  before writing. An existing FILE is never overwritten.\n"
-        "  --sector-size N an image file's logical sector size (512 or 4096;\n"
-        "                  512 when not given). Refused for a block device whose\n"
-        "                  own size differs.\n"
-        "  -h, --help      show this help.\n"
-        "  -V, --version   show the version.\n"
+        "  -y, --yes        answer yes to every question.\n"
+        "  -n, --no         answer no to every question.\n"
+        "                   Without either and without a terminal: no.\n"
+        "  -q, --quiet      print results and errors only (no notice, questions\n"
+        "                   or progress); write and restore need --yes or --no.\n"
+        "  --backup=FILE    save the boot area (first 32 sectors) to FILE before\n"
+        "                   writing. An existing FILE is never overwritten.\n"
+        "  --dry-run        write, restore: every check and question, no write.\n"
+        "  --root=DIR       look for PARTUUID references in /etc and /boot under\n"
+        "                   DIR (/proc/cmdline is not read).\n"
+        "  --json           print the result of list, get, write, restore as JSON.\n"
+        "  --sector-size=N  an image file's logical sector size (512 or 4096,\n"
+        "                   512 by default); refused for a block device whose\n"
+        "                   own size differs.\n"
+        "  -h, --help       show this help.\n"
+        "  -V, --version    show the version and build.\n"
+        "  Short options may be bundled (-yq), long ones abbreviated (--dry).\n"
         "\n"
         "Results (get's report, write's result) go to standard output; questions,\n"
         "progress and errors to standard error.\n"
-        "Exit status: 0 done, 1 refused, declined or failed, 2 bad usage\n"
+        "Exit status: 0 done (--dry-run included), 1 refused, declined or failed,\n"
+        "2 bad usage\n"
         "\n"
         "Attach qcow2, VMDK, VDI and other images as a block device with qemu-nbd:\n"
         "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n"
@@ -101,11 +114,15 @@ const CatalogEntry kCatalog[] = {
         "  qemu-nbd --disconnect /dev/nbd0\n")},
     {TXT_LINUX_USAGE_HINT, N_("kormelde: %s (see kormelde --help)\n")},
     {TXT_LINUX_BAD_OPTION, N_("unknown option: %s")},
+    {TXT_LINUX_QUIET_NEEDS_ANSWER, N_("--quiet hides the questions: give --yes or --no as well")},
+    {TXT_LINUX_OPTION_ARGUMENT, N_("%s needs a value")},
+    {TXT_LINUX_WRITE_ONLY, N_("%s goes with write and restore only")},
+    {TXT_LINUX_JSON_NOT_ACCESS, N_("--json does not go with access")},
+    {TXT_LINUX_NOT_IMAGE, N_("not an image file or disk to compare: %s")},
     {TXT_LINUX_NO_COMMAND, N_("no command")},
     {TXT_LINUX_BAD_COMMAND, N_("unknown command: %s")},
     {TXT_LINUX_ARG_COUNT, N_("wrong number of arguments for %s")},
     {TXT_LINUX_YES_AND_NO, N_("--yes and --no cannot be given together")},
-    {TXT_LINUX_BACKUP_ONLY_WRITE, N_("--backup goes with write only")},
     {TXT_LINUX_BACKUP_MISSING, N_("--backup needs a file name")},
     {TXT_LINUX_BAD_SECTOR_SIZE, N_("--sector-size is 512 or 4096: %s")},
     {TXT_LINUX_BAD_SIGNATURE, N_("give the NT signature as 1-8 hex digits: %s")},
@@ -123,8 +140,58 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_PARTITION_REFUSED, N_("[%s] is a partition.\nName the disk by its number or by "
                                      "the whole disk's path for this command.")},
     {TXT_LINUX_BACKUP_EXISTS, N_("The backup file [%s] exists already. It is not overwritten.")},
-    {TXT_LINUX_LIST_HEAD, N_("Number\tPath\tSize\tModel\n")},
-    {TXT_LINUX_LIST_ITEM, N_("%d\t%s\t%.0fMB\t%s\n")},
+    {TXT_LINUX_LIST_NUMBER, N_("Number")},
+    {TXT_LINUX_LIST_PATH, N_("Path")},
+    {TXT_LINUX_LIST_SIZE, N_("Size")},
+    {TXT_LINUX_LIST_FORMAT, N_("Format")},
+    {TXT_LINUX_LIST_SIGNATURE, N_("NT signature")},
+    {TXT_LINUX_LIST_MODEL, N_("Model/serial")},
+    {TXT_LINUX_LIST_COLLIDES, N_("Same as")},
+    {TXT_LINUX_LIST_IMAGE, N_("image (%s)")},
+    {TXT_LINUX_FORMAT_AT, N_("AT compatible")},
+    {TXT_LINUX_FORMAT_PC98, N_("PC-9821")},
+    {TXT_LINUX_FORMAT_GPT, N_("GPT")},
+    {TXT_LINUX_FORMAT_NONE, N_("none")},
+    {TXT_LINUX_FORMAT_UNKNOWN, N_("unknown")},
+    {TXT_LINUX_FORMAT_UNREAD, N_("unreadable")},
+    {TXT_LINUX_LIST_COLLISIONS,
+     N_("Note: disks marked (*) carry the same NT signature as another disk. Windows\n"
+        "      keeps one of them offline. Change one with write DISK random.")},
+    {TXT_LINUX_UNREAD_REASON, N_("Disk #%d (%s) cannot be read: %s")},
+    {TXT_LINUX_WRITE_REFUSED, N_("Disk #%d (%s) cannot be written. Nothing was written.")},
+    {TXT_LINUX_GPT_REASON,
+     N_("This is a GPT disk. This program does not handle a GPT disk's disk GUID.")},
+    {TXT_LINUX_BACKUP_UNUSABLE, N_("The backup file [%s] cannot be created: %s")},
+    {TXT_LINUX_NOT_DIRECTORY, N_("Not a directory.")},
+    {TXT_LINUX_NO_DIRECTORY, N_("No such directory.")},
+    {TXT_LINUX_DIRECTORY_DENIED, N_("No permission to write to the directory.")},
+    {TXT_LINUX_DIRECTORY_READ_ONLY, N_("Read-only file system.")},
+    {TXT_LINUX_BACKUP_SAVED,
+     N_("The boot area as it was before the write is in the backup file [%s].")},
+    {TXT_LINUX_SIGNATURE_NOW, N_("NT signature checked [%8.8lX], NT signature now [%8.8lX]")},
+    {TXT_LINUX_COLLISION_ASK,
+     N_("The new NT signature [%08X] is already on these disks:\n%s"
+        "With two disks of the same signature, Windows keeps one of them offline.\n"
+        "Go on all the same?")},
+    {TXT_LINUX_COLLISION_ITEM, N_("  disk #%d %s\n")},
+    {TXT_LINUX_RANDOM_FAILED, N_("No random value could be had.")},
+    {TXT_LINUX_REFERENCES_HEAD,
+     N_("After the rewrite, the PARTUUID on these lines points to no partition:")},
+    {TXT_LINUX_REFERENCES_NONE, N_("No setting refers to PARTUUID=%08x-NN.")},
+    {TXT_LINUX_REFERENCE_ITEM, N_("  %s:%u: PARTUUID=%s -> %s")},
+    {TXT_LINUX_PARTUUID_HEAD, N_("PARTUUIDs changed:")},
+    {TXT_LINUX_PARTUUID_ITEM, N_("  %s -> %s")},
+    {TXT_LINUX_UNCHANGED, N_("The NT signature is unchanged.\nDisk\t= %d\nNTSig\t= [%8.8lX]\n"
+                             "The PARTUUIDs are unchanged too.")},
+    {TXT_LINUX_DRY_RUN_DONE, N_("--dry-run: every check passed. Nothing was written.")},
+    {TXT_LINUX_RESTORE_UNREADABLE, N_("[%s] cannot be read.")},
+    {TXT_LINUX_RESTORE_SIZE, N_("[%s] is not a --backup file (it must be %d bytes).")},
+    {TXT_LINUX_RESTORE_FORMAT,
+     N_("[%s] is not a backup of this disk: the formats differ (disk %s, file %s).")},
+    {TXT_LINUX_RESTORE_DIFFERS,
+     N_("[%s] is not a backup of this disk: its content differs from 0x%X on. %s")},
+    {TXT_LINUX_RESTORE_TABLE_DIFFERS, N_("The partition table differs too (re-partitioned?).")},
+    {TXT_LINUX_RESTORE_TABLE_SAME, N_("The partition table is the same.")},
     {TXT_LINUX_ACCESS_DONE, N_("Test access done: %d reads in %.3f s.")},
     {TXT_LINUX_LIST_EMPTY, N_("No disk was found.")},
     {TXT_LINUX_LIST_MORE, N_("There are %d more disks, but numbers go from 0 to 50 only.")},
@@ -154,6 +221,17 @@ const CatalogEntry kCatalog[] = {
     {TXT_POSIX_NOT_EXPECTED,
      N_("The NT signature changed after it was checked, so nothing was written.")},
     {TXT_POSIX_NO_BOOT_MARK, N_("There is no boot mark (55 AA at 0x1FE).")},
+    {TXT_POSIX_SECTOR_UNSUPPORTED,
+     N_("The image's sector size (as its header records it) is not supported; 512 bytes is.")},
+    {TXT_POSIX_WRITE_UNDONE,
+     N_("The write failed. The disk is as it was (the old NT signature; nothing changed).")},
+    {TXT_POSIX_WRITE_LEFT_NEW, N_("Checking the write failed and it could not be undone. The "
+                                  "disk holds the new NT signature.")},
+    {TXT_POSIX_WRITE_TORN,
+     N_("The write failed and could not be undone. The disk's NT signature is neither the old "
+        "nor the new value (only part of it was rewritten).")},
+    {TXT_POSIX_WRITE_UNVERIFIED, N_("The write failed and the disk could not be read back. What "
+                                    "NT signature the disk holds is not known.")},
     {TXT_POSIX_FORMAT_UNKNOWN,
      N_("Where the NT signature lies (AT compatible or PC-9821) cannot be told.")},
 };

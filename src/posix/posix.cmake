@@ -2,7 +2,8 @@
 include(GNUInstallDirs)
 add_library(kormelde_posix STATIC
   ${CMAKE_CURRENT_LIST_DIR}/disk.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/registry.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/registry.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/survey.cpp)
 target_link_libraries(kormelde_posix PUBLIC kormelde_core)
 
 # The texts in the user's language: message catalogs from po/, compiled into
@@ -34,3 +35,15 @@ add_dependencies(kormelde kormelde_catalogs)
 # relocating libstdc++.
 target_link_options(kormelde PRIVATE -static-libstdc++ -static-libgcc)
 install(TARGETS kormelde RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+
+# The build named by --version: git describe where the tree is a clone,
+# or what the packager passes in (-DKORMELDE_BUILD=...).
+if(NOT KORMELDE_BUILD)
+  execute_process(COMMAND git describe --always --dirty --tags
+    WORKING_DIRECTORY ${CMAKE_SOURCE_DIR} OUTPUT_VARIABLE KORMELDE_BUILD
+    OUTPUT_STRIP_TRAILING_WHITESPACE ERROR_QUIET)
+  if(NOT KORMELDE_BUILD)
+    set(KORMELDE_BUILD unknown)
+  endif()
+endif()
+target_compile_definitions(kormelde_posix PUBLIC KORMELDE_BUILD="${KORMELDE_BUILD}")

@@ -1,6 +1,7 @@
 // The run's disks: the table from /sys/dev/block (one listing at most), each disk
 // pinned by its identity when it is first named, and what a path names.
 #include <dirent.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <stdlib.h>
@@ -292,4 +293,22 @@ std::vector<std::string> PosixSameDiskNames(const struct stat &st) {
   closedir(dir);
   std::sort(names.begin(), names.end());
   return names;
+}
+
+DiskError PosixWritable(const RegisteredDisk &disk) {
+  if (disk.identity.block)
+    return ReadAttribute(AT_FDCWD, SysOf(disk.identity.rdev) + "/ro") == "1" ? DISK_READ_ONLY
+                                                                             : DISK_OK;
+  if (access(disk.path.c_str(), W_OK) == 0) return DISK_OK;
+  return errno == EROFS ? DISK_READ_ONLY : errno == EACCES ? DISK_NO_PERMISSION : DISK_OK;
+}
+
+std::string PosixSerial(const RegisteredDisk &disk) {
+  if (!disk.identity.block) return "";
+  std::string base = SysOf(disk.identity.rdev);
+  for (const char *attribute : {"/device/serial", "/serial", "/device/wwid", "/wwid"}) {
+    std::string serial = ReadAttribute(AT_FDCWD, base + attribute);
+    if (!serial.empty()) return serial;
+  }
+  return "";
 }

@@ -5,6 +5,8 @@
 
 #include <cstring>
 
+#include "app/partuuid.h"
+
 #include "ui/commands.h"
 #include "ui/texts.h"
 
@@ -27,6 +29,9 @@ static bool IsYes(const char *line) {
 // Prints the question, then takes the answer from the option or the
 // terminal. Without either the answer is No: nothing blocks.
 static int Ask(TermSurface *s, const char *text) {
+  // Quiet: a question --yes or --no answers is not shown.
+  if (s->options->quiet && s->options->answers != ANSWERS_ASK)
+    return s->options->answers == ANSWERS_YES ? ANSWER_YES : ANSWER_NO;
   fprintf(s->err, "%s\n%s", text, SurfaceText(TXT_LINUX_ASK_PROMPT));
   int answer = ANSWER_NO;
   if (s->options->answers == ANSWERS_YES) {
@@ -61,7 +66,62 @@ int SurfaceMessage(Dialog dialog, const char *text, const char *, unsigned style
 }
 
 void SurfaceReport(Dialog dialog, const char *report) {
-  Print(Of(dialog)->out, report);
+  if (!Of(dialog)->options->json) Print(Of(dialog)->out, report);
+}
+
+const SurveyedDisk *FindSurveyed(const WriteContext *context, int number) {
+  if (!context) return nullptr;
+  for (const SurveyedDisk &d : context->disks)
+    if (d.number == number) return &d;
+  return nullptr;
+}
+
+std::vector<int> CollidingDisks(const WriteContext *context, int disk, uint32_t signature) {
+  std::vector<int> numbers;
+  if (!context || signature == 0) return numbers;
+  for (const SurveyedDisk &d : context->disks)
+    if (d.number != disk && d.has_signature && d.signature == signature)
+      numbers.push_back(d.number);
+  return numbers;
+}
+
+// Before the question: the disks that already carry the new value (itself a
+// question), and the configuration lines that would point nowhere.
+static bool CheckConsequences(TermSurface *s, int disk, uint32_t old_signature,
+                              uint32_t new_signature) {
+  std::vector<int> colliding = CollidingDisks(s->write, disk, new_signature);
+  if (!colliding.empty()) {
+    std::string list;
+    char item[MESSAGE_BUFFER_SIZE];
+    for (int n : colliding) {
+      snprintf(item, sizeof item, SurfaceText(TXT_LINUX_COLLISION_ITEM), n,
+               FindSurveyed(s->write, n)->path.c_str());
+      list += item;
+    }
+    char text[MESSAGE_BUFFER_SIZE];
+    snprintf(text, sizeof text, SurfaceText(TXT_LINUX_COLLISION_ASK), (unsigned)new_signature,
+             list.c_str());
+    if (Ask(s, text) != ANSWER_YES) return false;
+  }
+  const SurveyedDisk *target = FindSurveyed(s->write, disk);
+  if (!target || target->format != FORMAT_AT || old_signature == new_signature) return true;
+  std::vector<PartuuidReference> found = FindReferences(s->write->files, old_signature);
+  if (found.empty()) {
+    if (!s->options->quiet) {
+      fprintf(s->err, SurfaceText(TXT_LINUX_REFERENCES_NONE), (unsigned)old_signature);
+      fputc('\n', s->err);
+    }
+  } else {
+    fprintf(s->err, "%s\n", SurfaceText(TXT_LINUX_REFERENCES_HEAD));
+    for (const PartuuidReference &r : found) {
+      fprintf(s->err, SurfaceText(TXT_LINUX_REFERENCE_ITEM), r.file.c_str(), r.line,
+              Partuuid(old_signature, r.partition).c_str(),
+              Partuuid(new_signature, r.partition).c_str());
+      fputc('\n', s->err);
+    }
+  }
+  fflush(s->err);
+  return true;
 }
 
 // The question names the device and what tells it from an equal disk
@@ -69,6 +129,7 @@ void SurfaceReport(Dialog dialog, const char *report) {
 // clone sees which of the two will change.
 int SurfaceConfirmRewrite(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature) {
   TermSurface *s = Of(dialog);
+  if (!CheckConsequences(s, disk, old_signature, new_signature)) return ANSWER_NO;
   const RegisteredDisk *d = PosixRegistered(s->disks, disk);
   std::string path = d ? d->path : "?";
   std::string which = d ? d->model : "";
@@ -81,11 +142,29 @@ int SurfaceConfirmRewrite(Dialog dialog, int disk, uint32_t old_signature, uint3
   return Ask(s, text);
 }
 
+// The result on standard output, or beside the questions with --json.
 void SurfaceRewritten(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature) {
+  TermSurface *s = Of(dialog);
+  FILE *to = s->options->json ? s->err : s->out;
   char text[MESSAGE_BUFFER_SIZE];
+  if (old_signature == new_signature) {
+    snprintf(text, sizeof text, SurfaceText(TXT_LINUX_UNCHANGED), disk,
+             (unsigned long)old_signature);
+    Print(to, text);
+    return;
+  }
   snprintf(text, sizeof text, SurfaceText(TXT_WRITE_SUCCESS_LINUX), disk,
            (unsigned long)old_signature, (unsigned long)new_signature);
-  Print(Of(dialog)->out, text);
+  Print(to, text);
+  const SurveyedDisk *target = FindSurveyed(s->write, disk);
+  if (!target || target->linux_partitions.empty()) return;
+  fprintf(to, "%s\n", SurfaceText(TXT_LINUX_PARTUUID_HEAD));
+  for (unsigned n : target->linux_partitions) {
+    fprintf(to, SurfaceText(TXT_LINUX_PARTUUID_ITEM), Partuuid(old_signature, n).c_str(),
+            Partuuid(new_signature, n).c_str());
+    fputc('\n', to);
+  }
+  fflush(to);
 }
 
 static double Now() {
@@ -99,7 +178,7 @@ static double Now() {
 void SurfaceProgress(Dialog dialog, int done, int total) {
   TermSurface *s = Of(dialog);
   if (done == 0) s->sweep_start = Now();
-  if (isatty(fileno(s->err))) {
+  if (isatty(fileno(s->err)) && !s->options->quiet) {
     enum { WIDTH = 40 };
     int filled = total > 0 ? done * WIDTH / total : WIDTH;
     fprintf(s->err, "\r[%.*s%*s] %3d%%", filled, "########################################",
@@ -126,7 +205,7 @@ void SurfaceSetText(Dialog dialog, int id, const char *text) {
   const char *idle = id == IDC_GET_TEXT      ? TXT_GET_IDLE
                      : id == IDC_ACCESS_TEXT ? TXT_ACCESS_IDLE
                                              : nullptr;
-  if (!idle || strcmp(text, idle) == 0) return;
+  if (!idle || strcmp(text, idle) == 0 || s->options->quiet) return;
   Print(s->err, text);
 }
 

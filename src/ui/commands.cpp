@@ -286,10 +286,18 @@ Outcome CommandWrite(Session *session) {
     return Declined();
 
   uint32_t found = old_signature;
-  reason = RewriteNtSignature(session->disks, disk, old_signature, new_signature, &found);
-  if (reason == DISK_OK) {
-    SurfaceRewritten(dialog, disk, old_signature, new_signature);
-    return Done();
+  if (session->dry_run) {
+    uint8_t area[BOOT_AREA_BUFFER];
+    int sectors = 0;
+    reason =
+        PrepareRewrite(session->disks, disk, old_signature, new_signature, area, &sectors, &found);
+    if (reason == DISK_OK) return Done();
+  } else {
+    reason = RewriteNtSignature(session->disks, disk, old_signature, new_signature, &found);
+    if (reason == DISK_OK) {
+      SurfaceRewritten(dialog, disk, old_signature, new_signature);
+      return Done();
+    }
   }
   MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_FAILED, disk);
   bool refused = reason == DISK_NOT_EXPECTED || reason == DISK_NO_BOOT_MARK ||

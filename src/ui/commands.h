@@ -18,7 +18,8 @@ enum {
 
 // What a command works on: its window, the run's disks, and the disk
 // number most recently read from IDC_DISK (the one thing kept between
-// commands).
+// commands). A dry run makes every check of Write and asks every question,
+// then stops before the write handle (the Linux program's --dry-run).
 struct Session {
   Dialog dialog;
   DiskSet *disks;
@@ -26,6 +27,7 @@ struct Session {
   // Write refuses a disk without the boot mark before asking (Linux); the
   // Windows dialog asks, and the rewrite refuses it.
   bool no_mark_before_asking = false;
+  bool dry_run = false;
 };
 
 // What a command did. Declined: a question was answered No. Refused: the
@@ -62,4 +64,5 @@ double RoundSize(double value);
 
 Outcome CommandGet(Session *session);
 Outcome CommandAccess(Session *session);
+// Done after a dry run too: every check passed and nothing was written.
 Outcome CommandWrite(Session *session);

@@ -101,59 +101,76 @@
   "　対象: %s (%s)"
 
 // Linux program (kormelde): the terminal's own texts.
-#define TXT_LINUX_VERSION "kormelde 1.34T"
-#define TXT_LINUX_USAGE                                                                  \
-  "使い方:\n"                                                                            \
-  "  kormelde list\n"                                                                    \
-  "  kormelde [-y|-n] [--sector-size N] get DISK\n"                                      \
-  "  kormelde [-y|-n] [--sector-size N] access DISK\n"                                   \
-  "  kormelde [-y|-n] [--sector-size N] [--backup FILE] write DISK SIGNATURE\n"        \
-  "  kormelde -h|--help      kormelde -V|--version\n"                                    \
-  "\n"                                                                                   \
-  "コマンド:\n"                                                                          \
-  "  list    ディスク番号・パス・サイズ・モデルの一覧を表示します。\n"                   \
-  "  get     ＮＴシグニチャ・パーテーション数・サイズ・形式を表示します。\n"             \
-  "  access  テストアクセス(64KiB x 200回の読込)でディスクを確認します。\n"              \
-  "  write   ＮＴシグニチャを SIGNATURE (16進1-8桁、0でクリヤ) に書き換えます。\n"      \
-  "          注意事項と確認に「はい」と答えた時だけ書き込みます。\n"                     \
-  "\n"                                                                                   \
-  "DISK:\n"                                                                              \
-  "  0-50          kormelde list の番号\n"                                               \
-  "  /dev/sdb      ディスク全体のデバイス\n"                                             \
-  "  disk.img      イメージファイル (raw, 固定長VHD, HDI, NHD)\n"                        \
-  "  /dev/sdb1, /  パーティションまたはマウントポイント (get のみ。確認の後、\n"         \
-  "                それを含むディスクを読みます)\n"                                      \
-  "  数字だけの名前のファイルは ./3 のように指定して下さい。\n"                          \
-  "\n"                                                                                   \
-  "オプション:\n"                                                                        \
-  "  -y, --yes       全ての質問に「はい」と答えます。\n"                                 \
-  "  -n, --no        全ての質問に「いいえ」と答えます。\n"                               \
-  "                  どちらも無く端末も無い時は「いいえ」と答えます。\n"                 \
-  "  --backup FILE   書き込む前にブート領域(先頭32セクタ, 16KiB)を FILE に保存します。\n" \
-  "                  既存の FILE は上書きしません。\n"                                   \
-  "  --sector-size N イメージファイルの論理セクタサイズ (512 か 4096。省略時 512)。\n"   \
-  "                  ブロックデバイスではデバイスの値と違えば拒否します。\n"           \
-  "  -h, --help      この説明を表示します。\n"                                           \
-  "  -V, --version   版数を表示します。\n"                                               \
-  "\n"                                                                                   \
-  "結果(get の情報、write の結果)は標準出力に、質問・進行・エラーは標準エラーに\n"       \
-  "出力します。\n"                                                                       \
-  "終了コード: 0 完了、1 拒否・中止・失敗、2 使い方の誤り\n"                             \
-  "\n"                                                                                   \
-  "qcow2・VMDK・VDI 等のイメージは qemu-nbd でブロックデバイスにして指定します:\n"       \
-  "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n"                          \
-  "  kormelde get /dev/nbd0\n"                                                           \
+#define TXT_LINUX_VERSION "kormelde 1.34T (ビルド %s)"
+#define TXT_LINUX_USAGE \
+  "使い方: kormelde [オプション] コマンド [引数]\n" \
+  "\n" \
+  "コマンド:\n" \
+  "  list [IMAGE...]\n" \
+  "      ディスクの一覧(番号・パス・サイズ・形式・NTシグニチャ・モデル)。\n" \
+  "      同じシグニチャのディスクには印を付けます。\n" \
+  "  get DISK\n" \
+  "      NTシグニチャ・パーテーション・サイズ・形式を表示します。\n" \
+  "  access DISK\n" \
+  "      テストアクセス(64KiB x 200回の読込)でディスクを確認します。\n" \
+  "  write DISK SIG [IMAGE...]\n" \
+  "      NTシグニチャを SIG に書き換えます。SIG は16進1-8桁(0でクリヤ)か\n" \
+  "      random (どのディスクにも無い乱数値)。\n" \
+  "  restore DISK BACKUP [IMAGE...]\n" \
+  "      --backup で保存したファイルのNTシグニチャに戻します。\n" \
+  "      BACKUP がこのディスクの物である事を確かめてから書きます。\n" \
+  "  IMAGE はシグニチャの重複を調べる対象に加えるイメージファイルです。\n" \
+  "  write と restore は注意事項と確認に「はい」と答えた時だけ書き込みます。\n" \
+  "\n" \
+  "DISK:\n" \
+  "  0-50          kormelde list の番号\n" \
+  "  /dev/sdb      ディスク全体のデバイス\n" \
+  "  disk.img      イメージファイル (raw, 固定長VHD, HDI, NHD)\n" \
+  "  /dev/sdb1, /  パーティションまたはマウントポイント (get のみ。確認の後、\n" \
+  "                それを含むディスクを読みます)\n" \
+  "  数字だけの名前のファイルは ./3 のように指定して下さい。\n" \
+  "\n" \
+  "オプション:\n" \
+  "  -y, --yes        全ての質問に「はい」と答えます。\n" \
+  "  -n, --no         全ての質問に「いいえ」と答えます。\n" \
+  "                   どちらも無く端末も無い時は「いいえ」と答えます。\n" \
+  "  -q, --quiet      結果とエラーだけを出力します(注意事項・質問・進行は出しま\n" \
+  "                   せん)。write と restore では --yes か --no と共に指定します。\n" \
+  "  --backup=FILE    書き込む前にブート領域(先頭32セクタ)を FILE に保存します。\n" \
+  "                   既存の FILE は上書きしません。\n" \
+  "  --dry-run        write, restore: 全ての確認と質問の後、書かずに終わります。\n" \
+  "  --root=DIR       PARTUUID の参照を DIR の下の /etc, /boot から探します\n" \
+  "                   (/proc/cmdline は読みません)。\n" \
+  "  --json           list, get, write, restore の結果を JSON で出力します。\n" \
+  "  --sector-size=N  イメージファイルの論理セクタサイズ (512 か 4096、既定 512)。\n" \
+  "                   ブロックデバイスではデバイスの値と違えば拒否します。\n" \
+  "  -h, --help       この説明を表示します。\n" \
+  "  -V, --version    版数とビルドを表示します。\n" \
+  "  短いオプションはまとめて(-yq)、長いオプションは一意な略記(--dry)でも\n" \
+  "  書けます。\n" \
+  "\n" \
+  "結果(get の情報、write の結果)は標準出力に、質問・進行・エラーは標準エラーに\n" \
+  "出力します。\n" \
+  "終了コード: 0 完了(--dry-run を含む)、1 拒否・中止・失敗、2 使い方の誤り\n" \
+  "\n" \
+  "qcow2・VMDK・VDI 等のイメージは qemu-nbd でブロックデバイスにして指定します:\n" \
+  "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n" \
+  "  kormelde get /dev/nbd0\n" \
   "  qemu-nbd --disconnect /dev/nbd0\n"
 #define TXT_LINUX_USAGE_HINT "kormelde: %s (詳しくは kormelde --help)\n"
+#define TXT_LINUX_QUIET_NEEDS_ANSWER "--quiet では質問が見えません。--yes か --no も指定して下さい"
 #define TXT_LINUX_BAD_OPTION "不明なオプションです: %s"
 #define TXT_LINUX_NO_COMMAND "コマンドがありません"
 #define TXT_LINUX_BAD_COMMAND "不明なコマンドです: %s"
 #define TXT_LINUX_ARG_COUNT "%s の引数の数が違います"
 #define TXT_LINUX_YES_AND_NO "--yes と --no は同時に指定できません"
-#define TXT_LINUX_BACKUP_ONLY_WRITE "--backup は write にだけ指定できます"
+#define TXT_LINUX_WRITE_ONLY "%s は write と restore にだけ指定できます"
+#define TXT_LINUX_JSON_NOT_ACCESS "--json は access には指定できません"
+#define TXT_LINUX_NOT_IMAGE "比べるイメージファイル又はディスクではありません: %s"
+#define TXT_LINUX_OPTION_ARGUMENT "%s には値が必要です"
 #define TXT_LINUX_BACKUP_MISSING "--backup にファイル名がありません"
 #define TXT_LINUX_BAD_SECTOR_SIZE "--sector-size は 512 か 4096 です: %s"
-#define TXT_LINUX_BAD_SIGNATURE "ＮＴシグニチャは16進1-8桁で指定して下さい: %s"
+#define TXT_LINUX_BAD_SIGNATURE "ＮＴシグニチャは16進1-8桁か random で指定して下さい: %s"
 #define TXT_LINUX_ASK_PROMPT "(y/N) "
 #define TXT_LINUX_YES "はい"
 #define TXT_LINUX_NO "いいえ"
@@ -170,10 +187,58 @@
 #define TXT_LINUX_BACKUP_SAVED "書き込む前のブート領域はバックアップファイル[%s]に有ります。"
 #define TXT_LINUX_SIGNATURE_NOW "確認したＮＴシグニチャ [%8.8lX]、現在のＮＴシグニチャ [%8.8lX]"
 #define TXT_LINUX_BACKUP_EXISTS "バックアップファイル[%s]は既に有ります。上書きはしません。"
-#define TXT_LINUX_LIST_HEAD "番号\tパス\tサイズ\tモデル\n"
-#define TXT_LINUX_LIST_ITEM "%d\t%s\t%.0fMB\t%s\n"
 #define TXT_LINUX_ACCESS_DONE "テストアクセス完了: %d 回の読込、%.3f 秒。"
+#define TXT_LINUX_LIST_NUMBER "番号"
+#define TXT_LINUX_LIST_PATH "パス"
+#define TXT_LINUX_LIST_SIZE "サイズ"
+#define TXT_LINUX_LIST_FORMAT "形式"
+#define TXT_LINUX_LIST_SIGNATURE "NTシグニチャ"
+#define TXT_LINUX_LIST_MODEL "モデル/シリアル"
+#define TXT_LINUX_LIST_COLLIDES "重複"
+#define TXT_LINUX_LIST_IMAGE "イメージ(%s)"
+#define TXT_LINUX_FORMAT_AT "AT互換機"
+#define TXT_LINUX_FORMAT_PC98 "PC-9821"
+#define TXT_LINUX_FORMAT_GPT "GPT"
+#define TXT_LINUX_FORMAT_NONE "なし"
+#define TXT_LINUX_FORMAT_UNKNOWN "不明"
+#define TXT_LINUX_FORMAT_UNREAD "読めません"
+#define TXT_LINUX_LIST_COLLISIONS                                                        \
+  "注意: 印(*)のディスクは他のディスクと同じＮＴシグニチャです。Windows は片方を\n"       \
+  "　　 オフラインにします。write DISK random で片方を書き換えられます。"
+#define TXT_LINUX_UNREAD_REASON "ディスク #%d (%s) を読めません: %s"
 #define TXT_LINUX_LIST_EMPTY "ディスクが見つかりません。"
+#define TXT_LINUX_WRITE_REFUSED "ディスク #%d (%s) には書き込めません。何も書き込んでいません。"
+#define TXT_LINUX_GPT_REASON                                                             \
+  "GPT ディスクです。GPT のディスク GUID はこのプログラムでは扱いません。"
+#define TXT_LINUX_BACKUP_UNUSABLE "バックアップファイル[%s]を作れません: %s"
+#define TXT_LINUX_NO_DIRECTORY "ディレクトリがありません。"
+#define TXT_LINUX_NOT_DIRECTORY "ディレクトリではありません。"
+#define TXT_LINUX_DIRECTORY_DENIED "ディレクトリに書き込む権限がありません。"
+#define TXT_LINUX_DIRECTORY_READ_ONLY "読込専用のファイルシステムです。"
+#define TXT_LINUX_RANDOM_FAILED "乱数を得られませんでした。"
+#define TXT_LINUX_COLLISION_ASK                                                          \
+  "新しいＮＴシグニチャ [%08X] は既に次のディスクに有ります:\n%s"                        \
+  "同じシグニチャのディスクが２台有ると Windows は片方をオフラインにします。\n"          \
+  "それでも続けますか？"
+#define TXT_LINUX_COLLISION_ITEM "　ディスク #%d %s\n"
+#define TXT_LINUX_REFERENCES_HEAD                                                        \
+  "書き換えると、次の行の PARTUUID はどのパーティションも指さなくなります:"
+#define TXT_LINUX_REFERENCE_ITEM "　%s:%u: PARTUUID=%s → %s"
+#define TXT_LINUX_REFERENCES_NONE "PARTUUID=%08x-NN を参照する設定は見つかりませんでした。"
+#define TXT_LINUX_UNCHANGED                                                              \
+  "ＮＴシグニチャは変わりません。\nディスク\t= %d\nNTSig\t= [%8.8lX]\n"               \
+  "PARTUUID も変わりません。"
+#define TXT_LINUX_PARTUUID_HEAD "変わった PARTUUID:"
+#define TXT_LINUX_PARTUUID_ITEM "　%s → %s"
+#define TXT_LINUX_DRY_RUN_DONE "--dry-run: 確認は全て通りました。何も書き込んでいません。"
+#define TXT_LINUX_RESTORE_SIZE "[%s] は --backup のファイルではありません(%d バイトでなければなりません)。"
+#define TXT_LINUX_RESTORE_FORMAT                                                         \
+  "[%s] はこのディスクのバックアップではありません: 形式が違います(ディスク %s、ファイル %s)。"
+#define TXT_LINUX_RESTORE_DIFFERS                                                        \
+  "[%s] はこのディスクのバックアップではありません: 0x%X から内容が違います。%s"
+#define TXT_LINUX_RESTORE_TABLE_DIFFERS "パーティションテーブルも違います(再パーティション後?)。"
+#define TXT_LINUX_RESTORE_TABLE_SAME "パーティションテーブルは同じです。"
+#define TXT_LINUX_RESTORE_UNREADABLE "[%s] を読めません。"
 #define TXT_LINUX_LIST_MORE "他に %d 台有りますが、番号は 0-50 までです。"
 
 // Linux disk backend: why a disk could not be opened or written.

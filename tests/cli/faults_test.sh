@@ -20,6 +20,7 @@ target() {
   local name=$1 disk=$2 orig=$3 header=$4 bak=$WORK/$1.bak call n total changed backup reason
   restore "$disk" "$orig"
   rm -f "$bak"
+  export KORMELDE_FAULT_PATHS=$disk:$bak
   KORMELDE_FAULT_COUNT=$WORK/counts run --yes --backup "$bak" write "$disk" $NEW
   expect_rc 0 "$name: clean write"
   head -c "$(stat -c %s "$orig")" "$disk" >"$WORK/$name.written"

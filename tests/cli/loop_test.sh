@@ -42,12 +42,14 @@ expect_err "ディスク #$(bound_number) = $l512" "get $l512"
 
 run list
 expect_rc 0 list
-grep -q "	$l512	64MB	" "$WORK/out" || {
-  fail "list does not show $l512"
+# Sizes as lsblk gives them.
+awk -v p="$l512" -v s="$(lsblk -dno SIZE "$l512" | tr -d ' ')" '$2 == p && $3 == s' "$WORK/out" |
+  grep -q . || {
+  fail "list does not show $l512 with its size"
   cat "$WORK/out" >&2
 }
 # The number list gives names the same disk.
-n=$(awk -F'\t' -v p="$l512" '$2 == p {print $1}' "$WORK/out")
+n=$(awk -v p="$l512" '$2 == p {print $1}' "$WORK/out")
 run get "$n"
 expect_rc 0 "get $n"
 expect_err "ディスク #$n = $l512" "get $n"
@@ -127,6 +129,37 @@ expect_rc 0 "write $l4k"
 [ "$(sfdisk --disk-id "$l4k")" = 0x5a6b7c8d ] || fail "write $l4k: sfdisk reads $(sfdisk --disk-id "$l4k")"
 [ "$(blkid -p -o value -s PTUUID "$l4k")" = 5a6b7c8d ] || fail "write $l4k: blkid disagrees"
 expect_four_bytes "$WORK/4k.orig" "$WORK/4k.img" $((0x1B8)) "write $l4k"
+
+# Clones: two loop devices with one signature are marked in list, with
+# each other only (a loop device and its own backing file are one disk);
+# random avoids them; the PARTUUIDs said to change are partx's.
+"$MKIMAGE" at "$WORK/c1.img" --sig 0C10E0C1
+cp "$WORK/c1.img" "$WORK/c2.img"
+attach "$WORK/c1.img"
+c1=$loop
+attach "$WORK/c2.img"
+c2=$loop
+run --json list "$WORK/c1.img"
+expect_rc 0 "list clones"
+coll() { /usr/bin/python3 -c 'import json, sys
+d = {x["device"]: x for x in json.load(open(sys.argv[1]))["disks"]}
+n = {x["number"]: x["device"] for x in d.values()}
+print(" ".join(n[c] for c in d[sys.argv[2]]["collides_with"]))' "$WORK/out" "$1"; }
+[ "$(coll "$c1")" = "$c2" ] || fail "list: $c1 collides with [$(coll "$c1")], expected $c2"
+[ "$(coll "$WORK/c1.img")" = "$c2" ] || fail "list: c1.img collides with [$(coll "$WORK/c1.img")]"
+old_parts=$(partx -g -o UUID "$WORK/c1.img" | sort | tr '\n' ' ')
+run --yes write "$c1" random
+expect_rc 0 "write random on a clone"
+new=$(sfdisk --disk-id "$c1")
+[ "$new" != 0x0c10e0c1 ] && [ "$new" != 0x00000000 ] || fail "write random: $new"
+said_old=$(sed -n 's/^　\(0c10e0c1-..\) → .*/\1/p' "$WORK/out" | sort | tr '\n' ' ')
+[ "$said_old" = "$old_parts" ] || fail "changed PARTUUIDs: [$said_old], blkid [$old_parts]"
+# A read-only device is refused before the caution notice.
+attach -r "$WORK/c2.img"
+run --yes write "$loop" 12345678
+expect_rc 1 "write read-only $loop"
+expect_err "理由: ディスクは読込専用です。" "write read-only $loop"
+grep -q '注意事項' "$WORK/err" && fail "read-only $loop: caution notice shown"
 
 # A mounted partition: Get reads its disk after the question; Access and
 # Write refuse it; the disk can be written while the partition is mounted.

@@ -19,14 +19,21 @@ make() {
 }
 
 # expect_refused KIND COMMAND LINE: COMMAND (get or write) exits 1 with LINE,
-# where N in LINE stands for the disk number; the image stays as it was.
+# where N in LINE stands for the disk number; the image stays as it was. A
+# write is refused before the caution notice, and LINE is its reason.
 expect_refused() {
   local line
   local img
   img=$(img_of "$1")
-  if [ "$2" = get ]; then run get "$img"; else run --yes write "$img" 5A6B7C8D; fi
+  if [ "$2" = get ]; then run get "$img"; else run --yes --backup "$WORK/b" write "$img" 5A6B7C8D; fi
   expect_rc 1 "$1 $2"
   line=${3//N/$(bound_number)}
+  if [ "$2" = write ]; then
+    expect_err "ディスク #$(bound_number) ($img) には書き込めません。何も書き込んでいません。" "$1 write"
+    line="理由: $line"
+    grep -q '注意事項' "$WORK/err" && fail "$1 write: caution notice shown before refusing"
+    [ -e "$WORK/b" ] && fail "$1 write: backup file created"
+  fi
   expect_err "$line" "$1 $2"
   expect_no_out "$1 $2"
   expect_unchanged "$WORK/$1.orig" "$img" "$1 $2"
@@ -34,49 +41,63 @@ expect_refused() {
 
 make gpt
 expect_refused gpt get "パーテーション情報の取得に失敗しました (N/ddl)"
-expect_refused gpt write "パーテーション情報の取得に失敗しました (N/ddl)"
+expect_refused gpt write "GPT ディスクです。GPT のディスク GUID はこのプログラムでは扱いません。"
 
 # Without the boot mark: refused with why, before anything is asked.
 for kind in nomark swapped; do
   make $kind
   expect_refused $kind get "ハードディスクＩＰＬが見つかりません。(N)"
-  expect_refused $kind write "ハードディスクＩＰＬが見つかりません。(N)"
-  expect_err "理由: ブートマーク(0x1FE の 55 AA)がありません。" "$kind write"
+  expect_refused $kind write "ブートマーク(0x1FE の 55 AA)がありません。"
   grep -q 'に変更してよろしいですか' "$WORK/err" && fail "$kind write: confirmation asked"
 done
 
 # A boot area whose format cannot be settled: Get warns and reports, Write
-# refuses before asking.
+# refuses.
 make neither
 run get "$WORK/neither.img"
 expect_rc 0 "neither get"
 expect_err "ハードウェア機種情報の取得に失敗しました($(bound_number))" "neither get"
 expect_out "$EXPECTED/neither-raw.get" "neither get"
-expect_refused neither write "ハードウェア機種情報の取得に失敗したため、"
-grep -q 'に変更してよろしいですか' "$WORK/err" && fail "neither write: confirmation asked"
+expect_refused neither write "ＮＴシグニチャの位置(AT互換機/PC-9821)を決められません。"
 
 # Too short for the boot area, and containers whose header lies: the open
 # fails and the reason follows the message.
 for kind in short hdi-lying hdi-geometry hdi-secsize nhd-lying nhd-wrap vhd-badsum vhd-small; do
   make $kind
-  for command in get write; do
-    expect_refused $kind $command "ディスクの読込に失敗しました (N)"
-    grep -q '^理由: ' "$WORK/err" || fail "$kind $command: no reason given"
-  done
+  expect_refused $kind get "ディスクの読込に失敗しました (N)"
+  grep -q '^理由: ' "$WORK/err" || fail "$kind get: no reason given"
+  run --yes write "$(img_of $kind)" 5A6B7C8D
+  expect_rc 1 "$kind write"
+  grep -q '^理由: ' "$WORK/err" || fail "$kind write: no reason given"
+  grep -q '注意事項' "$WORK/err" && fail "$kind write: caution notice shown before refusing"
+  expect_unchanged "$WORK/$kind.orig" "$(img_of $kind)" "$kind write"
 done
 run get "$(img_of hdi-secsize)"
 expect_err "理由: イメージのセクタサイズ(ヘッダに記録された値)には対応していません。対応は512バイトです。" \
   "hdi-secsize"
+
+# A backup file that cannot be made is refused before anything is asked,
+# with the reason.
+make at
+for case in "$WORK/none/b:ディレクトリがありません。" "$WORK/at.orig/b:ディレクトリではありません。"; do
+  run --yes --backup "${case%%:*}" write "$WORK/at.img" 5A6B7C8D
+  expect_rc 1 "backup ${case%%:*}"
+  expect_err "バックアップファイル[${case%%:*}]を作れません: ${case#*:}" "backup ${case%%:*}"
+  grep -q '注意事項' "$WORK/err" && fail "backup ${case%%:*}: caution notice shown"
+done
+expect_unchanged "$WORK/at.orig" "$WORK/at.img" "bad backup directory"
 
 # Names that are no disk.
 run get "$WORK/missing.img"
 expect_rc 1 "missing image"
 grep -q "^\[$WORK/missing.img\] " "$WORK/err" || fail "missing image: path not named"
 # The signature changed after the confirmation (while the rewrite's own
-# open waits, under strace): refused, both values named.
+# open waits, under strace: the image is opened by the survey of the disks,
+# by Write before its question, then by the rewrite): refused, both values
+# named.
 if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
   make at
-  strace -o /dev/null -P "$WORK/at.img" -e trace=openat -e inject=openat:delay_enter=1000000:when=2 \
+  strace -o /dev/null -P "$WORK/at.img" -e trace=openat -e inject=openat:delay_enter=1000000:when=3 \
     "$K" --yes write "$WORK/at.img" 5A6B7C8D >"$WORK/out" 2>"$WORK/err" </dev/null &
   sleep 0.5
   printf '\x0d\xf0\xad\x0b' | dd of="$WORK/at.img" bs=1 seek=$((0x1B8)) conv=notrunc status=none

@@ -26,6 +26,13 @@ bad --yes write "$img" 5A6B7C8D extra
 bad --frob get "$img"
 bad -y -n get "$img"
 bad --backup "$WORK/b" get "$img"
+bad --dry-run get "$img"
+bad --json access "$img"
+bad -yn get "$img"
+bad --yes write "$img" 5A6B7C8D "$WORK/missing.img"
+bad list "$WORK"
+bad --ro get "$img"
+bad --root "" --yes write "$img" 5A6B7C8D
 bad --yes write "$img" 5A6B7C8D --backup
 bad --backup= --yes write "$img" 5A6B7C8D
 bad --sector-size 1024 get "$img"
@@ -36,6 +43,13 @@ for sig in "" xyz 12G4 123456789 0x 0x123456789 -1 " 1234" "1234 "; do
 done
 expect_unchanged "$WORK/at.orig" "$img" "bad usage"
 [ -e "$WORK/b" ] && fail "bad usage: backup file created"
+
+# Short options bundle, long ones may be abbreviated and take =VALUE.
+run -nV
+expect_rc 0 "-nV"
+grep -q '^kormelde ' "$WORK/out" || fail "-nV: no version"
+run --sector=512 --n get "$img"
+expect_rc 0 "--sector=512 --n get"
 
 # Options may follow the command; -- ends them.
 run get "$img" --no
@@ -65,16 +79,52 @@ expect_rc 0 "access without a terminal"
 grep -q '%' "$WORK/err" && fail "access without a terminal: progress shown"
 grep -q '^テストアクセス完了: 200 回の読込、[0-9.]* 秒。$' "$WORK/err" || fail "access: no closing line"
 
+# --quiet: results and errors only; with a write, the questions it hides
+# must be answered by option.
+run -q write "$img" 1
+expect_rc 2 "-q write without --yes or --no"
+expect_err "kormelde: --quiet では質問が見えません。--yes か --no も指定して下さい (詳しくは kormelde --help)" "-q write"
+cp "$img" "$WORK/before"
+run -qn write "$img" 1
+expect_rc 1 "-qn write"
+[ "$(cat "$WORK/err")" = "$TXT_CANCELLED" ] || fail "-qn write: stderr is not the result alone"
+expect_unchanged "$WORK/before" "$img" "-qn write"
+run -yq write "$img" 0x22222222
+expect_rc 0 "-yq write"
+[ -s "$WORK/err" ] && fail "-yq write: stderr not empty: $(head -c 200 "$WORK/err")"
+grep -q '^新NTSig	= \[22222222\]$' "$WORK/out" || fail "-yq write: no result"
+run --quiet get "$img"
+expect_rc 0 "--quiet get"
+[ -s "$WORK/err" ] && fail "--quiet get: stderr not empty"
+grep -q '^NTSig	= 22222222$' "$WORK/out" || fail "--quiet get: no report"
+
 run --help
 expect_rc 0 "--help"
-for word in "kormelde list" "get DISK" "access DISK" "--backup FILE" "--sector-size N" "終了コード" qemu-nbd /dev/sdb; do
+for word in "list [IMAGE...]" "get DISK" "access DISK" "write DISK SIG" "restore DISK BACKUP" \
+  --yes --no --quiet --backup=FILE --sector-size=N --dry-run --root=DIR --json --help --version \
+  "終了コード" qemu-nbd /dev/sdb; do
   grep -qF -- "$word" "$WORK/out" || fail "--help does not mention $word"
 done
+# Within 80 columns, Japanese characters counted two wide; in English too.
+narrow() {
+  /usr/bin/python3 -c '
+import sys, unicodedata
+for n, line in enumerate(open(sys.argv[1], encoding="utf-8"), 1):
+    width = sum(2 if unicodedata.east_asian_width(c) in "WF" else 1 for c in line.rstrip("\n"))
+    if width > 80:
+        print("--help (%s) line %d is %d columns wide" % (sys.argv[2], n, width))
+' "$WORK/out" "$1" >"$WORK/wide"
+  while read -r line; do fail "$line"; done <"$WORK/wide"
+}
+narrow ja
+LC_ALL=C run --help
+grep -q '^Usage: kormelde' "$WORK/out" || fail "--help under C is not English"
+narrow C
 run -h
 expect_rc 0 "-h"
 run --version
 expect_rc 0 "--version"
-[ "$(cat "$WORK/out")" = "kormelde 1.34T" ] || fail "--version: $(cat "$WORK/out")"
+grep -qx 'kormelde 1.34T (ビルド [^ ]*)' "$WORK/out" || fail "--version: $(cat "$WORK/out")"
 run -V
 expect_rc 0 "-V"
 

@@ -6,11 +6,16 @@
 //   KORMELDE_FAULT=pwrite:N/2 the Nth pwrite moves half its bytes, the
 //                             next one fails (pwrite:N/2+: every later one)
 //   KORMELDE_FAULT_COUNT=FILE at exit, "CALL COUNT" lines for every call
+//   KORMELDE_FAULT_PATHS=P:Q  only calls on these paths (and descriptors
+//                             opened from them) count; a write reads every
+//                             disk of the system to find collisions
 #include <errno.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+#include <string>
 
 #include "posix/disk.h"
 
@@ -22,9 +27,18 @@ int g_counts[CALLS];
 int g_fail_call = -1, g_fail_at = 0;
 bool g_fail_after = false; // every call from g_fail_at on
 bool g_half = false;       // the g_fail_at call moves half, the next fails
+const char *g_paths = nullptr;
+std::set<int> g_fds; // descriptors opened from g_paths
+
+bool Watched(const char *path) {
+  if (!g_paths) return true;
+  std::string list = std::string(":") + g_paths + ":";
+  return list.find(std::string(":") + path + ":") != std::string::npos;
+}
 
 // Counts the call; true when this one is to fail.
-bool Fails(Call call) {
+bool Fails(Call call, int fd = -1) {
+  if (g_paths && call != OPEN && !g_fds.count(fd)) return false;
   int n = ++g_counts[call];
   if (call != g_fail_call) return false;
   int first = g_fail_at + (g_half ? 1 : 0);
@@ -34,24 +48,35 @@ bool Fails(Call call) {
 }
 
 int Open(const char *path, int flags, mode_t mode) {
-  return Fails(OPEN) ? -1 : kPosixSystemCalls.open(path, flags, mode);
+  if (!Watched(path)) {
+    int fd = kPosixSystemCalls.open(path, flags, mode);
+    g_fds.erase(fd);
+    return fd;
+  }
+  if (Fails(OPEN)) return -1;
+  int fd = kPosixSystemCalls.open(path, flags, mode);
+  // Descriptor numbers are reused: one closed elsewhere comes back here.
+  if (fd >= 0) g_fds.insert(fd);
+  return fd;
 }
 ssize_t Pread(int fd, void *buffer, size_t bytes, off_t offset) {
-  return Fails(PREAD) ? -1 : kPosixSystemCalls.pread(fd, buffer, bytes, offset);
+  return Fails(PREAD, fd) ? -1 : kPosixSystemCalls.pread(fd, buffer, bytes, offset);
 }
 ssize_t Pwrite(int fd, const void *buffer, size_t bytes, off_t offset) {
-  if (Fails(PWRITE)) return -1;
-  if (g_half && g_fail_call == PWRITE && g_counts[PWRITE] == g_fail_at && bytes > 1) bytes /= 2;
+  if (Fails(PWRITE, fd)) return -1;
+  bool watched = !g_paths || g_fds.count(fd);
+  if (watched && g_half && g_fail_call == PWRITE && g_counts[PWRITE] == g_fail_at && bytes > 1)
+    bytes /= 2;
   return kPosixSystemCalls.pwrite(fd, buffer, bytes, offset);
 }
 int Fsync(int fd) {
-  return Fails(FSYNC) ? -1 : kPosixSystemCalls.fsync(fd);
+  return Fails(FSYNC, fd) ? -1 : kPosixSystemCalls.fsync(fd);
 }
 int Flock(int fd, int operation) {
-  return Fails(FLOCK) ? -1 : kPosixSystemCalls.flock(fd, operation);
+  return Fails(FLOCK, fd) ? -1 : kPosixSystemCalls.flock(fd, operation);
 }
 int Ioctl(int fd, unsigned long request, void *argument) {
-  return Fails(IOCTL) ? -1 : kPosixSystemCalls.ioctl(fd, request, argument);
+  return Fails(IOCTL, fd) ? -1 : kPosixSystemCalls.ioctl(fd, request, argument);
 }
 
 void WriteCounts() {
@@ -65,6 +90,7 @@ void WriteCounts() {
 struct Hook {
   Hook() {
     g_posix_calls = {Open, Pread, Pwrite, Fsync, Flock, Ioctl};
+    g_paths = getenv("KORMELDE_FAULT_PATHS");
     if (const char *fault = getenv("KORMELDE_FAULT")) {
       const char *colon = strchr(fault, ':');
       for (int i = 0; colon && i < CALLS; i++)

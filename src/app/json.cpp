@@ -1,0 +1,134 @@
+#include "app/json.h"
+
+#include <cstdio>
+
+namespace {
+
+// Length of the UTF-8 sequence at p (at most n bytes), 0 when it is not a
+// valid one.
+size_t Utf8Length(const unsigned char *p, size_t n) {
+  unsigned c = p[0];
+  size_t len = c < 0x80             ? 1
+               : (c & 0xE0) == 0xC0 ? 2
+               : (c & 0xF0) == 0xE0 ? 3
+               : (c & 0xF8) == 0xF0 ? 4
+                                    : 0;
+  if (len == 0 || len > n) return 0;
+  uint32_t cp = len == 1 ? c : c & (0x7F >> len);
+  for (size_t i = 1; i < len; i++) {
+    if ((p[i] & 0xC0) != 0x80) return 0;
+    cp = cp << 6 | (p[i] & 0x3F);
+  }
+  static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
+  return len;
+}
+
+} // namespace
+
+void JsonWriter::Newline() {
+  out_ += '\n';
+  out_.append(first_.size() * 2, ' ');
+}
+
+// Separator and indentation before a value or a key.
+void JsonWriter::Value() {
+  if (after_key_) {
+    after_key_ = false;
+    return;
+  }
+  if (first_.empty()) return;
+  if (!first_.back()) out_ += ',';
+  first_.back() = false;
+  Newline();
+}
+
+void JsonWriter::Open(char bracket) {
+  Value();
+  out_ += bracket;
+  first_.push_back(true);
+}
+
+void JsonWriter::Close(char bracket) {
+  bool empty = first_.back();
+  first_.pop_back();
+  if (!empty) Newline();
+  out_ += bracket;
+}
+
+JsonWriter &JsonWriter::BeginObject() {
+  Open('{');
+  return *this;
+}
+JsonWriter &JsonWriter::EndObject() {
+  Close('}');
+  return *this;
+}
+JsonWriter &JsonWriter::BeginArray() {
+  Open('[');
+  return *this;
+}
+JsonWriter &JsonWriter::EndArray() {
+  Close(']');
+  return *this;
+}
+
+JsonWriter &JsonWriter::Key(const char *name) {
+  String(name);
+  out_ += ": ";
+  after_key_ = true;
+  return *this;
+}
+
+JsonWriter &JsonWriter::String(const std::string &value) {
+  Value();
+  out_ += '"';
+  const unsigned char *p = reinterpret_cast<const unsigned char *>(value.data());
+  size_t n = value.size();
+  for (size_t i = 0; i < n;) {
+    unsigned char c = p[i];
+    size_t len = Utf8Length(p + i, n - i);
+    if (len == 0) {
+      out_ += "\\ufffd";
+      i++;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      out_ += '\\';
+      out_ += (char)c;
+    } else if (c < 0x20) {
+      char escaped[8];
+      snprintf(escaped, sizeof escaped, "\\u%04x", c);
+      out_ += escaped;
+    } else {
+      out_.append(value, i, len);
+    }
+    i += len;
+  }
+  out_ += '"';
+  return *this;
+}
+
+JsonWriter &JsonWriter::Number(uint64_t value) {
+  Value();
+  out_ += std::to_string(value);
+  return *this;
+}
+
+JsonWriter &JsonWriter::Bool(bool value) {
+  Value();
+  out_ += value ? "true" : "false";
+  return *this;
+}
+
+JsonWriter &JsonWriter::Null() {
+  Value();
+  out_ += "null";
+  return *this;
+}
+
+std::string JsonSignature(uint32_t signature) {
+  char text[16];
+  snprintf(text, sizeof text, "0x%08x", (unsigned)signature);
+  return text;
+}

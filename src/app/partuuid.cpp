@@ -1,0 +1,82 @@
+#include "app/partuuid.h"
+
+#include <cctype>
+#include <cstdio>
+#include <cstring>
+
+#include "disk/bootrecord.h"
+#include "disk/layout.h"
+
+std::string Partuuid(uint32_t signature, unsigned partition) {
+  char text[24];
+  snprintf(text, sizeof text, "%08x-%02x", (unsigned)signature, partition);
+  return text;
+}
+
+std::vector<unsigned> LinuxPartitionNumbers(const uint8_t *reply, uint32_t bytes) {
+  std::vector<unsigned> numbers;
+  if (bytes < LAYOUT_HEADER_SIZE) return numbers;
+  uint32_t count = LoadLe32(reply);
+  uint32_t fit = (bytes - LAYOUT_HEADER_SIZE) / LAYOUT_ENTRY_SIZE;
+  if (count > fit) count = fit;
+  unsigned logical = 5;
+  for (uint32_t i = 0; i < count; i++) {
+    const uint8_t *e = reply + LAYOUT_HEADER_SIZE + i * LAYOUT_ENTRY_SIZE;
+    bool empty = LoadLe32(e + 8) == 0 && LoadLe32(e + 12) == 0;
+    uint8_t type = e[24];
+    bool container = type == 0x05 || type == 0x0F || type == 0x85;
+    if (empty || type == 0) continue;
+    if (i < 4)
+      numbers.push_back(i + 1);
+    else if (!container)
+      numbers.push_back(logical++);
+  }
+  return numbers;
+}
+
+namespace {
+
+bool IsNameChar(char c) {
+  return isalnum((unsigned char)c) || c == '_';
+}
+
+// Value of n hexadecimal digits at p, or -1.
+long Hex(const char *p, int n) {
+  long value = 0;
+  for (int i = 0; i < n; i++) {
+    if (!isxdigit((unsigned char)p[i])) return -1;
+    value = value * 16 + (isdigit((unsigned char)p[i]) ? p[i] - '0' : (tolower(p[i]) - 'a' + 10));
+  }
+  return value;
+}
+
+void ScanLine(const std::string &file, unsigned number, const std::string &line, uint32_t signature,
+              std::vector<PartuuidReference> *found) {
+  size_t blank = line.find_first_not_of(" \t");
+  if (blank != std::string::npos && line[blank] == '#') return;
+  static const char kName[] = "partuuid=";
+  const size_t name_length = sizeof kName - 1;
+  for (size_t at = 0; at + name_length <= line.size(); at++) {
+    if (strncasecmp(line.c_str() + at, kName, name_length) != 0) continue;
+    if (at > 0 && IsNameChar(line[at - 1])) continue;
+    const char *p = line.c_str() + at + name_length;
+    if (*p == '"' || *p == '\'') p++;
+    if (strlen(p) < 11 || p[8] != '-') continue;
+    long sig = Hex(p, 8), part = Hex(p + 9, 2);
+    if (sig < 0 || part < 0 || IsNameChar(p[11])) continue;
+    if ((uint32_t)sig == signature) found->push_back({file, number, (unsigned)part});
+  }
+}
+
+} // namespace
+
+void FindPartuuidReferences(const std::string &file, const std::string &contents,
+                            uint32_t signature, std::vector<PartuuidReference> *found) {
+  unsigned number = 0;
+  for (size_t start = 0; start < contents.size();) {
+    size_t end = contents.find('\n', start);
+    if (end == std::string::npos) end = contents.size();
+    ScanLine(file, ++number, contents.substr(start, end - start), signature, found);
+    start = end + 1;
+  }
+}

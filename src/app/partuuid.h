@@ -1,0 +1,34 @@
+// On Linux an AT-compatible disk's NT signature is its PTUUID, and each
+// partition's PARTUUID is SSSSSSSS-NN (signature, partition number, both in
+// lower-case hexadecimal). What names them: the partition numbers the
+// kernel gives, and the lines of configuration files that refer to them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// "56fc78de-05".
+std::string Partuuid(uint32_t signature, unsigned partition);
+
+// The kernel's partition numbers on an AT disk, from a drive-layout reply
+// (four entries per table, MBR first, empty entries included): MBR slot N
+// is partition N when its length is not zero, containers included; each
+// EBR's non-empty data entries are 5, 6, ... in order.
+std::vector<unsigned> LinuxPartitionNumbers(const uint8_t *reply, uint32_t bytes);
+
+// One line that names PARTUUID=<signature>-NN.
+struct PartuuidReference {
+  std::string file;
+  unsigned line;      // 1-based
+  unsigned partition; // NN
+};
+
+// Adds to found each line of contents (the text of file) with
+// PARTUUID=<signature>-NN: the name in any case, not part of a longer
+// name, the value with or without a double or single quote, exactly eight
+// and two hexadecimal digits in any case, not followed by another letter
+// or digit. Lines whose first non-blank character is '#' are comments and
+// name nothing.
+void FindPartuuidReferences(const std::string &file, const std::string &contents,
+                            uint32_t signature, std::vector<PartuuidReference> *found);

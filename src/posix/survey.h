@@ -1,0 +1,68 @@
+// What the run learns by reading its disks: each disk's format, signature
+// and partitions, the disks whose signatures collide, and the lines of the
+// system's configuration that name a signature's PARTUUIDs. For list,
+// --json, and the checks before write and restore.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/partuuid.h"
+#include "disk/bootrecord.h"
+#include "disk/layout.h"
+#include "posix/disk.h"
+
+// A disk's boot-record format as list and --json name it.
+enum SurveyFormat {
+  FORMAT_UNREAD = 0,
+  FORMAT_AT,
+  FORMAT_PC98,
+  FORMAT_GPT,
+  FORMAT_NONE,
+  FORMAT_UNKNOWN
+};
+
+struct SurveyedDisk {
+  int number = -1;
+  std::string path, model, serial;
+  bool image = false;
+  uint64_t bytes = 0;
+  DiskError error = DISK_OK; // why it could not be read (FORMAT_UNREAD)
+  SurveyFormat format = FORMAT_UNREAD;
+  bool has_layout = false;
+  DiskLayoutInfo layout = {};
+  bool has_signature = false; // AT-compatible and PC-9821 disks
+  uint32_t signature = 0;
+  std::vector<unsigned> linux_partitions; // the kernel's partition numbers (AT)
+  std::vector<int> collides_with;         // numbers of disks with the same signature
+};
+
+// Reads the registered disk number on a read handle of its own: layout,
+// boot area (kept as the disk's last read), format, and with partitions
+// the kernel's partition numbers (the EBRs read a second time).
+SurveyedDisk SurveyDisk(DiskSet *disks, int number, bool partitions);
+
+// Every disk of the table, then the registered disks named (images), each
+// once, in number order, with collisions marked. A signature of 0 (none
+// given yet) collides with nothing; nor does a loop device with its own
+// backing file.
+// partitions_of: the disk whose partition numbers are wanted (-1: none).
+std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &named,
+                                    int partitions_of);
+
+// "at", "pc98", "gpt", "none", "unknown", or nullptr for a disk not read.
+const char *SurveyFormatKey(SurveyFormat format);
+
+// The configuration files that may name a PARTUUID, read under root ("" or
+// nullptr: /), /proc/cmdline only without a root. Name as shown (the path
+// under root) and contents; files that cannot be read are left out.
+struct ConfigFile {
+  std::string name;
+  std::string contents;
+};
+std::vector<ConfigFile> ReadConfigFiles(const char *root);
+
+// The lines of files that name signature's PARTUUIDs.
+std::vector<PartuuidReference> FindReferences(const std::vector<ConfigFile> &files,
+                                              uint32_t signature);
