@@ -84,6 +84,7 @@ enum { MEDIA_FIXED = 12, TEST_ACCESS_BYTES = TEST_ACCESS_SECTORS * SECTOR_SIZE }
 
 struct PosixDisk {
   int fd;
+  DiskSet *set; // the run's disks, for the other names of this one
   RegisteredDisk *disk;
   const RunOptions *options;
   DiskError error; // why the last operation failed
@@ -299,7 +300,7 @@ DiskError LockForWriting(int fd) {
 // devices over it are one disk. The file is always locked before its loop
 // devices, so two writers never wait on each other.
 DiskError LockEveryName(PosixDisk *d, const struct stat &st) {
-  std::vector<std::string> names = PosixSameDiskNames(st);
+  std::vector<std::string> names = PosixSameDiskNames(d->set, st);
   bool file_first = d->block && !names.empty();
   if (!file_first) {
     DiskError locked = LockForWriting(d->fd);
@@ -472,6 +473,7 @@ DiskHandle OpenPhysicalDisk(DiskSet *disks, int disk, char mode, DiskError *erro
   }
   d->fd = -1;
   d->also_locked = new std::vector<int>;
+  d->set = disks;
   d->disk = &disks->disks[disk];
   d->options = disks->options;
   d->writer = writer;

@@ -114,8 +114,9 @@ std::string PosixSerial(const RegisteredDisk &disk);
 DiskError PosixCheckIdentity(const RegisteredDisk &disk, const struct stat &st, uint64_t bytes);
 
 // The other names of the disk open as st, which a writer locks too: a loop
-// device's backing file, or the loop devices over an image file (sorted).
-std::vector<std::string> PosixSameDiskNames(const struct stat &st);
+// device's backing file, or the loop devices over an image file (sorted),
+// found in the run's one disk listing.
+std::vector<std::string> PosixSameDiskNames(DiskSet *disks, const struct stat &st);
 
 // The system calls the backend makes, in one table that tests may change
 // to make any of them fail. Every call the backend makes on a disk or the

@@ -272,25 +272,23 @@ PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size) 
   return POSIX_PATH_OTHER;
 }
 
-std::vector<std::string> PosixSameDiskNames(const struct stat &st) {
+std::vector<std::string> PosixSameDiskNames(DiskSet *disks, const struct stat &st) {
   std::vector<std::string> names;
   if (S_ISBLK(st.st_mode)) {
     std::string file = ReadAttribute(AT_FDCWD, SysOf(st.st_rdev) + "/loop/backing_file");
     if (!file.empty()) names.push_back(file);
     return names;
   }
-  DIR *dir = opendir("/sys/block");
-  if (!dir) return names;
-  while (struct dirent *e = readdir(dir)) {
-    std::string name = e->d_name;
-    if (name.compare(0, 4, "loop") != 0) continue;
-    std::string file = ReadAttribute(AT_FDCWD, "/sys/block/" + name + "/loop/backing_file");
+  // The listing keeps every loop device that has a backing file.
+  const std::vector<PosixDiskEntry> &table = PosixListDisks(disks);
+  for (size_t i = 0; i < table.size(); i++) {
+    std::string file =
+        ReadAttribute(AT_FDCWD, SysOf(disks->table_devices[i]) + "/loop/backing_file");
     struct stat backing;
     if (!file.empty() && stat(file.c_str(), &backing) == 0 && backing.st_dev == st.st_dev &&
         backing.st_ino == st.st_ino)
-      names.push_back(DevPath(name));
+      names.push_back(table[i].path);
   }
-  closedir(dir);
   std::sort(names.begin(), names.end());
   return names;
 }

@@ -113,7 +113,7 @@ if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
   # leaves the image as it was.
   kernel() {
     cp "$WORK/k.orig" "$WORK/k.img"
-    strace -o /dev/null -e trace="${1%%:*}" -e inject="$1" "$K" --yes write "$WORK/k.img" $NEW \
+    ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace="${1%%:*}" -e inject="$1" "$K" --yes write "$WORK/k.img" $NEW \
       >"$WORK/out" 2>"$WORK/err" </dev/null
     rc=$?
     expect_rc 1 "strace $1"
@@ -128,7 +128,7 @@ if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
   # Another program that takes no lock changes byte 0x1C2 while the write
   # waits in its pwrite: the change stays, and the signature is written.
   cp "$WORK/k.orig" "$WORK/k.img"
-  strace -o /dev/null -e trace=pwrite64 -e inject=pwrite64:delay_enter=1500000 \
+  ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=pwrite64 -e inject=pwrite64:delay_enter=1500000 \
     "$K" --yes write "$WORK/k.img" $NEW >"$WORK/out" 2>"$WORK/err" </dev/null &
   pid=$!
   sleep 0.5

@@ -69,7 +69,7 @@ after=$(stat_reads "$l512")
 if command -v strace >/dev/null; then
   for args in "get $l512" "--yes write $l512 5A6B7C8D" "--yes write $n 1234ABCD"; do
     # shellcheck disable=SC2086
-    strace -f -qq -e trace=openat,open -o "$WORK/trace" "$K" $args </dev/null >/dev/null 2>&1
+    ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=openat,open -o "$WORK/trace" "$K" $args </dev/null >/dev/null 2>&1
     scans=$(grep -cE '"/sys/(dev/)?block"' "$WORK/trace")
     [ "$scans" -le 1 ] || fail "$args: disks listed $scans times"
   done
@@ -89,7 +89,7 @@ sig_of() { od -An -tx1 -j $((0x1B8)) -N4 "$1" | tr -d ' '; }
 if command -v strace >/dev/null; then
   for pair in "$WORK/at.img $l512 11223344 44332211" "$l512 $WORK/at.img 99AABBCC ccbbaa99"; do
     set -- $pair
-    strace -o /dev/null -e trace=pwrite64 -e inject=pwrite64:delay_enter=2000000 \
+    ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=pwrite64 -e inject=pwrite64:delay_enter=2000000 \
       "$K" --yes write "$1" "$3" >/dev/null 2>&1 </dev/null &
     sleep 0.5
     run --yes write "$2" 55667788

@@ -97,7 +97,7 @@ grep -q "^\[$WORK/missing.img\] " "$WORK/err" || fail "missing image: path not n
 # named.
 if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
   make at
-  strace -o /dev/null -P "$WORK/at.img" -e trace=openat -e inject=openat:delay_enter=1000000:when=3 \
+  ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -P "$WORK/at.img" -e trace=openat -e inject=openat:delay_enter=1000000:when=3 \
     "$K" --yes write "$WORK/at.img" 5A6B7C8D >"$WORK/out" 2>"$WORK/err" </dev/null &
   sleep 0.5
   printf '\x0d\xf0\xad\x0b' | dd of="$WORK/at.img" bs=1 seek=$((0x1B8)) conv=notrunc status=none
