@@ -264,6 +264,9 @@ static std::string LocaleDir() {
 }
 
 void InitLanguage(const char *locale_dir) {
-  setlocale(LC_ALL, "");
+  // The texts' language and character set only: numbers keep their C form
+  // in every report, and no other category is loaded.
+  setlocale(LC_CTYPE, "");
+  setlocale(LC_MESSAGES, "");
   bindtextdomain(KORMELDE_DOMAIN, locale_dir ? locale_dir : LocaleDir().c_str());
 }
