@@ -386,11 +386,24 @@ bool WriteBackup(PosixDisk *d) {
   return ok;
 }
 
+// Whether two boot areas are equal but for the signature's four bytes, at
+// either format's place.
+static bool SameButSignature(const uint8_t *a, const uint8_t *b) {
+  for (size_t i = 0; i < IPL_AREA_BYTES; i++) {
+    bool signature = (i >= AT_SIGNATURE_OFFSET && i < AT_SIGNATURE_OFFSET + 4) ||
+                     (i >= PC98_SIGNATURE_OFFSET && i < PC98_SIGNATURE_OFFSET + 4);
+    if (!signature && a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 // DISK_OK when the boot area on the disk (read into now) is still the last
-// one read from it, DISK_CHANGED when it is not, DISK_IO_ERROR when it cannot
-// be read.
+// one read from it and, but for the signature, the one first read in this
+// run (what the questions were about); DISK_CHANGED when it is not,
+// DISK_IO_ERROR when it cannot be read.
 DiskError Unchanged(PosixDisk *d, uint8_t *now) {
   if (!ReadFull(d->fd, now, IPL_AREA_BYTES, d->data_offset)) return DISK_IO_ERROR;
+  if (d->disk->shown_valid && !SameButSignature(now, d->disk->shown)) return DISK_CHANGED;
   if (!d->disk->boot_valid) return DISK_OK;
   return memcmp(now, d->disk->boot, IPL_AREA_BYTES) == 0 ? DISK_OK : DISK_CHANGED;
 }
@@ -522,6 +535,10 @@ int ReadSectors(DiskHandle handle, int count, uint32_t first, void *buffer) {
   if (first == 0 && bytes >= IPL_AREA_BYTES) {
     memcpy(d->disk->boot, buffer, IPL_AREA_BYTES);
     d->disk->boot_valid = true;
+    if (!d->disk->shown_valid) {
+      memcpy(d->disk->shown, buffer, IPL_AREA_BYTES);
+      d->disk->shown_valid = true;
+    }
   }
   d->position += bytes;
   return 1;

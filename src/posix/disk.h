@@ -60,6 +60,10 @@ struct RegisteredDisk {
   // the disk still holds it, and it is what the backup saves.
   bool boot_valid = false;
   uint8_t boot[IPL_AREA_BYTES];
+  // The boot area as first read in this run: what was checked and shown
+  // before any question (a backup to restore was compared with it).
+  bool shown_valid = false;
+  uint8_t shown[IPL_AREA_BYTES];
   int lock_fd = -1; // the write handle holding the disk's lock
 };
 

@@ -171,5 +171,22 @@ for case in "g.img e.bak 0x[0-9A-F]* から.*パーティションテーブル�
   grep -q '注意事項' "$WORK/err" && fail "restore $1 $2: asked before refusing"
   expect_unchanged before "$1" "restore $1 $2"
 done
+# ...and for a disk re-partitioned while the questions were open (the
+# rewrite's own open held by strace: the survey's, the command's, then its).
+if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+  cp e.orig e.img
+  run --yes --backup e2.bak write e.img 99990000
+  ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -P "$WORK/e.img" -e trace=openat \
+    -e inject=openat:delay_enter=1000000:when=3 "$K" --yes restore e.img e2.bak >out 2>err </dev/null &
+  sleep 0.5
+  printf '\001' | dd of=e.img bs=1 seek=$((0x1CA)) conv=notrunc status=none
+  wait $!
+  rc=$?
+  expect_rc 1 "restore on a disk re-partitioned meanwhile"
+  expect_err "理由: 確認の後にディスクのブート領域が変更されたため、書き込みませんでした。" \
+    "restore on a disk re-partitioned meanwhile"
+  [ "$(od -An -tx1 -j $((0x1B8)) -N4 e.img | tr -d ' ')" = 00009999 ] ||
+    fail "restore on a disk re-partitioned meanwhile: signature written"
+fi
 
 finish
