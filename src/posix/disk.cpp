@@ -398,8 +398,8 @@ static bool SameButSignature(const uint8_t *a, const uint8_t *b) {
 }
 
 // DISK_OK when the boot area on the disk (read into now) is still the last
-// one read from it and, but for the signature, the one first read in this
-// run (what the questions were about); DISK_CHANGED when it is not,
+// one read from it and, but for the signature, the one held (what a
+// restore's backup was compared with); DISK_CHANGED when it is not,
 // DISK_IO_ERROR when it cannot be read.
 DiskError Unchanged(PosixDisk *d, uint8_t *now) {
   if (!ReadFull(d->fd, now, IPL_AREA_BYTES, d->data_offset)) return DISK_IO_ERROR;
@@ -535,10 +535,6 @@ int ReadSectors(DiskHandle handle, int count, uint32_t first, void *buffer) {
   if (first == 0 && bytes >= IPL_AREA_BYTES) {
     memcpy(d->disk->boot, buffer, IPL_AREA_BYTES);
     d->disk->boot_valid = true;
-    if (!d->disk->shown_valid) {
-      memcpy(d->disk->shown, buffer, IPL_AREA_BYTES);
-      d->disk->shown_valid = true;
-    }
   }
   d->position += bytes;
   return 1;

@@ -60,8 +60,8 @@ struct RegisteredDisk {
   // the disk still holds it, and it is what the backup saves.
   bool boot_valid = false;
   uint8_t boot[IPL_AREA_BYTES];
-  // The boot area as first read in this run: what was checked and shown
-  // before any question (a backup to restore was compared with it).
+  // A boot area a write must still find, but for the signature: the one a
+  // backup to restore was compared with, before the questions.
   bool shown_valid = false;
   uint8_t shown[IPL_AREA_BYTES];
   int lock_fd = -1; // the write handle holding the disk's lock
@@ -101,6 +101,9 @@ PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size);
 int PosixRegister(DiskSet *disks, const char *name, DiskError *error);
 // The pinned disk behind a number, or nullptr.
 const RegisteredDisk *PosixRegistered(const DiskSet *disks, int number);
+// From now on a write to the disk needs its boot area, but for the
+// signature's four bytes, as last read.
+void PosixHoldBootArea(DiskSet *disks, int number);
 
 // The disk's data area in bytes (an image's without its header and
 // footer) and, for an image file, its container (IMAGE_RAW otherwise).

@@ -369,7 +369,7 @@ static SurveyFormat KindFormat(LayoutKind kind) {
 
 // The signature a backup file holds, after checking that it is this disk's:
 // the same format, and the same boot area but for the signature.
-static bool BackupSignature(TermSurface &s, const SurveyedDisk &t, const char *path,
+static bool BackupSignature(TermSurface &s, DiskSet *disks, const SurveyedDisk &t, const char *path,
                             uint32_t *value) {
   Dialog dialog = s.dialog();
   static uint8_t area[IPL_AREA_BYTES + 1];
@@ -403,6 +403,8 @@ static bool BackupSignature(TermSurface &s, const SurveyedDisk &t, const char *p
                                          : SurfaceText(TXT_LINUX_RESTORE_TABLE_SAME));
     return false;
   }
+  // The disk the backup matched is the one the rewrite must find.
+  PosixHoldBootArea(disks, t.number);
   *value = LoadLe32(area + offset);
   return true;
 }
@@ -488,7 +490,7 @@ static int Rewrite(TermSurface &s, DiskSet *disks, Command command,
   uint32_t value = 0;
   const char *text = words[2];
   if (command == COMMAND_RESTORE) {
-    if (!target || !BackupSignature(s, *target, words[2], &value)) return EXIT_REFUSED;
+    if (!target || !BackupSignature(s, disks, *target, words[2], &value)) return EXIT_REFUSED;
   } else if (strcmp(text, "random") == 0) {
     if (!RandomSignature(context.disks, &value)) {
       SurfaceMessage(s.dialog(), SurfaceText(TXT_LINUX_RANDOM_FAILED), TXT_TITLE, MB_OK_STYLE);

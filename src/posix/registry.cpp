@@ -248,6 +248,13 @@ const RegisteredDisk *PosixRegistered(const DiskSet *disks, int number) {
   return &disks->disks[number];
 }
 
+void PosixHoldBootArea(DiskSet *disks, int number) {
+  if (!PosixRegistered(disks, number) || !disks->disks[number].boot_valid) return;
+  RegisteredDisk &d = disks->disks[number];
+  memcpy(d.shown, d.boot, IPL_AREA_BYTES);
+  d.shown_valid = true;
+}
+
 DiskError PosixCheckIdentity(const RegisteredDisk &disk, const struct stat &st, uint64_t bytes) {
   const DiskIdentity &id = disk.identity;
   bool same = id.block ? S_ISBLK(st.st_mode) && st.st_rdev == id.rdev &&

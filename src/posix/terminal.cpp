@@ -8,6 +8,7 @@
 #include "app/partuuid.h"
 
 #include "ui/commands.h"
+#include "ui/reasons.h"
 #include "ui/texts.h"
 
 static TermSurface *Of(Dialog dialog) {
@@ -89,6 +90,15 @@ std::vector<int> CollidingDisks(const WriteContext *context, int disk, uint32_t 
 // question), and the configuration lines that would point nowhere.
 static bool CheckConsequences(TermSurface *s, int disk, uint32_t old_signature,
                               uint32_t new_signature) {
+  // Disks whose signature could not be read are left out of the comparison:
+  // say which.
+  if (s->write && !s->options->quiet)
+    for (const SurveyedDisk &d : s->write->disks)
+      if (d.number != disk && d.error != DISK_OK) {
+        fprintf(s->err, SurfaceText(TXT_LINUX_UNREAD_REASON), d.number, d.path.c_str(),
+                DiskErrorText(d.error));
+        fputc('\n', s->err);
+      }
   std::vector<int> colliding = CollidingDisks(s->write, disk, new_signature);
   if (!colliding.empty()) {
     std::string list;
