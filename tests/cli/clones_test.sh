@@ -189,4 +189,10 @@ if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
     fail "restore on a disk re-partitioned meanwhile: signature written"
 fi
 
+# A disk named to compare that cannot be read is said to be left out.
+"$MKIMAGE" nhd-wrap liar.nhd
+run --yes --dry-run write e.img ABCD0123 liar.nhd
+grep -q "^ディスク #[0-9]* ($WORK/liar.nhd) を読めません: " "$WORK/err" ||
+  fail "dry run with an unreadable disk to compare: not named"
+
 finish
