@@ -73,6 +73,7 @@ struct DiskSet {
   explicit DiskSet(const RunOptions *run) : options(run) {}
   const RunOptions *options;
   bool scanned = false;
+  bool modeled = false; // the table's models read (list and writes only)
   std::vector<PosixDiskEntry> table;
   std::vector<dev_t> table_devices; // st_rdev of each table entry
   RegisteredDisk disks[MAX_DISK_NUMBER + 1];

@@ -173,13 +173,20 @@ int Pin(DiskSet *disks, int number, const std::string &path, const std::string &
   return number;
 }
 
+// The model of table entry i, read once.
+std::string TableModel(const DiskSet *disks, size_t i) {
+  return disks->modeled ? disks->table[i].model : ModelOf(disks->table_devices[i]);
+}
+
 } // namespace
 
 const std::vector<PosixDiskEntry> &PosixListDisks(DiskSet *disks) {
   Scan(disks);
-  for (size_t i = 0; i < disks->table.size(); i++)
-    CopyString(disks->table[i].model, sizeof disks->table[i].model,
-               ModelOf(disks->table_devices[i]));
+  if (!disks->modeled)
+    for (size_t i = 0; i < disks->table.size(); i++)
+      CopyString(disks->table[i].model, sizeof disks->table[i].model,
+                 ModelOf(disks->table_devices[i]));
+  disks->modeled = true;
   return disks->table;
 }
 
@@ -198,7 +205,7 @@ int PosixRegister(DiskSet *disks, const char *name, DiskError *error) {
     id.bytes = disks->table[n].bytes;
     id.tag = TagOf(id.rdev);
     *error = DISK_OK;
-    return Pin(disks, (int)n, disks->table[n].path, ModelOf(id.rdev), id);
+    return Pin(disks, (int)n, disks->table[n].path, TableModel(disks, n), id);
   }
 
   struct stat st;
@@ -229,7 +236,7 @@ int PosixRegister(DiskSet *disks, const char *name, DiskError *error) {
     for (size_t i = 0; i < disks->table.size() && i <= MAX_DISK_NUMBER; i++)
       if (disks->table_devices[i] == id.rdev) {
         id.bytes = disks->table[i].bytes;
-        return Pin(disks, (int)i, real, ModelOf(id.rdev), id);
+        return Pin(disks, (int)i, real, TableModel(disks, i), id);
       }
   }
   if (real.size() >= POSIX_PATH_SIZE) {
