@@ -3,8 +3,14 @@ include(GNUInstallDirs)
 add_library(kormelde_posix STATIC
   ${CMAKE_CURRENT_LIST_DIR}/disk.cpp
   ${CMAKE_CURRENT_LIST_DIR}/registry.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/survey.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/survey.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/winrefs.cpp)
 target_link_libraries(kormelde_posix PUBLIC kormelde_core)
+# The Windows stores on a disk: NTFS volumes and registry hives.
+find_package(PkgConfig REQUIRED)
+pkg_check_modules(NTFS3G REQUIRED IMPORTED_TARGET libntfs-3g)
+pkg_check_modules(HIVEX REQUIRED IMPORTED_TARGET hivex)
+target_link_libraries(kormelde_posix PUBLIC PkgConfig::NTFS3G PkgConfig::HIVEX)
 
 # The texts in the user's language: message catalogs from po/, compiled into
 # the build tree's locale/ (found there when run from the build tree).
