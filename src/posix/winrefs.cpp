@@ -17,6 +17,7 @@
 #include <hivex.h>
 // libntfs-3g's headers need the types above first, declare C, and define
 // min and max (after every C++ header).
+// clang-format off: inode.h before dir.h
 extern "C" {
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/device.h>
@@ -25,6 +26,7 @@ extern "C" {
 #include <ntfs-3g/logfile.h>
 #include <ntfs-3g/volume.h>
 }
+// clang-format on
 
 #include "disk/bootrecord.h"
 #include "disk/layout.h"
