@@ -21,8 +21,8 @@
 extern "C" {
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/device.h>
-#include <ntfs-3g/dir.h>
 #include <ntfs-3g/inode.h>
+#include <ntfs-3g/dir.h>
 #include <ntfs-3g/logfile.h>
 #include <ntfs-3g/volume.h>
 }

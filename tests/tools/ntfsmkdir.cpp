@@ -16,8 +16,8 @@
 // After the C++ headers: libntfs-3g defines min and max.
 // clang-format off: inode.h before dir.h
 extern "C" {
-#include <ntfs-3g/dir.h>
 #include <ntfs-3g/inode.h>
+#include <ntfs-3g/dir.h>
 #include <ntfs-3g/unistr.h>
 #include <ntfs-3g/volume.h>
 }
