@@ -21,8 +21,8 @@
 extern "C" {
 #include <ntfs-3g/attrib.h>
 #include <ntfs-3g/device.h>
-#include <ntfs-3g/inode.h>
 #include <ntfs-3g/dir.h>
+#include <ntfs-3g/inode.h>
 #include <ntfs-3g/logfile.h>
 #include <ntfs-3g/volume.h>
 }
@@ -227,10 +227,15 @@ void ScanStore(const std::vector<uint8_t> &bytes, WindowsStoreKind kind, unsigne
     scan->problems.push_back({WINDOWS_NOT_SEARCHED, partition, path + ": not a registry hive"});
     return;
   }
+  // A dirty hive's logs may hold references the file does not show yet.
+  if (state == HIVE_DIRTY) scan->problems.push_back({WINDOWS_HIVE_DIRTY, partition, path});
+  if (state == HIVE_BAD_CHECKSUM)
+    scan->problems.push_back({WINDOWS_HIVE_CHECKSUM, partition, path});
   Hive h = OpenHive(bytes);
   if (!h) {
-    scan->problems.push_back(
-        {WINDOWS_NOT_SEARCHED, partition, path + ": " + strerror(errno ? errno : EINVAL)});
+    if (state == HIVE_CLEAN || state == HIVE_DIRTY)
+      scan->problems.push_back(
+          {WINDOWS_NOT_SEARCHED, partition, path + ": " + strerror(errno ? errno : EINVAL)});
     return;
   }
   scan->stores++;
@@ -238,11 +243,6 @@ void ScanStore(const std::vector<uint8_t> &bytes, WindowsStoreKind kind, unsigne
     ScanBcd(h.get(), old_signature, has_new, new_signature, result);
   else
     ScanMountedDevices(h.get(), old_signature, has_new, new_signature, result);
-  if (!result->found.empty() || result->names_new) {
-    if (state == HIVE_DIRTY) scan->problems.push_back({WINDOWS_HIVE_DIRTY, partition, path});
-    if (state == HIVE_BAD_CHECKSUM)
-      scan->problems.push_back({WINDOWS_HIVE_CHECKSUM, partition, path});
-  }
   if (result->names_new) scan->problems.push_back({WINDOWS_NEW_NAMED, partition, path});
   for (Found &f : result->found) {
     f.reference.store_partition = partition;

@@ -108,7 +108,7 @@ ntfs_volume() {
   local file=$1 start=$2 sectors=$3
   shift 3
   truncate -s $((sectors * 512)) "$file" &&
-    mkntfs -F -Q -q -p "$start" -H 255 -S 63 "$file" >/dev/null &&
+    mkntfs -F -Q -q -p "$start" -H 255 -S 63 "$file" >/dev/null 2>&1 &&
     { [ $# -eq 0 ] || "$NTFSMKDIR" "$file" "$@"; } || fail "volume $file not built"
 }
 

@@ -1,0 +1,126 @@
+#include "app/winrefs.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "disk/bootrecord.h"
+#include "disk/layout.h"
+
+namespace {
+
+std::vector<uint8_t> PartitionElement(uint32_t signature, uint64_t start) {
+  std::vector<uint8_t> e(88, 0);
+  StoreLe32(&e[0x10], 6);
+  StoreLe32(&e[0x18], 0x48);
+  StoreLe32(&e[0x20], (uint32_t)start);
+  StoreLe32(&e[0x24], (uint32_t)(start >> 32));
+  StoreLe32(&e[0x34], 1);
+  StoreLe32(&e[0x38], signature);
+  return e;
+}
+
+} // namespace
+
+TEST(WindowsReferences, DeviceElementForms) {
+  std::vector<uint8_t> e = PartitionElement(0x12345678, 0x100000000ull);
+  BcdDevice d = ParseBcdDevice(e.data(), e.size(), 0x12345678);
+  EXPECT_EQ(d.form, BCD_PARTITION);
+  EXPECT_EQ(d.signature, 0x12345678u);
+  EXPECT_EQ(d.partition_start, 0x100000000ull);
+  EXPECT_EQ(d.signature_at, 0x38u);
+
+  // A GPT partition (style 0) names no signature.
+  std::vector<uint8_t> gpt = e;
+  StoreLe32(&gpt[0x34], 0);
+  EXPECT_EQ(ParseBcdDevice(gpt.data(), gpt.size(), 0x12345678).form, BCD_OTHER);
+
+  // The boot manager rejects a size field that does not match.
+  std::vector<uint8_t> bad = e;
+  StoreLe32(&bad[0x18], 0x50);
+  EXPECT_EQ(ParseBcdDevice(bad.data(), bad.size(), 0x12345678).form, BCD_MALFORMED);
+
+  // A descriptor inside a larger element (a ramdisk's, say) is nested.
+  std::vector<uint8_t> outer(0x20 + 88, 0);
+  StoreLe32(&outer[0x10], 3);
+  StoreLe32(&outer[0x18], (uint32_t)outer.size() - 16);
+  memcpy(&outer[0x20], e.data() + 0x10, 72);
+  BcdDevice n = ParseBcdDevice(outer.data(), outer.size(), 0x12345678);
+  EXPECT_EQ(n.form, BCD_NESTED);
+  EXPECT_EQ(n.signature_at, 0x20u + 0x28u);
+  EXPECT_EQ(ParseBcdDevice(outer.data(), outer.size(), 0x11111111).form, BCD_OTHER);
+
+  EXPECT_TRUE(IsDeviceElement(0x21000022));
+  EXPECT_FALSE(IsDeviceElement(0x12000004));
+  EXPECT_EQ(BcdElementName(0x21000001), "osdevice");
+  EXPECT_EQ(BcdElementName(0x21000022), "0x21000022");
+}
+
+TEST(WindowsReferences, HiveBaseBlock) {
+  std::vector<uint8_t> base(4096, 0);
+  memcpy(base.data(), "regf", 4);
+  StoreLe32(&base[4], 7);
+  StoreLe32(&base[8], 7);
+  uint32_t sum = 0;
+  for (int i = 0; i < 0x1FC; i += 4) sum ^= LoadLe32(&base[i]);
+  StoreLe32(&base[0x1FC], sum);
+  EXPECT_EQ(CheckHiveBaseBlock(base.data(), base.size()), HIVE_CLEAN);
+  EXPECT_EQ(CheckHiveBaseBlock(base.data(), 4095), HIVE_NOT_A_HIVE);
+  base[0x30] ^= 1;
+  EXPECT_EQ(CheckHiveBaseBlock(base.data(), base.size()), HIVE_BAD_CHECKSUM);
+  base[0x30] ^= 1;
+  StoreLe32(&base[8], 6);
+  EXPECT_EQ(CheckHiveBaseBlock(base.data(), base.size()), HIVE_DIRTY);
+}
+
+TEST(WindowsReferences, PartitionsNumberedAsTheKernelDoes) {
+  // MBR: 1 data, 2 empty, 3 extended, 4 empty; EBR: 5, link; EBR: 6.
+  uint8_t reply[8 + 12 * 32] = {};
+  StoreLe32(reply, 12);
+  auto entry = [&](int i, uint64_t start, uint64_t bytes, uint8_t type) {
+    uint8_t *e = reply + 8 + i * 32;
+    StoreLe32(e, (uint32_t)start);
+    StoreLe32(e + 4, (uint32_t)(start >> 32));
+    StoreLe32(e + 8, (uint32_t)bytes);
+    StoreLe32(e + 12, (uint32_t)(bytes >> 32));
+    e[24] = type;
+  };
+  entry(0, 1 << 20, 8 << 20, 0x07);
+  entry(2, 16 << 20, 32 << 20, 0x05);
+  entry(4, 17 << 20, 4 << 20, 0x07);
+  entry(5, 24 << 20, 8 << 20, 0x05);
+  entry(8, 25 << 20, 4 << 20, 0x0C);
+  std::vector<DiskPartition> p = PartitionsOfLayout(reply, sizeof reply);
+  ASSERT_EQ(p.size(), 3u);
+  EXPECT_EQ(p[0].number, 1u);
+  EXPECT_EQ(p[1].number, 5u);
+  EXPECT_EQ(p[1].start, 17u << 20);
+  EXPECT_EQ(p[2].number, 6u);
+  EXPECT_EQ(PartitionAt(p, 25 << 20)->number, 6u);
+  EXPECT_EQ(PartitionAt(p, 26 << 20), nullptr);
+}
+
+TEST(WindowsReferences, OnlyPlainLocatedReferencesToAPartitionArePatched) {
+  WindowsReference r;
+  r.store = STORE_MOUNTED_DEVICES;
+  r.store_path = "\\Windows\\System32\\config\\SYSTEM";
+  r.object = "\\DosDevices\\C:";
+  r.description = MountedDeviceName(r.object);
+  r.signature = 0x12345678;
+  r.partition = 2;
+  r.located = true;
+  r.disk_offset = 4096;
+  WindowsReference nowhere = r, unlocated = r, nested = r;
+  nowhere.partition = 0;
+  unlocated.located = false;
+  nested.store = STORE_BCD;
+  nested.form = BCD_NESTED;
+  std::vector<BytePatch> p =
+      PlanReferencePatches({r, nowhere, unlocated, nested}, 0x12345678, 0xCAFEF00D);
+  ASSERT_EQ(p.size(), 1u);
+  EXPECT_EQ(p[0].offset, 4096u);
+  EXPECT_EQ(LoadLe32(p[0].old_bytes), 0x12345678u);
+  EXPECT_EQ(LoadLe32(p[0].new_bytes), 0xCAFEF00Du);
+  EXPECT_EQ(p[0].what, "\\Windows\\System32\\config\\SYSTEM \\DosDevices\\C: (C:)");
+}
