@@ -50,8 +50,9 @@ long Hex(const char *p, int n) {
   return value;
 }
 
-void ScanLine(const std::string &file, unsigned number, const std::string &line, uint32_t signature,
-              std::vector<PartuuidReference> *found) {
+// Calls found(at) for each PARTUUID=<signature>-NN of a line, at the first
+// of the eight digits.
+template <typename Found> void ScanLine(const std::string &line, uint32_t signature, Found found) {
   size_t blank = line.find_first_not_of(" \t");
   if (blank != std::string::npos && line[blank] == '#') return;
   static const char kName[] = "partuuid=";
@@ -64,7 +65,18 @@ void ScanLine(const std::string &file, unsigned number, const std::string &line,
     if (strlen(p) < 11 || p[8] != '-') continue;
     long sig = Hex(p, 8), part = Hex(p + 9, 2);
     if (sig < 0 || part < 0 || IsNameChar(p[11])) continue;
-    if ((uint32_t)sig == signature) found->push_back({file, number, (unsigned)part});
+    if ((uint32_t)sig == signature) found((size_t)(p - line.c_str()), (unsigned)part);
+  }
+}
+
+// Each line of contents with its number and start.
+template <typename Each> void EachLine(const std::string &contents, Each each) {
+  unsigned number = 0;
+  for (size_t start = 0; start < contents.size();) {
+    size_t end = contents.find('\n', start);
+    if (end == std::string::npos) end = contents.size();
+    each(++number, start, contents.substr(start, end - start));
+    start = end + 1;
   }
 }
 
@@ -72,11 +84,28 @@ void ScanLine(const std::string &file, unsigned number, const std::string &line,
 
 void FindPartuuidReferences(const std::string &file, const std::string &contents,
                             uint32_t signature, std::vector<PartuuidReference> *found) {
-  unsigned number = 0;
-  for (size_t start = 0; start < contents.size();) {
-    size_t end = contents.find('\n', start);
-    if (end == std::string::npos) end = contents.size();
-    ScanLine(file, ++number, contents.substr(start, end - start), signature, found);
-    start = end + 1;
-  }
+  EachLine(contents, [&](unsigned number, size_t, const std::string &line) {
+    ScanLine(line, signature, [&](size_t, unsigned part) {
+      found->push_back({file, number, part});
+    });
+  });
+}
+
+std::string ReplacePartuuids(const std::string &contents, uint32_t old_signature,
+                             uint32_t new_signature, unsigned *count) {
+  std::string out = contents;
+  *count = 0;
+  EachLine(contents, [&](unsigned, size_t start, const std::string &line) {
+    ScanLine(line, old_signature, [&](size_t at, unsigned) {
+      // In the case the line wrote it in.
+      bool upper = false;
+      for (int i = 0; i < 8; i++)
+        upper = upper || isupper((unsigned char)line[at + i]);
+      char digits[16];
+      snprintf(digits, sizeof digits, upper ? "%08X" : "%08x", (unsigned)new_signature);
+      out.replace(start + at, 8, digits);
+      ++*count;
+    });
+  });
+  return out;
 }

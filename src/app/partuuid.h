@@ -32,3 +32,9 @@ struct PartuuidReference {
 // name nothing.
 void FindPartuuidReferences(const std::string &file, const std::string &contents,
                             uint32_t signature, std::vector<PartuuidReference> *found);
+
+// contents with every PARTUUID=<old_signature>-NN that FindPartuuidReferences
+// finds naming new_signature instead (same case); nothing else changes.
+// *count receives how many were changed.
+std::string ReplacePartuuids(const std::string &contents, uint32_t old_signature,
+                             uint32_t new_signature, unsigned *count);

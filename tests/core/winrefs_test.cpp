@@ -1,3 +1,5 @@
+#include "app/partuuid.h"
+#include "app/undo.h"
 #include "app/winrefs.h"
 
 #include <gtest/gtest.h>
@@ -63,7 +65,8 @@ TEST(WindowsReferences, HiveBaseBlock) {
   StoreLe32(&base[4], 7);
   StoreLe32(&base[8], 7);
   uint32_t sum = 0;
-  for (int i = 0; i < 0x1FC; i += 4) sum ^= LoadLe32(&base[i]);
+  for (int i = 0; i < 0x1FC; i += 4)
+    sum ^= LoadLe32(&base[i]);
   StoreLe32(&base[0x1FC], sum);
   EXPECT_EQ(CheckHiveBaseBlock(base.data(), base.size()), HIVE_CLEAN);
   EXPECT_EQ(CheckHiveBaseBlock(base.data(), 4095), HIVE_NOT_A_HIVE);
@@ -123,4 +126,49 @@ TEST(WindowsReferences, OnlyPlainLocatedReferencesToAPartitionArePatched) {
   EXPECT_EQ(LoadLe32(p[0].old_bytes), 0x12345678u);
   EXPECT_EQ(LoadLe32(p[0].new_bytes), 0xCAFEF00Du);
   EXPECT_EQ(p[0].what, "\\Windows\\System32\\config\\SYSTEM \\DosDevices\\C: (C:)");
+}
+
+TEST(WindowsReferences, UndoRecordsRoundTripAndCutFilesAreRefused) {
+  UndoRecords r;
+  BytePatch p = {123456789012ull, {0x78, 0x56, 0x34, 0x12}, {0xef, 0xbe, 0xad, 0xde}, "C: (C:)"};
+  r.patches = {p, p};
+  r.patches[1].offset = 7;
+  r.files = {{"/etc/fstab", "PARTUUID=12345678-01 / ext4\nno newline"}, {"/x y", ""}};
+  std::string text = FormatUndoRecords(r);
+  UndoRecords back;
+  ASSERT_TRUE(ParseUndoRecords((const uint8_t *)text.data(), text.size(), &back));
+  ASSERT_EQ(back.patches.size(), 2u);
+  EXPECT_EQ(back.patches[0].offset, 123456789012ull);
+  EXPECT_EQ(memcmp(back.patches[0].new_bytes, p.new_bytes, 4), 0);
+  EXPECT_EQ(back.patches[0].what, "C: (C:)");
+  ASSERT_EQ(back.files.size(), 2u);
+  EXPECT_EQ(back.files[0].contents, r.files[0].contents);
+  EXPECT_EQ(back.files[1].path, "/x y");
+  for (size_t cut = 1; cut < text.size(); cut++)
+    EXPECT_FALSE(ParseUndoRecords((const uint8_t *)text.data(), cut, &back)) << cut;
+  EXPECT_TRUE(ParseUndoRecords(nullptr, 0, &back) && back.empty());
+
+  std::vector<BytePatch> undo = ReversePatches(r.patches);
+  EXPECT_EQ(undo[0].offset, 7u);
+  EXPECT_EQ(memcmp(undo[1].old_bytes, p.new_bytes, 4), 0);
+}
+
+TEST(WindowsReferences, OnlyPartuuidTokensOfTheOldSignatureChange) {
+  std::string text = "PARTUUID=12345678-01 / ext4\n"
+                     "# PARTUUID=12345678-02 stays\n"
+                     "root=partuuid=\"ABCDEF12-05\" x=PARTUUID=12345678-0123\n"
+                     "UUID=12345678-01 PARTUUID=12345679-01 PARTUUID=abcdef12-06";
+  unsigned count = 0;
+  EXPECT_EQ(ReplacePartuuids(text, 0x12345678, 0xcafe0001, &count),
+            "PARTUUID=cafe0001-01 / ext4\n"
+            "# PARTUUID=12345678-02 stays\n"
+            "root=partuuid=\"ABCDEF12-05\" x=PARTUUID=12345678-0123\n"
+            "UUID=12345678-01 PARTUUID=12345679-01 PARTUUID=abcdef12-06");
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(ReplacePartuuids(text, 0xabcdef12, 0xcafe0001, &count),
+            "PARTUUID=12345678-01 / ext4\n"
+            "# PARTUUID=12345678-02 stays\n"
+            "root=partuuid=\"CAFE0001-05\" x=PARTUUID=12345678-0123\n"
+            "UUID=12345678-01 PARTUUID=12345679-01 PARTUUID=cafe0001-06");
+  EXPECT_EQ(count, 2u);
 }
