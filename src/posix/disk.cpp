@@ -57,6 +57,7 @@
 #include <string>
 #include <vector>
 
+#include "app/winrefs.h"
 #include "disk/bootrecord.h"
 #include "disk/container.h"
 #include "disk/disk.h"
@@ -92,6 +93,7 @@ struct PosixDisk {
   bool block;
   std::vector<int> *also_locked; // the same disk's other names, locked with it
   bool backup_done;
+  bool patches_done;
   uint64_t data_offset;
   uint64_t data_bytes;
   uint64_t position; // bytes from sector 0
@@ -380,7 +382,10 @@ bool WriteBackup(PosixDisk *d) {
   if (!d->disk->boot_valid || !path) return false;
   int fd = g_posix_calls.open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) return false;
-  bool ok = WriteFull(fd, d->disk->boot, IPL_AREA_BYTES, 0) && g_posix_calls.fsync(fd) == 0;
+  const std::string *undo = d->options->undo_records;
+  bool ok = WriteFull(fd, d->disk->boot, IPL_AREA_BYTES, 0) &&
+            (!undo || WriteFull(fd, undo->data(), undo->size(), IPL_AREA_BYTES)) &&
+            g_posix_calls.fsync(fd) == 0;
   ok = close(fd) == 0 && ok;
   if (!ok) unlink(path);
   return ok;
@@ -462,6 +467,46 @@ bool Positioned(PosixDisk *d, int count, uint32_t first, uint64_t *bytes) {
 int Fail(PosixDisk *d, DiskError error) {
   d->error = error;
   return 0;
+}
+
+// Puts the old bytes of the first n patches back, last first: UNDONE when
+// every one reads back old.
+DiskError UndoPatches(PosixDisk *d, const std::vector<BytePatch> &patches, size_t n) {
+  DiskError result = DISK_WRITE_UNDONE;
+  for (size_t i = n; i-- > 0;) {
+    const BytePatch &p = patches[i];
+    DiskError e = PutBack(d, d->data_offset + p.offset, p.old_bytes, p.new_bytes, 4);
+    if (e != DISK_WRITE_UNDONE) result = e == DISK_WRITE_LEFT_NEW ? DISK_WRITE_TORN : e;
+  }
+  return result;
+}
+
+// Each patch the way the signature is written: the four bytes read under
+// the lock must be the old ones (the new ones already there: done), then
+// written, synced and read back past the cache. On a failure the patches
+// written go back; the result says what the disk holds.
+DiskError ApplyPatches(PosixDisk *d, const std::vector<BytePatch> &patches) {
+  for (size_t i = 0; i < patches.size(); i++) {
+    const BytePatch &p = patches[i];
+    uint64_t offset = d->data_offset + p.offset;
+    uint8_t now[4];
+    if (p.offset < IPL_AREA_BYTES || !InData(d, p.offset, 4) || !ReadFull(d->fd, now, 4, offset)) {
+      UndoPatches(d, patches, i);
+      return DISK_IO_ERROR;
+    }
+    if (memcmp(now, p.new_bytes, 4) == 0) continue;
+    if (memcmp(now, p.old_bytes, 4) != 0) {
+      DiskError undone = UndoPatches(d, patches, i);
+      return undone == DISK_WRITE_UNDONE ? DISK_CHANGED : undone;
+    }
+    if (!WriteSynced(d, p.new_bytes, 4, offset) || !ReadBack(d, offset, 4, now) ||
+        memcmp(now, p.new_bytes, 4) != 0) {
+      DiskError e = PutBack(d, offset, p.old_bytes, p.new_bytes, 4);
+      DiskError undone = UndoPatches(d, patches, i);
+      return e == DISK_WRITE_UNDONE ? undone : DISK_WRITE_TORN;
+    }
+  }
+  return DISK_OK;
 }
 
 } // namespace
@@ -570,6 +615,14 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
     d->backup_done = true;
   }
   Forget(d);
+  // The other places that name the signature change first: the signature
+  // written last is the commit.
+  const std::vector<BytePatch> *patches = d->options ? d->options->patches : nullptr;
+  if (patches && !d->patches_done) {
+    DiskError patched = ApplyPatches(d, *patches);
+    if (patched != DISK_OK) return Fail(d, patched);
+    d->patches_done = true;
+  }
   // Only the bytes that change are written: a change another program made
   // meanwhile to any other byte (it holds no lock) stays.
   const uint8_t *wanted = static_cast<const uint8_t *>(buffer);
@@ -582,8 +635,14 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
     size_t n = hi - lo;
     std::vector<uint8_t> now(n);
     if (!WriteSynced(d, wanted + lo, n, offset + lo) || !ReadBack(d, offset + lo, n, now.data()) ||
-        memcmp(now.data(), wanted + lo, n) != 0)
-      return Fail(d, PutBack(d, offset + lo, old.data() + lo, wanted + lo, n));
+        memcmp(now.data(), wanted + lo, n) != 0) {
+      DiskError e = PutBack(d, offset + lo, old.data() + lo, wanted + lo, n);
+      if (patches && d->patches_done) {
+        DiskError undone = UndoPatches(d, *patches, patches->size());
+        if (e == DISK_WRITE_UNDONE && undone != DISK_WRITE_UNDONE) e = DISK_WRITE_TORN;
+      }
+      return Fail(d, e);
+    }
   }
   d->position += bytes;
   return 1;

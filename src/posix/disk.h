@@ -15,9 +15,15 @@
 #include "disk/container.h"
 #include "disk/disk.h"
 
+struct BytePatch;
+
 enum { POSIX_PATH_SIZE = 512, POSIX_MODEL_SIZE = 128 };
 
 enum Answers { ANSWERS_ASK = 0, ANSWERS_YES, ANSWERS_NO };
+
+// Whether the systems on a disk change with its signature (--windows,
+// --linux): asked on the terminal unless an option says.
+enum UpdateChoice { UPDATE_ASK = 0, UPDATE_YES, UPDATE_LEAVE };
 
 // Everything a run was told on its command line beyond the command.
 struct RunOptions {
@@ -29,6 +35,12 @@ struct RunOptions {
   const char *root = nullptr;   // configuration files read under this directory
   bool quiet = false;           // results and errors only: answered questions,
                                 // the notice, progress and paths unshown
+  // Four-byte changes a write makes on the disk before the signature, as
+  // one with it; the backup file gets undo_records after the boot area.
+  UpdateChoice windows = UPDATE_ASK;     // the Windows stores on the disk
+  UpdateChoice linux_lines = UPDATE_ASK; // the lines naming its PARTUUIDs
+  const std::vector<BytePatch> *patches = nullptr;
+  const std::string *undo_records = nullptr;
 };
 
 // A line of `list`.

@@ -19,6 +19,7 @@
 #include "posix/disk.h"
 #include "posix/language.h"
 #include "posix/survey.h"
+#include "posix/systems.h"
 #include "posix/terminal.h"
 #include "ui/commands.h"
 #include "ui/reasons.h"
@@ -200,7 +201,8 @@ static void PtuuidJson(JsonWriter &j, SurveyFormat format, uint32_t signature) {
 }
 
 // One disk as --json gives it; collisions only where every disk was read.
-static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions) {
+static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
+                     const WindowsScan *windows = nullptr, bool each = false) {
   j.BeginObject();
   j.Key("number").Number((uint64_t)d.number);
   j.Key("device").String(d.path);
@@ -235,6 +237,10 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions) {
       j.Number((uint64_t)n);
     j.EndArray();
   }
+  if (windows && each)
+    WindowsJson(j, *windows);
+  else if (windows)
+    j.Key("windows_references").Number(windows->references.size());
   j.EndObject();
 }
 
@@ -254,8 +260,11 @@ static int List(TermSurface &s, DiskSet *disks, const std::vector<const char *> 
   if (s.options->json) {
     JsonWriter j;
     j.BeginObject().Key("disks").BeginArray();
-    for (const SurveyedDisk &d : found)
-      DiskJson(j, d, true);
+    for (const SurveyedDisk &d : found) {
+      WindowsScan windows;
+      if (d.format == FORMAT_AT) windows = ScanDiskWindows(disks, d.number, d.signature, false, 0);
+      DiskJson(j, d, true, d.format == FORMAT_AT ? &windows : nullptr);
+    }
     j.EndArray().EndObject();
     PrintJson(s, j);
     return EXIT_DONE;
@@ -372,15 +381,26 @@ static SurveyFormat KindFormat(LayoutKind kind) {
 static bool BackupSignature(TermSurface &s, DiskSet *disks, const SurveyedDisk &t, const char *path,
                             uint32_t *value) {
   Dialog dialog = s.dialog();
-  static uint8_t area[IPL_AREA_BYTES + 1];
+  // The boot area, then what else the write changed (app/undo.h).
+  std::vector<uint8_t> file;
   int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  ssize_t n = fd >= 0 ? read(fd, area, sizeof area) : -1;
+  bool read_ok = fd >= 0;
+  uint8_t chunk[65536];
+  ssize_t got;
+  while (read_ok && (got = read(fd, chunk, sizeof chunk)) != 0) {
+    if (got < 0 || file.size() > (64u << 20)) {
+      read_ok = false;
+      break;
+    }
+    file.insert(file.end(), chunk, chunk + got);
+  }
   if (fd >= 0) close(fd);
-  if (n < 0) {
+  if (!read_ok) {
     MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_RESTORE_UNREADABLE, path);
     return false;
   }
-  if (n != IPL_AREA_BYTES) {
+  const uint8_t *area = file.data();
+  if (file.size() < IPL_AREA_BYTES) {
     MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_RESTORE_SIZE, path, (int)IPL_AREA_BYTES);
     return false;
   }
@@ -403,6 +423,8 @@ static bool BackupSignature(TermSurface &s, DiskSet *disks, const SurveyedDisk &
                                          : SurfaceText(TXT_LINUX_RESTORE_TABLE_SAME));
     return false;
   }
+  if (s.systems && !PlanRestore(&s, area + IPL_AREA_BYTES, file.size() - IPL_AREA_BYTES, s.systems))
+    return false;
   // The disk the backup matched is the one the rewrite must find.
   PosixHoldBootArea(disks, t.number);
   *value = LoadLe32(area + offset);
@@ -505,6 +527,10 @@ static int Rewrite(TermSurface &s, DiskSet *disks, Command command,
   Session session = {s.dialog(), disks, 0, true};
   session.dry_run = options.dry_run;
   Outcome outcome = CommandWrite(&session);
+  // The configuration files follow the signature they name.
+  if (outcome.kind == OUTCOME_DONE && !options.dry_run && s.systems &&
+      !WriteSystemFiles(&s, *s.systems))
+    outcome = {OUTCOME_FAILED, DISK_OK};
   if (outcome.kind == OUTCOME_DONE && options.dry_run && !options.json)
     fprintf(s.out, "%s\n", SurfaceText(TXT_LINUX_DRY_RUN_DONE));
   if (outcome.kind == OUTCOME_DONE && options.json && target)
@@ -520,6 +546,8 @@ enum {
   OPT_DRY_RUN,
   OPT_ROOT,
   OPT_JSON,
+  OPT_WINDOWS,
+  OPT_LINUX,
 };
 static const struct option kOptions[] = {
     {"yes", no_argument, nullptr, 'y'},
@@ -532,6 +560,8 @@ static const struct option kOptions[] = {
     {"dry-run", no_argument, nullptr, OPT_DRY_RUN},
     {"root", required_argument, nullptr, OPT_ROOT},
     {"json", no_argument, nullptr, OPT_JSON},
+    {"windows", required_argument, nullptr, OPT_WINDOWS},
+    {"linux", required_argument, nullptr, OPT_LINUX},
     {nullptr, 0, nullptr, 0},
 };
 // ':' first: a missing value is told apart from an unknown option.
@@ -593,6 +623,17 @@ int main(int argc, char **argv) {
     case OPT_JSON:
       options.json = true;
       break;
+    case OPT_WINDOWS:
+    case OPT_LINUX: {
+      UpdateChoice &choice = key == OPT_WINDOWS ? options.windows : options.linux_lines;
+      if (strcmp(optarg, "update") == 0)
+        choice = UPDATE_YES;
+      else if (strcmp(optarg, "leave") == 0)
+        choice = UPDATE_LEAVE;
+      else
+        return Usage(TXT_LINUX_BAD_UPDATE_CHOICE, argv[optind - 1]);
+      break;
+    }
     case ':':
       return Usage(TXT_LINUX_OPTION_ARGUMENT, argv[optind - 1]);
     default: {
@@ -617,6 +658,8 @@ int main(int argc, char **argv) {
   bool rewrite = command == COMMAND_WRITE || command == COMMAND_RESTORE;
   if (options.backup && !rewrite) return Usage(TXT_LINUX_WRITE_ONLY, "--backup");
   if (options.dry_run && !rewrite) return Usage(TXT_LINUX_WRITE_ONLY, "--dry-run");
+  if (options.windows && !rewrite) return Usage(TXT_LINUX_WRITE_ONLY, "--windows");
+  if (options.linux_lines && !rewrite) return Usage(TXT_LINUX_WRITE_ONLY, "--linux");
   // The questions before a write would go unseen.
   if (options.quiet && rewrite && options.answers == ANSWERS_ASK)
     return Usage(TXT_LINUX_QUIET_NEEDS_ANSWER);
@@ -630,8 +673,14 @@ int main(int argc, char **argv) {
     if (stat(words[i], &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
       return Usage(TXT_LINUX_NOT_IMAGE, words[i]);
 
+  // What changes with the signature: decided at the question, written
+  // before (the disk) and after it (the files).
+  SystemsPlan systems;
+  options.patches = &systems.patches;
+  options.undo_records = &systems.undo_text;
   DiskSet disks(&options);
   TermSurface s(&options, &disks);
+  s.systems = &systems;
   switch (command) {
   case COMMAND_LIST:
     return List(s, &disks, std::vector<const char *>(words.begin() + 1, words.end()));
@@ -646,10 +695,17 @@ int main(int argc, char **argv) {
   Session session = {s.dialog(), &disks, 0, true};
   if (command == COMMAND_ACCESS) return Finish(s, CommandAccess(&session));
   Outcome outcome = CommandGet(&session);
-  if (outcome.kind == OUTCOME_DONE && options.json) {
-    JsonWriter j;
-    DiskJson(j, SurveyDisk(&disks, session.disk, false), false);
-    PrintJson(s, j);
+  if (outcome.kind == OUTCOME_DONE) {
+    SurveyedDisk d = SurveyDisk(&disks, session.disk, false);
+    WindowsScan windows;
+    if (d.format == FORMAT_AT) windows = ScanDiskWindows(&disks, d.number, d.signature, false, 0);
+    if (options.json) {
+      JsonWriter j;
+      DiskJson(j, d, false, d.format == FORMAT_AT ? &windows : nullptr, true);
+      PrintJson(s, j);
+    } else if (d.format == FORMAT_AT) {
+      PrintWindowsCount(&s, windows, d.signature);
+    }
   }
   return Finish(s, outcome);
 }

@@ -34,7 +34,8 @@ foreach(lang ${KORMELDE_LANGUAGES})
 endforeach()
 add_custom_target(kormelde_catalogs ALL DEPENDS ${catalogs})
 
-add_executable(kormelde ${CMAKE_CURRENT_LIST_DIR}/main.cpp ${CMAKE_CURRENT_LIST_DIR}/terminal.cpp)
+add_executable(kormelde ${CMAKE_CURRENT_LIST_DIR}/main.cpp ${CMAKE_CURRENT_LIST_DIR}/terminal.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/systems.cpp)
 target_link_libraries(kormelde PRIVATE kormelde_core kormelde_posix kormelde_language)
 add_dependencies(kormelde kormelde_catalogs)
 # The C++ runtime linked in: a third of a Get's time went to loading and

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "app/partuuid.h"
+#include "posix/systems.h"
 
 #include "ui/commands.h"
 #include "ui/reasons.h"
@@ -51,6 +52,17 @@ static int Ask(TermSurface *s, const char *text) {
       answer = ANSWER_YES;
   }
   fflush(s->err);
+  return answer;
+}
+
+int AskOnTerminal(TermSurface *s, const char *text) {
+  RunOptions asking = *s->options;
+  asking.answers = ANSWERS_ASK;
+  asking.quiet = false;
+  const RunOptions *saved = s->options;
+  s->options = &asking;
+  int answer = Ask(s, text);
+  s->options = saved;
   return answer;
 }
 
@@ -140,6 +152,10 @@ static bool CheckConsequences(TermSurface *s, int disk, uint32_t old_signature,
 int SurfaceConfirmRewrite(Dialog dialog, int disk, uint32_t old_signature, uint32_t new_signature) {
   TermSurface *s = Of(dialog);
   if (!CheckConsequences(s, disk, old_signature, new_signature)) return ANSWER_NO;
+  // The systems on the disk (a restore's come from its backup).
+  if (s->systems && !s->systems->restore &&
+      !DecideSystems(s, disk, old_signature, new_signature, s->systems))
+    return ANSWER_NO;
   const RegisteredDisk *d = PosixRegistered(s->disks, disk);
   std::string path = d ? d->path : "?";
   std::string which = d ? d->model : "";

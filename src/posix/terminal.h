@@ -22,11 +22,14 @@ struct WriteContext {
   std::vector<ConfigFile> files;
 };
 
+struct SystemsPlan;
+
 struct TermSurface {
   TermSurface(const RunOptions *run, const DiskSet *set) : options(run), disks(set) {}
   const RunOptions *options;
   const DiskSet *disks;                // names the disk in the question before a write
   const WriteContext *write = nullptr; // set for write and restore
+  SystemsPlan *systems = nullptr;      // what changes with the signature
   FILE *in = stdin;                    // answers, read only when it is a terminal
   FILE *out = stdout;                  // the result
   FILE *err = stderr;                  // the rest
@@ -40,3 +43,6 @@ struct TermSurface {
 const SurveyedDisk *FindSurveyed(const WriteContext *context, int number);
 // Numbers of the disks other than disk that carry signature (never 0).
 std::vector<int> CollidingDisks(const WriteContext *context, int disk, uint32_t signature);
+
+// A question only the terminal answers (not --yes or --no).
+int AskOnTerminal(TermSurface *s, const char *text);

@@ -1,0 +1,388 @@
+#include "posix/systems.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstring>
+
+#include "app/json.h"
+#include "app/partuuid.h"
+#include "disk/bootrecord.h"
+#include "posix/terminal.h"
+#include "ui/commands.h"
+#include "ui/surface.h"
+#include "ui/texts.h"
+
+namespace {
+
+// Reads through a disk handle: whole sectors, the wanted bytes copied out.
+struct HandleReader {
+  DiskHandle handle;
+  std::vector<uint8_t> buffer;
+};
+
+bool ReadThroughHandle(void *context, uint64_t offset, void *out, size_t count) {
+  HandleReader *r = static_cast<HandleReader *>(context);
+  uint64_t first = offset / SECTOR_SIZE;
+  uint64_t last = (offset + count + SECTOR_SIZE - 1) / SECTOR_SIZE;
+  if (first > UINT32_MAX || last - first > (1u << 20)) return false;
+  r->buffer.resize((size_t)(last - first) * SECTOR_SIZE);
+  if (!SeekSector(r->handle, first) ||
+      !ReadSectors(r->handle, (int)(last - first), (uint32_t)first, r->buffer.data()))
+    return false;
+  memcpy(out, r->buffer.data() + (offset - first * SECTOR_SIZE), count);
+  return true;
+}
+
+std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char *format, ...) {
+  char text[MESSAGE_BUFFER_SIZE];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(text, sizeof text, format, args);
+  va_end(args);
+  return text;
+}
+
+const char *ProblemText(WindowsProblemKind kind) {
+  switch (kind) {
+  case WINDOWS_HIVE_DIRTY:
+    return SurfaceText(TXT_LINUX_WINDOWS_HIVE_DIRTY);
+  case WINDOWS_HIVE_CHECKSUM:
+    return SurfaceText(TXT_LINUX_WINDOWS_HIVE_CHECKSUM);
+  case WINDOWS_HIBERNATED:
+    return SurfaceText(TXT_LINUX_WINDOWS_HIBERNATED);
+  case WINDOWS_UNCLEAN:
+    return SurfaceText(TXT_LINUX_WINDOWS_UNCLEAN);
+  case WINDOWS_NOT_PLAIN:
+    return SurfaceText(TXT_LINUX_WINDOWS_NOT_PLAIN);
+  case WINDOWS_NEW_NAMED:
+    return SurfaceText(TXT_LINUX_WINDOWS_NEW_NAMED);
+  case WINDOWS_BITLOCKER:
+    return SurfaceText(TXT_LINUX_WINDOWS_BITLOCKER);
+  case WINDOWS_DYNAMIC:
+    return SurfaceText(TXT_LINUX_WINDOWS_DYNAMIC);
+  case WINDOWS_SIGNATURE_ZERO:
+    return SurfaceText(TXT_LINUX_WINDOWS_ZERO);
+  case WINDOWS_NOT_SEARCHED:
+    break;
+  }
+  return SurfaceText(TXT_LINUX_WINDOWS_NOT_SEARCHED);
+}
+
+// "[12345678] partition 2", or the offset that names no partition.
+std::string Names(const WindowsReference &r, uint32_t signature) {
+  if (r.partition)
+    return Format(SurfaceText(TXT_LINUX_WINDOWS_NAMES), (unsigned)signature, r.partition);
+  return Format(SurfaceText(TXT_LINUX_WINDOWS_NAMES_NONE), (unsigned)signature,
+                (unsigned long long)r.partition_start);
+}
+
+// Why a reference stays as it is, or nullptr.
+const char *KeptReason(const WindowsReference &r) {
+  if (r.store == STORE_BCD && r.form == BCD_NESTED) return SurfaceText(TXT_LINUX_WINDOWS_NESTED);
+  if (!r.located) return SurfaceText(TXT_LINUX_WINDOWS_NOT_LOCATED);
+  if (!r.partition) return SurfaceText(TXT_LINUX_WINDOWS_NO_PARTITION);
+  return nullptr;
+}
+
+enum Listing { LIST_THIS_DISK, LIST_OTHER_DISK, LIST_NOW };
+
+void PrintReferences(FILE *to, const WindowsScan &scan, uint32_t old_signature,
+                     uint32_t new_signature, Listing listing) {
+  for (const WindowsReference &r : scan.references) {
+    if (listing == LIST_NOW) {
+      fprintf(to, SurfaceText(TXT_LINUX_WINDOWS_NOW_ITEM), r.store_partition,
+              DescribeReference(r).c_str(), Names(r, old_signature).c_str());
+      fputc('\n', to);
+      continue;
+    }
+    const char *kept =
+        listing == LIST_THIS_DISK ? KeptReason(r) : SurfaceText(TXT_LINUX_WINDOWS_OTHER_KEPT);
+    std::string after =
+        kept ? Format(SurfaceText(TXT_LINUX_WINDOWS_KEPT), kept) : Names(r, new_signature);
+    fprintf(to, SurfaceText(TXT_LINUX_WINDOWS_ITEM), r.store_partition,
+            DescribeReference(r).c_str(), Names(r, old_signature).c_str(), after.c_str());
+    fputc('\n', to);
+  }
+}
+
+void PrintProblems(FILE *to, const WindowsScan &scan, bool refusals) {
+  for (const WindowsProblem &p : scan.problems) {
+    if (IsRefusal(p.kind) != refusals) continue;
+    std::string detail = p.detail.empty() ? "" : " (" + p.detail + ")";
+    fprintf(to, SurfaceText(TXT_LINUX_WINDOWS_PROBLEM), p.partition, ProblemText(p.kind),
+            detail.c_str());
+    fputc('\n', to);
+  }
+}
+
+// The answer --windows or --linux gives, else the terminal's; without a
+// terminal nothing answers it: --yes alone does not.
+int Choose(TermSurface *s, UpdateChoice choice, const char *question, const char *option) {
+  if (choice == UPDATE_YES || choice == UPDATE_LEAVE) {
+    if (!s->options->quiet) fprintf(s->err, "%s %s\n", question, option);
+    return choice == UPDATE_YES ? ANSWER_YES : ANSWER_NO;
+  }
+  if (!isatty(fileno(s->in))) {
+    fprintf(s->err, "%s\n", question);
+    fprintf(s->err, SurfaceText(TXT_LINUX_CHOOSE_BY_OPTION), option);
+    fputc('\n', s->err);
+    return -1;
+  }
+  return AskOnTerminal(s, question);
+}
+
+// A whole configuration file, or false (ReadConfigFiles reads them alike).
+bool ReadWhole(const std::string &path, std::string *contents) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+  if (fd < 0) return false;
+  char buffer[65536];
+  contents->clear();
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0 && contents->size() < (64u << 20))
+    contents->append(buffer, (size_t)n);
+  close(fd);
+  return n >= 0;
+}
+
+bool WriteWhole(int fd, const std::string &text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    done += (size_t)n;
+  }
+  return true;
+}
+
+// A file replaced whole: a temporary file beside it with its mode and
+// owner, synced, renamed over it, the directory synced. errno on failure.
+bool ReplaceFile(const std::string &path, const std::string &contents) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) return false;
+  std::string temp = path + ".kormelde-new";
+  int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 07777);
+  if (fd < 0) return false;
+  bool ok = fchown(fd, st.st_uid, st.st_gid) == 0 || geteuid() != 0;
+  ok = ok && WriteWhole(fd, contents) && fsync(fd) == 0;
+  int saved = errno;
+  ok = close(fd) == 0 && ok;
+  if (ok && rename(temp.c_str(), path.c_str()) != 0) {
+    saved = errno;
+    ok = false;
+  }
+  if (!ok) {
+    unlink(temp.c_str());
+    errno = saved;
+    return false;
+  }
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  int dfd = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    fsync(dfd);
+    close(dfd);
+  }
+  return true;
+}
+
+} // namespace
+
+WindowsScan ScanDiskWindows(DiskSet *disks, int number, uint32_t signature, bool has_new,
+                            uint32_t new_signature) {
+  DiskError error = DISK_OK;
+  HandleReader reader = {OpenPhysicalDisk(disks, number, 'r', &error), {}};
+  if (reader.handle == INVALID_DISK_HANDLE) return WindowsScan();
+  ImageContainer container = IMAGE_RAW;
+  DiskBytes bytes;
+  bytes.context = &reader;
+  bytes.read = ReadThroughHandle;
+  bytes.size = PosixDataBytes(reader.handle, &container);
+  const RegisteredDisk *d = PosixRegistered(disks, number);
+  // mtools reads at an offset of the named file: raw data only.
+  if (d && container == IMAGE_RAW) bytes.path = d->path;
+  WindowsScan scan = ScanWindows(bytes, ReadPartitions(bytes), signature, has_new, new_signature);
+  CloseDisk(reader.handle);
+  return scan;
+}
+
+bool DecideSystems(TermSurface *s, int disk, uint32_t old_signature, uint32_t new_signature,
+                   SystemsPlan *plan) {
+  plan->patches.clear();
+  plan->files.clear();
+  plan->undo = UndoRecords();
+  const SurveyedDisk *target = FindSurveyed(s->write, disk);
+  if (!target || target->format != FORMAT_AT || old_signature == new_signature) return true;
+  if (!plan->scanned || plan->old_signature != old_signature) {
+    // Scanned before the notice for another value: the disk changed since.
+    plan->windows =
+        ScanDiskWindows(const_cast<DiskSet *>(s->disks), disk, old_signature, true, new_signature);
+    plan->others.clear();
+    plan->scanned = true;
+    plan->old_signature = old_signature;
+  }
+  FILE *err = s->err;
+  const WindowsScan &w = plan->windows;
+  if (!w.references.empty()) {
+    fprintf(err, SurfaceText(TXT_LINUX_WINDOWS_HEAD), (unsigned)w.references.size(),
+            (unsigned)old_signature);
+    fputc('\n', err);
+    PrintReferences(err, w, old_signature, new_signature, LIST_THIS_DISK);
+  }
+  for (const auto &other : plan->others) {
+    const SurveyedDisk *o = FindSurveyed(s->write, other.first);
+    fprintf(err, SurfaceText(TXT_LINUX_WINDOWS_OTHER_HEAD), other.first, o ? o->path.c_str() : "?",
+            (unsigned)other.second.references.size(), (unsigned)old_signature);
+    fputc('\n', err);
+    PrintReferences(err, other.second, old_signature, new_signature, LIST_OTHER_DISK);
+  }
+  if (!s->options->quiet) PrintProblems(err, w, false);
+  std::vector<BytePatch> patches = PlanReferencePatches(w.references, old_signature, new_signature);
+  if (!patches.empty()) {
+    std::string question = Format(SurfaceText(TXT_LINUX_WINDOWS_ASK), (unsigned)patches.size());
+    const char *option = s->options->windows == UPDATE_YES ? "--windows=update" : "--windows=leave";
+    int answer = Choose(s, s->options->windows, question.c_str(), option);
+    if (answer < 0) return false;
+    if (answer == ANSWER_YES) {
+      if (w.refused()) {
+        fprintf(err, "%s\n", SurfaceText(TXT_LINUX_WINDOWS_REFUSED));
+        PrintProblems(err, w, true);
+        return false;
+      }
+      plan->patches = patches;
+    }
+  }
+  // The Linux lines: only the PARTUUID tokens change.
+  std::vector<PartuuidReference> lines = FindReferences(s->write->files, old_signature);
+  if (!lines.empty()) {
+    for (const SurveyedDisk &o : s->write->disks)
+      if (o.number != disk && o.has_signature && o.signature == old_signature) {
+        fprintf(err, SurfaceText(TXT_LINUX_LINES_CLONE), o.number, o.path.c_str());
+        fputc('\n', err);
+      }
+    const char *option = s->options->linux_lines == UPDATE_YES ? "--linux=update" : "--linux=leave";
+    int answer = Choose(s, s->options->linux_lines, SurfaceText(TXT_LINUX_LINES_ASK), option);
+    if (answer < 0) return false;
+    if (answer == ANSWER_YES)
+      for (const ConfigFile &f : s->write->files) {
+        unsigned count = 0;
+        std::string changed = ReplacePartuuids(f.contents, old_signature, new_signature, &count);
+        if (count == 0 || f.name == "/proc/cmdline") continue;
+        plan->files.push_back({f.name, changed});
+        plan->undo.files.push_back({f.name, f.contents});
+      }
+  }
+  plan->undo.patches = plan->patches;
+  plan->undo_text = plan->undo.empty() ? std::string() : FormatUndoRecords(plan->undo);
+  fflush(err);
+  return true;
+}
+
+bool PlanRestore(TermSurface *s, const uint8_t *records, size_t size, SystemsPlan *plan) {
+  UndoRecords undo;
+  if (!ParseUndoRecords(records, size, &undo)) {
+    fprintf(s->err, "%s\n", SurfaceText(TXT_LINUX_RESTORE_RECORDS_BAD));
+    return false;
+  }
+  plan->patches = ReversePatches(undo.patches);
+  plan->files = undo.files;
+  plan->restore = true;
+  // A backup taken by the restore undoes the restore.
+  plan->undo = UndoRecords();
+  plan->undo.patches = plan->patches;
+  for (const FileVersion &f : plan->files) {
+    FileVersion now = {f.path, ""};
+    if (ReadWhole(f.path, &now.contents)) plan->undo.files.push_back(now);
+  }
+  plan->undo_text = plan->undo.empty() ? std::string() : FormatUndoRecords(plan->undo);
+  if (!undo.empty() && !s->options->quiet) {
+    fprintf(s->err, SurfaceText(TXT_LINUX_RESTORE_RECORDS), (unsigned)undo.patches.size(),
+            (unsigned)undo.files.size());
+    fputc('\n', s->err);
+    for (const BytePatch &p : plan->patches)
+      fprintf(s->err, "  %" PRIu64 ": %s\n", p.offset, p.what.c_str());
+    for (const FileVersion &f : plan->files)
+      fprintf(s->err, "  %s\n", f.path.c_str());
+  }
+  return true;
+}
+
+bool WriteSystemFiles(TermSurface *s, const SystemsPlan &plan) {
+  bool ok = true;
+  if (!plan.patches.empty() && !s->options->quiet) {
+    fprintf(s->err, SurfaceText(TXT_LINUX_WINDOWS_WRITTEN), (unsigned)plan.patches.size());
+    fputc('\n', s->err);
+  }
+  for (const FileVersion &f : plan.files) {
+    if (ReplaceFile(f.path, f.contents)) {
+      if (!s->options->quiet) {
+        fprintf(s->err, SurfaceText(TXT_LINUX_LINES_WRITTEN), f.path.c_str());
+        fputc('\n', s->err);
+      }
+    } else {
+      fprintf(s->err, SurfaceText(TXT_LINUX_LINES_FAILED), f.path.c_str(), strerror(errno));
+      fputc('\n', s->err);
+      ok = false;
+    }
+  }
+  fflush(s->err);
+  return ok;
+}
+
+void PrintWindowsCount(TermSurface *s, const WindowsScan &scan, uint32_t signature) {
+  if (s->options->json) return;
+  fprintf(s->out, SurfaceText(TXT_LINUX_WINDOWS_COUNT), (unsigned)signature,
+          (unsigned)scan.references.size());
+  fputc('\n', s->out);
+  PrintReferences(s->out, scan, signature, signature, LIST_NOW);
+  PrintProblems(s->out, scan, true);
+  PrintProblems(s->out, scan, false);
+  fflush(s->out);
+}
+
+void WindowsJson(JsonWriter &j, const WindowsScan &scan) {
+  j.Key("windows_references").Number(scan.references.size());
+  j.Key("windows").BeginArray();
+  for (const WindowsReference &r : scan.references) {
+    j.BeginObject();
+    j.Key("store_partition").Number(r.store_partition);
+    j.Key("store").String(r.store_path);
+    j.Key("object").String(r.object);
+    if (r.store == STORE_BCD) {
+      j.Key("description").String(r.description);
+      j.Key("element").String(BcdElementName(r.element));
+      j.Key("nested").Bool(r.form == BCD_NESTED);
+    } else {
+      j.Key("volume").String(r.description);
+    }
+    j.Key("signature").String(JsonSignature(r.signature));
+    j.Key("partition_offset").Number(r.partition_start);
+    if (r.partition)
+      j.Key("partition").Number(r.partition);
+    else
+      j.Key("partition").Null();
+    if (r.located)
+      j.Key("disk_offset").Number(r.disk_offset);
+    else
+      j.Key("disk_offset").Null();
+    j.Key("updatable").Bool(Updatable(r));
+    j.EndObject();
+  }
+  j.EndArray();
+  j.Key("windows_problems").BeginArray();
+  for (const WindowsProblem &p : scan.problems) {
+    j.BeginObject();
+    j.Key("partition").Number(p.partition);
+    j.Key("refusal").Bool(IsRefusal(p.kind));
+    j.Key("what").String(ProblemText(p.kind));
+    j.Key("detail").String(p.detail);
+    j.EndObject();
+  }
+  j.EndArray();
+}

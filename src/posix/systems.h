@@ -1,0 +1,59 @@
+// The systems on a disk whose signature changes: the Windows stores that
+// name it (posix/winrefs) and the Linux lines that name its PARTUUIDs.
+// What they name now and after, the questions that decide whether they
+// change with the signature, and the changes themselves.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/json.h"
+#include "app/undo.h"
+#include "app/winrefs.h"
+#include "posix/disk.h"
+#include "posix/survey.h"
+#include "posix/winrefs.h"
+
+struct TermSurface;
+
+// The Windows stores of a registered disk that name signature (read on a
+// read handle of its own).
+WindowsScan ScanDiskWindows(DiskSet *disks, int number, uint32_t signature, bool has_new,
+                            uint32_t new_signature);
+
+// What a write or a restore changes besides the signature, decided before
+// it: the patches go through RunOptions::patches, the files are rewritten
+// after the signature, and undo goes into the backup file.
+struct SystemsPlan {
+  bool restore = false; // the changes are the backup's, undone
+  bool scanned = false;
+  uint32_t old_signature = 0;
+  WindowsScan windows;                             // the disk written
+  std::vector<std::pair<int, WindowsScan>> others; // other disks naming old_signature
+  std::vector<BytePatch> patches;
+  std::vector<FileVersion> files; // new versions, written after the signature
+  UndoRecords undo;
+  std::string undo_text;
+};
+
+// Before the confirmation: lists the references with what each names now
+// and after, then asks (--windows, --linux) whether they change. False:
+// the write is refused or declined (told why).
+bool DecideSystems(TermSurface *s, int disk, uint32_t old_signature, uint32_t new_signature,
+                   SystemsPlan *plan);
+
+// A restore: the backup's records (after its boot area) listed; they are
+// undone with the signature. False when they cannot be read (told why).
+bool PlanRestore(TermSurface *s, const uint8_t *records, size_t size, SystemsPlan *plan);
+
+// After the signature was written: the configuration files. False when one
+// could not be rewritten (told which and why; the old version stays).
+bool WriteSystemFiles(TermSurface *s, const SystemsPlan &plan);
+
+// The references and problems as members of the current JSON object.
+void WindowsJson(JsonWriter &j, const WindowsScan &scan);
+
+// get: the count of references on standard output (text) or in JSON.
+void PrintWindowsCount(TermSurface *s, const WindowsScan &scan, uint32_t signature);
