@@ -14,6 +14,7 @@
 #include "disk/bootrecord.h"
 #include "posix/terminal.h"
 #include "ui/commands.h"
+#include "ui/reasons.h"
 #include "ui/surface.h"
 #include "ui/texts.h"
 
@@ -22,7 +23,9 @@ namespace {
 // Reads through a disk handle: whole sectors, the wanted bytes copied out.
 struct HandleReader {
   DiskHandle handle;
+  uint64_t size;
   std::vector<uint8_t> buffer;
+  DiskError error; // the first read inside the disk that failed
 };
 
 bool ReadThroughHandle(void *context, uint64_t offset, void *out, size_t count) {
@@ -32,8 +35,11 @@ bool ReadThroughHandle(void *context, uint64_t offset, void *out, size_t count) 
   if (first > UINT32_MAX || last - first > (1u << 20)) return false;
   r->buffer.resize((size_t)(last - first) * SECTOR_SIZE);
   if (!SeekSector(r->handle, first) ||
-      !ReadSectors(r->handle, (int)(last - first), (uint32_t)first, r->buffer.data()))
+      !ReadSectors(r->handle, (int)(last - first), (uint32_t)first, r->buffer.data())) {
+    if (offset + count <= r->size && r->error == DISK_OK) r->error = DiskHandleError(r->handle);
+    if (r->error == DISK_OK && offset + count <= r->size) r->error = DISK_IO_ERROR;
     return false;
+  }
   memcpy(out, r->buffer.data() + (offset - first * SECTOR_SIZE), count);
   return true;
 }
@@ -123,11 +129,15 @@ void PrintProblems(FILE *to, const WindowsScan &scan, bool refusals) {
 
 // The answer --windows or --linux gives, else the terminal's; without a
 // terminal nothing answers it: --yes alone does not.
-int Choose(TermSurface *s, UpdateChoice choice, const char *question, const char *option) {
+// must_choose false: no answer leaves them (the lines a write listed and
+// left before --linux).
+int Choose(TermSurface *s, UpdateChoice choice, const char *question, const char *option,
+           bool must_choose) {
   if (choice == UPDATE_YES || choice == UPDATE_LEAVE) {
     if (!s->options->quiet) fprintf(s->err, "%s %s\n", question, option);
     return choice == UPDATE_YES ? ANSWER_YES : ANSWER_NO;
   }
+  if (!isatty(fileno(s->in)) && !must_choose) return ANSWER_NO;
   if (!isatty(fileno(s->in))) {
     fprintf(s->err, "%s\n", question);
     fprintf(s->err, SurfaceText(TXT_LINUX_CHOOSE_BY_OPTION), option);
@@ -195,20 +205,23 @@ bool ReplaceFile(const std::string &path, const std::string &contents) {
 } // namespace
 
 WindowsScan ScanDiskWindows(DiskSet *disks, int number, uint32_t signature, bool has_new,
-                            uint32_t new_signature) {
-  DiskError error = DISK_OK;
-  HandleReader reader = {OpenPhysicalDisk(disks, number, 'r', &error), {}};
+                            uint32_t new_signature, DiskError *error) {
+  DiskError ignored;
+  if (!error) error = &ignored;
+  *error = DISK_OK;
+  HandleReader reader = {OpenPhysicalDisk(disks, number, 'r', error), 0, {}, DISK_OK};
   if (reader.handle == INVALID_DISK_HANDLE) return WindowsScan();
   ImageContainer container = IMAGE_RAW;
   DiskBytes bytes;
   bytes.context = &reader;
   bytes.read = ReadThroughHandle;
-  bytes.size = PosixDataBytes(reader.handle, &container);
+  bytes.size = reader.size = PosixDataBytes(reader.handle, &container);
   const RegisteredDisk *d = PosixRegistered(disks, number);
   // mtools reads at an offset of the named file: raw data only.
   if (d && container == IMAGE_RAW) bytes.path = d->path;
   WindowsScan scan = ScanWindows(bytes, ReadPartitions(bytes), signature, has_new, new_signature);
   CloseDisk(reader.handle);
+  *error = reader.error;
   return scan;
 }
 
@@ -221,8 +234,14 @@ bool DecideSystems(TermSurface *s, int disk, uint32_t old_signature, uint32_t ne
   if (!target || target->format != FORMAT_AT || old_signature == new_signature) return true;
   if (!plan->scanned || plan->old_signature != old_signature) {
     // Scanned before the notice for another value: the disk changed since.
-    plan->windows =
-        ScanDiskWindows(const_cast<DiskSet *>(s->disks), disk, old_signature, true, new_signature);
+    DiskError error = DISK_OK;
+    plan->windows = ScanDiskWindows(const_cast<DiskSet *>(s->disks), disk, old_signature, true,
+                                    new_signature, &error);
+    // Stores that could not be searched are not known to be absent.
+    if (error != DISK_OK) {
+      MessageBoxF(s->dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_REASON, DiskErrorText(error));
+      return false;
+    }
     plan->others.clear();
     plan->scanned = true;
     plan->old_signature = old_signature;
@@ -247,7 +266,7 @@ bool DecideSystems(TermSurface *s, int disk, uint32_t old_signature, uint32_t ne
   if (!patches.empty()) {
     std::string question = Format(SurfaceText(TXT_LINUX_WINDOWS_ASK), (unsigned)patches.size());
     const char *option = s->options->windows == UPDATE_YES ? "--windows=update" : "--windows=leave";
-    int answer = Choose(s, s->options->windows, question.c_str(), option);
+    int answer = Choose(s, s->options->windows, question.c_str(), option, true);
     if (answer < 0) return false;
     if (answer == ANSWER_YES) {
       if (w.refused()) {
@@ -267,7 +286,8 @@ bool DecideSystems(TermSurface *s, int disk, uint32_t old_signature, uint32_t ne
         fputc('\n', err);
       }
     const char *option = s->options->linux_lines == UPDATE_YES ? "--linux=update" : "--linux=leave";
-    int answer = Choose(s, s->options->linux_lines, SurfaceText(TXT_LINUX_LINES_ASK), option);
+    int answer =
+        Choose(s, s->options->linux_lines, SurfaceText(TXT_LINUX_LINES_ASK), option, false);
     if (answer < 0) return false;
     if (answer == ANSWER_YES)
       for (const ConfigFile &f : s->write->files) {
@@ -336,7 +356,8 @@ bool WriteSystemFiles(TermSurface *s, const SystemsPlan &plan) {
 }
 
 void PrintWindowsCount(TermSurface *s, const WindowsScan &scan, uint32_t signature) {
-  if (s->options->json) return;
+  // A disk without Windows stores shows as before.
+  if (s->options->json || (scan.references.empty() && scan.problems.empty())) return;
   fprintf(s->out, SurfaceText(TXT_LINUX_WINDOWS_COUNT), (unsigned)signature,
           (unsigned)scan.references.size());
   fputc('\n', s->out);

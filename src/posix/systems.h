@@ -19,9 +19,9 @@
 struct TermSurface;
 
 // The Windows stores of a registered disk that name signature (read on a
-// read handle of its own).
+// read handle of its own). *error: why the disk could not be read whole.
 WindowsScan ScanDiskWindows(DiskSet *disks, int number, uint32_t signature, bool has_new,
-                            uint32_t new_signature);
+                            uint32_t new_signature, DiskError *error = nullptr);
 
 // What a write or a restore changes besides the signature, decided before
 // it: the patches go through RunOptions::patches, the files are rewritten
@@ -55,5 +55,6 @@ bool WriteSystemFiles(TermSurface *s, const SystemsPlan &plan);
 // The references and problems as members of the current JSON object.
 void WindowsJson(JsonWriter &j, const WindowsScan &scan);
 
-// get: the count of references on standard output (text) or in JSON.
+// get: the count of references and each, on standard output, where there
+// are any (or problems).
 void PrintWindowsCount(TermSurface *s, const WindowsScan &scan, uint32_t signature);

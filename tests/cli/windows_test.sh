@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The Windows stores on a disk: references found and located, each refusal
-# and warning, a logical partition, an EFI system partition, another disk.
+# and warning, a logical partition, an EFI system partition, another disk;
+# then the program: get, list --json, write with --windows and --linux,
+# the bytes it changes, restore, a kill at each write.
 #   windows_test.sh KORMELDE MKIMAGE WORKDIR MKHIVE NTFSMKDIR WINSCAN
 MKHIVE=$4
 NTFSMKDIR=$5
@@ -113,4 +115,117 @@ if command -v mformat >/dev/null; then
 else
   echo "SKIP: mtools is not installed: EFI system partition not tested"
 fi
+
+# The program (its English texts). get counts the references; --json
+# lists each.
+export LC_ALL=C
+NEW=cafef00d
+cp "$WORK/pristine.img" "$IMG"
+run get "$IMG"
+grep -qx "Places in the Windows stores that name \[$SIG\]: 10" "$WORK/out" || fail "get: count"
+run --json get "$IMG"
+python3 - "$WORK/out" <<'PY' || fail "get --json: the references"
+import json, sys
+d = json.load(open(sys.argv[1]))
+refs = d["windows"]
+assert d["windows_references"] == 10 and len(refs) == 10
+assert sum(r["updatable"] for r in refs) == 9
+assert {r["volume"] for r in refs if "volume" in r} >= {"C:", "D:"}
+PY
+run --json list "$IMG"
+python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); assert [x["windows_references"] for x in d["disks"] if x["device"]==sys.argv[2]]==[10]' \
+  "$WORK/out" "$IMG" || fail "list --json: the count"
+
+# --yes alone does not answer the second question: a script must choose.
+run -y write "$IMG" $NEW
+expect_rc 1 "--yes alone"
+grep -q -- '--windows=leave' "$WORK/err" || fail "--yes alone: the options named"
+expect_unchanged "$WORK/pristine.img" "$IMG" "--yes alone"
+
+# leave: the signature only.
+run -y --windows=leave write "$IMG" $NEW
+expect_rc 0 "leave"
+expect_four_bytes "$WORK/pristine.img" "$IMG" $((0x1B8)) "leave"
+
+# update: 4 x (1 + 9) bytes, each store read back by hivexget.
+cp "$WORK/pristine.img" "$IMG"
+rm -f "$WORK/backup"
+run -y --windows=update --backup="$WORK/backup" write "$IMG" $NEW
+expect_rc 0 "update"
+changed=$(cmp -l "$WORK/pristine.img" "$IMG" | wc -l)
+[ "$changed" = 40 ] || fail "update: $changed bytes changed, expected 40"
+new_le=$(le32_hex $NEW | tr -d ,)
+old_le=$(le32_hex $SIG | tr -d ,)
+for key in 9dea862c-5cdd-4e70-acc1-f32b344d4795 2b0b5a4e-1f3c-11e0-8f1b-806e6f6e6963; do
+  v=$(hive_value "$IMG" 1 /Boot/BCD "\\Objects\\{$key}\\Elements\\11000001" Element)
+  [ "${v:112:8}" = "$new_le" ] || fail "update: BCD $key device: $v"
+done
+v=$(hive_value "$IMG" 1 /Boot/BCD '\Objects\{2b0b5a4f-1f3c-11e0-8f1b-806e6f6e6963}\Elements\11000001' Element)
+[ "${v:112:8}" = "$old_le" ] || fail "update: the resume device names no partition: kept"
+for part in 2 5; do
+  path=/Windows/System32/config/SYSTEM
+  [ $part = 5 ] && path=/WINDOWS/system32/CONFIG/system
+  for name in '\DosDevices\C:' '\DosDevices\D:' '\??\Volume{6e1d0a2c-0000-0000-0000-100000000000}'; do
+    v=$(hive_value "$IMG" $part $path '\MountedDevices' "$name")
+    [ "${v:0:8}" = "$new_le" ] || fail "update: partition $part $name: $v"
+  done
+done
+# restore undoes all of it, byte for byte, and again changes nothing.
+run -y restore "$IMG" "$WORK/backup"
+expect_rc 0 "restore"
+expect_unchanged "$WORK/pristine.img" "$IMG" "restore"
+run -y restore "$IMG" "$WORK/backup"
+expect_rc 0 "restore again"
+expect_unchanged "$WORK/pristine.img" "$IMG" "restore again"
+
+# A refusal when updating: nothing written.
+cp "$WORK/pristine.img" "$IMG"
+cp "$IMG.p2" "$WORK/dirty.vol"
+put "$WORK/dirty.vol" "$WORK/dirty" /Windows/System32/config/SYSTEM
+dd if="$WORK/dirty.vol" of="$IMG" bs=512 seek=18432 conv=notrunc status=none
+cp "$IMG" "$WORK/dirty.img"
+run -y --windows=update write "$IMG" $NEW
+expect_rc 1 "update a dirty hive"
+expect_unchanged "$WORK/dirty.img" "$IMG" "update a dirty hive"
+
+# Killed at each write (backup, patches, signature): the disk is as it was,
+# or the backup's restore brings it back.
+if command -v strace >/dev/null; then
+  for when in $(seq 1 12); do
+    cp "$WORK/pristine.img" "$IMG"
+    rm -f "$WORK/backup"
+    (strace -f -qq -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=KILL:when=$when \
+      "$K" -y -q --windows=update --backup="$WORK/backup" write "$IMG" $NEW </dev/null) \
+      >/dev/null 2>&1
+    cmp -s "$WORK/pristine.img" "$IMG" && continue
+    run -y restore "$IMG" "$WORK/backup"
+    cmp -s "$WORK/pristine.img" "$IMG" || fail "killed at write $when: restore did not complete"
+  done
+else
+  echo "SKIP: strace is not installed: kills not tested"
+fi
+
+# The Linux lines: only the PARTUUID tokens change, the old file goes into
+# the backup; the clone's disk is named.
+root=$WORK/root
+mkdir -p "$root/etc"
+printf 'PARTUUID=%s-02 / ext4 defaults 0 1\n# PARTUUID=%s-05 kept\n' $SIG $SIG >"$root/etc/fstab"
+cp "$root/etc/fstab" "$WORK/fstab.before"
+cp "$WORK/pristine.img" "$IMG"
+cp "$WORK/pristine.img" "$WORK/clone.img"
+rm -f "$WORK/backup"
+run -y --windows=leave --root="$root" write "$IMG" $NEW
+expect_rc 0 "--linux not given: left"
+cmp -s "$WORK/fstab.before" "$root/etc/fstab" || fail "--linux not given: fstab changed"
+cp "$WORK/pristine.img" "$IMG"
+run -y --windows=leave --linux=update --root="$root" --backup="$WORK/backup" write "$IMG" $NEW \
+  "$WORK/clone.img"
+expect_rc 0 "--linux=update"
+printf 'PARTUUID=%s-02 / ext4 defaults 0 1\n# PARTUUID=%s-05 kept\n' $NEW $SIG | cmp -s - "$root/etc/fstab" ||
+  fail "--linux=update: $(cat "$root/etc/fstab")"
+grep -q "would name the partitions of disk #[0-9]* $WORK/clone.img" "$WORK/err" ||
+  fail "the clone named in the question"
+run -y restore "$IMG" "$WORK/backup"
+cmp -s "$WORK/fstab.before" "$root/etc/fstab" || fail "restore: fstab"
+expect_unchanged "$WORK/pristine.img" "$IMG" "restore after --linux"
 finish
