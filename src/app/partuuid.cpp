@@ -41,8 +41,8 @@ bool IsNameChar(char c) {
 }
 
 // Value of n hexadecimal digits at p, or -1.
-long Hex(const char *p, int n) {
-  long value = 0;
+long long Hex(const char *p, int n) {
+  long long value = 0;
   for (int i = 0; i < n; i++) {
     if (!isxdigit((unsigned char)p[i])) return -1;
     value = value * 16 + (isdigit((unsigned char)p[i]) ? p[i] - '0' : (tolower(p[i]) - 'a' + 10));
@@ -63,7 +63,7 @@ template <typename Found> void ScanLine(const std::string &line, uint32_t signat
     const char *p = line.c_str() + at + name_length;
     if (*p == '"' || *p == '\'') p++;
     if (strlen(p) < 11 || p[8] != '-') continue;
-    long sig = Hex(p, 8), part = Hex(p + 9, 2);
+    long long sig = Hex(p, 8), part = Hex(p + 9, 2);
     if (sig < 0 || part < 0 || IsNameChar(p[11])) continue;
     if ((uint32_t)sig == signature) found((size_t)(p - line.c_str()), (unsigned)part);
   }
