@@ -139,6 +139,13 @@
   "  --backup=FILE    書き込む前にブート領域(先頭32セクタ)を FILE に保存します。\n" \
   "                   既存の FILE は上書きしません。\n" \
   "  --dry-run        write, restore: 全ての確認と質問の後、書かずに終わります。\n" \
+  "  --windows=update|leave  write: ディスク上の Windows のブート設定とドライブ名\n" \
+  "                   が旧いシグニチャを指す箇所も書き換えます(--backup に記録し、\n" \
+  "                   restore で戻します)。端末が無い時はどちらかの指定が必要です\n" \
+  "                   (--yes では答えになりません)。\n" \
+  "  --linux=update|leave  write: 見つかった PARTUUID の行も書き換えます(ファイル\n" \
+  "                   ごと置き換え、元のファイルは --backup に保存)。端末が無い時は\n" \
+  "                   leave です。\n" \
   "  --root=DIR       PARTUUID の参照を DIR の下の /etc, /boot から探します\n" \
   "                   (/proc/cmdline は読みません)。\n" \
   "  --json           list, get, write, restore の結果を JSON で出力します。\n" \
