@@ -7,10 +7,20 @@ add_library(kormelde_posix STATIC
   ${CMAKE_CURRENT_LIST_DIR}/winrefs.cpp)
 target_link_libraries(kormelde_posix PUBLIC kormelde_core)
 # The Windows stores on a disk: NTFS volumes and registry hives.
+# Linked in from their static archives where the -dev packages ship them:
+# two shared libraries more cost every run their loading, Windows stores or
+# not.
 find_package(PkgConfig REQUIRED)
-pkg_check_modules(NTFS3G REQUIRED IMPORTED_TARGET libntfs-3g)
-pkg_check_modules(HIVEX REQUIRED IMPORTED_TARGET hivex)
-target_link_libraries(kormelde_posix PUBLIC PkgConfig::NTFS3G PkgConfig::HIVEX)
+pkg_check_modules(NTFS3G REQUIRED libntfs-3g)
+pkg_check_modules(HIVEX REQUIRED hivex)
+find_library(KORMELDE_NTFS3G_A NAMES libntfs-3g.a HINTS ${NTFS3G_LIBRARY_DIRS})
+find_library(KORMELDE_HIVEX_A NAMES libhivex.a HINTS ${HIVEX_LIBRARY_DIRS})
+if(KORMELDE_NTFS3G_A AND KORMELDE_HIVEX_A)
+  target_link_libraries(kormelde_posix PUBLIC ${KORMELDE_HIVEX_A} ${KORMELDE_NTFS3G_A} pthread)
+else()
+  target_link_libraries(kormelde_posix PUBLIC ${NTFS3G_LINK_LIBRARIES} ${HIVEX_LINK_LIBRARIES})
+endif()
+target_include_directories(kormelde_posix PUBLIC ${NTFS3G_INCLUDE_DIRS} ${HIVEX_INCLUDE_DIRS})
 
 # The texts in the user's language: message catalogs from po/, compiled into
 # the build tree's locale/ (found there when run from the build tree).
