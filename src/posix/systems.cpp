@@ -242,7 +242,15 @@ bool DecideSystems(TermSurface *s, int disk, uint32_t old_signature, uint32_t ne
       MessageBoxF(s->dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_REASON, DiskErrorText(error));
       return false;
     }
+    // Stores on the other disks read for the checks that name it too (a
+    // clone's own Windows, a second disk's boot store): shown, never changed.
     plan->others.clear();
+    for (const SurveyedDisk &o : s->write->disks) {
+      if (o.number == disk || o.format != FORMAT_AT || o.error != DISK_OK) continue;
+      WindowsScan other = ScanDiskWindows(const_cast<DiskSet *>(s->disks), o.number,
+                                          old_signature, false, 0);
+      if (!other.references.empty()) plan->others.push_back({o.number, other});
+    }
     plan->scanned = true;
     plan->old_signature = old_signature;
   }

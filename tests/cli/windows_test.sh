@@ -225,6 +225,8 @@ printf 'PARTUUID=%s-02 / ext4 defaults 0 1\n# PARTUUID=%s-05 kept\n' $NEW $SIG |
   fail "--linux=update: $(cat "$root/etc/fstab")"
 grep -q "would name the partitions of disk #[0-9]* $WORK/clone.img" "$WORK/err" ||
   fail "the clone named in the question"
+grep -q "^Disk #[0-9]* $WORK/clone.img: 10 places in its Windows stores name \[$SIG\] too" \
+  "$WORK/err" || fail "the clone's own stores listed"
 run -y restore "$IMG" "$WORK/backup"
 cmp -s "$WORK/fstab.before" "$root/etc/fstab" || fail "restore: fstab"
 expect_unchanged "$WORK/pristine.img" "$IMG" "restore after --linux"
