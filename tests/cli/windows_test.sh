@@ -86,6 +86,17 @@ place_volumes "$IMG"
 scan "$IMG" $SIG
 has_problem 3 5 "unclean volume"
 
+# A sparse hive has no plain place on the disk for each field.
+ntfs_volume "$WORK/sparse.vol" 18432 49152 Windows/System32/config
+cp "$IMG.sys2" "$WORK/sparse.hive"
+truncate -s +65536 "$WORK/sparse.hive"
+"$NTFSMKDIR" "$WORK/sparse.vol" --sparse "$WORK/sparse.hive" /Windows/System32/config/SYSTEM ||
+  fail "sparse hive"
+cp "$WORK/pristine.img" "$IMG"
+dd if="$WORK/sparse.vol" of="$IMG" bs=512 seek=18432 conv=notrunc status=none
+scan "$IMG" $SIG
+has_problem 4 2 "sparse hive"
+
 cp "$WORK/pristine.img" "$IMG"
 scan "$IMG" $SIG 0badcafe
 has_problem 5 2 "new signature already named"
