@@ -13,24 +13,32 @@ std::string Partuuid(uint32_t signature, unsigned partition) {
   return text;
 }
 
-std::vector<unsigned> LinuxPartitionNumbers(const uint8_t *reply, uint32_t bytes) {
-  std::vector<unsigned> numbers;
-  if (bytes < LAYOUT_HEADER_SIZE) return numbers;
+std::vector<DiskPartition> PartitionsOfLayout(const uint8_t *reply, uint32_t bytes) {
+  std::vector<DiskPartition> partitions;
+  if (bytes < LAYOUT_HEADER_SIZE) return partitions;
   uint32_t count = LoadLe32(reply);
   uint32_t fit = (bytes - LAYOUT_HEADER_SIZE) / LAYOUT_ENTRY_SIZE;
   if (count > fit) count = fit;
   unsigned logical = 5;
   for (uint32_t i = 0; i < count; i++) {
     const uint8_t *e = reply + LAYOUT_HEADER_SIZE + i * LAYOUT_ENTRY_SIZE;
-    bool empty = LoadLe32(e + 8) == 0 && LoadLe32(e + 12) == 0;
+    uint64_t start = LoadLe32(e) | (uint64_t)LoadLe32(e + 4) << 32;
+    uint64_t length = LoadLe32(e + 8) | (uint64_t)LoadLe32(e + 12) << 32;
     uint8_t type = e[24];
     bool container = type == 0x05 || type == 0x0F || type == 0x85;
-    if (empty || type == 0) continue;
+    if (length == 0 || type == 0) continue;
     if (i < 4)
-      numbers.push_back(i + 1);
+      partitions.push_back({i + 1, start, length, type, container});
     else if (!container)
-      numbers.push_back(logical++);
+      partitions.push_back({logical++, start, length, type, false});
   }
+  return partitions;
+}
+
+std::vector<unsigned> LinuxPartitionNumbers(const uint8_t *reply, uint32_t bytes) {
+  std::vector<unsigned> numbers;
+  for (const DiskPartition &p : PartitionsOfLayout(reply, bytes))
+    numbers.push_back(p.number);
   return numbers;
 }
 

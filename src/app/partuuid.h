@@ -11,10 +11,22 @@
 // "56fc78de-05".
 std::string Partuuid(uint32_t signature, unsigned partition);
 
-// The kernel's partition numbers on an AT disk, from a drive-layout reply
-// (four entries per table, MBR first, empty entries included): MBR slot N
-// is partition N when its length is not zero, containers included; each
-// EBR's non-empty data entries are 5, 6, ... in order.
+// A partition as the kernel numbers it: its byte offset and length, its
+// type byte; containers only in the MBR's slots.
+struct DiskPartition {
+  unsigned number;
+  uint64_t start;
+  uint64_t bytes;
+  uint8_t type;
+  bool container;
+};
+
+// The partitions of an AT disk, from a drive-layout reply (four entries per
+// table, MBR first, empty entries included): MBR slot N is partition N when
+// its length is not zero, containers included; each EBR's non-empty data
+// entries are 5, 6, ... in order.
+std::vector<DiskPartition> PartitionsOfLayout(const uint8_t *reply, uint32_t bytes);
+// Their numbers.
 std::vector<unsigned> LinuxPartitionNumbers(const uint8_t *reply, uint32_t bytes);
 
 // One line that names PARTUUID=<signature>-NN.

@@ -37,31 +37,9 @@ bool MbrDescriptor(const uint8_t *d) {
 
 } // namespace
 
-std::vector<DiskPartition> PartitionsOfLayout(const uint8_t *reply, uint32_t bytes) {
-  std::vector<DiskPartition> partitions;
-  if (bytes < LAYOUT_HEADER_SIZE) return partitions;
-  uint32_t count = LoadLe32(reply);
-  uint32_t fit = (bytes - LAYOUT_HEADER_SIZE) / LAYOUT_ENTRY_SIZE;
-  if (count > fit) count = fit;
-  unsigned logical = 5;
-  for (uint32_t i = 0; i < count; i++) {
-    const uint8_t *e = reply + LAYOUT_HEADER_SIZE + i * LAYOUT_ENTRY_SIZE;
-    uint64_t length = LoadLe64(e + 8);
-    uint8_t type = e[24];
-    bool container = type == 0x05 || type == 0x0F || type == 0x85;
-    if (length == 0 || type == 0) continue;
-    if (i < 4) {
-      if (!container) partitions.push_back({i + 1, LoadLe64(e), length, type});
-    } else if (!container) {
-      partitions.push_back({logical++, LoadLe64(e), length, type});
-    }
-  }
-  return partitions;
-}
-
 const DiskPartition *PartitionAt(const std::vector<DiskPartition> &partitions, uint64_t start) {
   for (const DiskPartition &p : partitions)
-    if (p.start == start) return &p;
+    if (p.start == start && !p.container) return &p;
   return nullptr;
 }
 

@@ -9,18 +9,8 @@
 #include <string>
 #include <vector>
 
-// A partition holding data: the kernel's number (MBR slot 1-4, logical
-// partitions 5, 6, ...), its byte offset and length, its type byte.
-struct DiskPartition {
-  unsigned number;
-  uint64_t start;
-  uint64_t bytes;
-  uint8_t type;
-};
+#include "app/partuuid.h"
 
-// The data partitions of a drive-layout reply (four entries per table, the
-// MBR first): containers and empty entries left out.
-std::vector<DiskPartition> PartitionsOfLayout(const uint8_t *reply, uint32_t bytes);
 // The partition starting at byte offset start, or nullptr.
 const DiskPartition *PartitionAt(const std::vector<DiskPartition> &partitions, uint64_t start);
 

@@ -37,6 +37,8 @@ bool PartitionsOf(DiskHandle handle, uint64_t bytes, std::vector<unsigned> *numb
   return true;
 }
 
+} // namespace
+
 bool ReadWholeFile(const std::string &path, std::string *contents) {
   int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
   if (fd < 0) return false;
@@ -50,8 +52,6 @@ bool ReadWholeFile(const std::string &path, std::string *contents) {
   close(fd);
   return n >= 0;
 }
-
-} // namespace
 
 SurveyedDisk SurveyDisk(DiskSet *disks, int number, bool partitions) {
   SurveyedDisk s;

@@ -62,6 +62,8 @@ struct ConfigFile {
   std::string contents;
 };
 std::vector<ConfigFile> ReadConfigFiles(const char *root);
+// A whole file (at most 64 MiB are read); false when it cannot be read.
+bool ReadWholeFile(const std::string &path, std::string *contents);
 
 // The lines of files that name signature's PARTUUIDs.
 std::vector<PartuuidReference> FindReferences(const std::vector<ConfigFile> &files,

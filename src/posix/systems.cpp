@@ -147,19 +147,6 @@ int Choose(TermSurface *s, UpdateChoice choice, const char *question, const char
   return AskOnTerminal(s, question);
 }
 
-// A whole configuration file, or false (ReadConfigFiles reads them alike).
-bool ReadWhole(const std::string &path, std::string *contents) {
-  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  if (fd < 0) return false;
-  char buffer[65536];
-  contents->clear();
-  ssize_t n;
-  while ((n = read(fd, buffer, sizeof buffer)) > 0 && contents->size() < (64u << 20))
-    contents->append(buffer, (size_t)n);
-  close(fd);
-  return n >= 0;
-}
-
 bool WriteWhole(int fd, const std::string &text) {
   size_t done = 0;
   while (done < text.size()) {
@@ -247,8 +234,8 @@ bool DecideSystems(TermSurface *s, int disk, uint32_t old_signature, uint32_t ne
     plan->others.clear();
     for (const SurveyedDisk &o : s->write->disks) {
       if (o.number == disk || o.format != FORMAT_AT || o.error != DISK_OK) continue;
-      WindowsScan other = ScanDiskWindows(const_cast<DiskSet *>(s->disks), o.number,
-                                          old_signature, false, 0);
+      WindowsScan other =
+          ScanDiskWindows(const_cast<DiskSet *>(s->disks), o.number, old_signature, false, 0);
       if (!other.references.empty()) plan->others.push_back({o.number, other});
     }
     plan->scanned = true;
@@ -326,7 +313,7 @@ bool PlanRestore(TermSurface *s, const uint8_t *records, size_t size, SystemsPla
   plan->undo.patches = plan->patches;
   for (const FileVersion &f : plan->files) {
     FileVersion now = {f.path, ""};
-    if (ReadWhole(f.path, &now.contents)) plan->undo.files.push_back(now);
+    if (ReadWholeFile(f.path, &now.contents)) plan->undo.files.push_back(now);
   }
   plan->undo_text = plan->undo.empty() ? std::string() : FormatUndoRecords(plan->undo);
   if (!undo.empty() && !s->options->quiet) {

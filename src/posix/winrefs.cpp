@@ -523,6 +523,7 @@ WindowsScan ScanWindows(const DiskBytes &disk, const std::vector<DiskPartition> 
                         uint32_t old_signature, bool has_new, uint32_t new_signature) {
   WindowsScan scan;
   for (const DiskPartition &p : partitions) {
+    if (p.container) continue;
     if (p.type == TYPE_DYNAMIC) {
       scan.problems.push_back({WINDOWS_DYNAMIC, p.number, ""});
       continue;

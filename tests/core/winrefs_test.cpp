@@ -95,11 +95,15 @@ TEST(WindowsReferences, PartitionsNumberedAsTheKernelDoes) {
   entry(5, 24 << 20, 8 << 20, 0x05);
   entry(8, 25 << 20, 4 << 20, 0x0C);
   std::vector<DiskPartition> p = PartitionsOfLayout(reply, sizeof reply);
-  ASSERT_EQ(p.size(), 3u);
+  ASSERT_EQ(p.size(), 4u);
   EXPECT_EQ(p[0].number, 1u);
-  EXPECT_EQ(p[1].number, 5u);
-  EXPECT_EQ(p[1].start, 17u << 20);
-  EXPECT_EQ(p[2].number, 6u);
+  EXPECT_TRUE(p[1].container);
+  EXPECT_EQ(p[1].number, 3u);
+  EXPECT_EQ(p[2].number, 5u);
+  EXPECT_EQ(p[2].start, 17u << 20);
+  EXPECT_EQ(p[3].number, 6u);
+  EXPECT_EQ(LinuxPartitionNumbers(reply, sizeof reply), (std::vector<unsigned>{1, 3, 5, 6}));
+  EXPECT_EQ(PartitionAt(p, 16 << 20), nullptr);
   EXPECT_EQ(PartitionAt(p, 25 << 20)->number, 6u);
   EXPECT_EQ(PartitionAt(p, 26 << 20), nullptr);
 }
