@@ -52,7 +52,7 @@ struct RewritePlan {
   uint32_t found = 0; // the signature the disk reported
   uint32_t new_signature = 0;
   BootFormat format = Unknown;
-  int sectors = 0; // written back from sector 0: 1 (AT) or 32 (PC-9821)
+  int sectors = 0;              // written back from sector 0: 1 (AT) or 32 (PC-9821)
   uint8_t area[IPL_AREA_BYTES]; // the boot area read, the new signature in place
 };
 

@@ -259,7 +259,8 @@ DiskError ProbeFile(PosixDisk *d, uint64_t file_size) {
     else
       return DISK_IO_ERROR;
   }
-  DiskError e = ProbeImage(d->disk->path.c_str(), head, head_bytes, tail_bytes, file_size, &d->image);
+  DiskError e =
+      ProbeImage(d->disk->path.c_str(), head, head_bytes, tail_bytes, file_size, &d->image);
   if (e != DISK_OK) return e;
   // HDI and NHD headers record 512-byte sectors.
   if (d->logical_sector != SECTOR_SIZE && d->image.container != IMAGE_RAW &&
@@ -362,7 +363,8 @@ DiskError OpenPath(PosixDisk *d) {
     // A read-only device (losetup -r, a write-protected card) opens for
     // writing all the same; its writes would fail with EPERM.
     int read_only = 0;
-    if (d->writer && g_posix_calls.ioctl(d->fd, BLKROGET, &read_only) != 0) return PosixErrorOf(errno);
+    if (d->writer && g_posix_calls.ioctl(d->fd, BLKROGET, &read_only) != 0)
+      return PosixErrorOf(errno);
     if (read_only) return DISK_READ_ONLY;
   }
   // The identity before anything is written: a write handle on another

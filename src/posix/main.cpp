@@ -301,7 +301,8 @@ static int Access(Run &r, int id) {
   }
   r.term.Tell(Text(TXT_LINUX_ACCESS_BUSY, Label(d, true).c_str()));
   TestAccess(
-      handle, [](void *t, int done, int total) { static_cast<Terminal *>(t)->Progress(done, total); },
+      handle,
+      [](void *t, int done, int total) { static_cast<Terminal *>(t)->Progress(done, total); },
       &r.term);
   CloseDisk(handle);
   return EXIT_DONE;
@@ -419,7 +420,6 @@ static SurveyFormat KindFormat(LayoutKind kind) {
                                : FORMAT_NONE;
 }
 
-
 // The signature a backup file holds, after checking that it is this disk's:
 // the same format, and the same boot area but for the signature.
 static bool BackupSignature(Run &r, const SurveyedDisk &t, const char *path, uint32_t *value) {
@@ -516,7 +516,8 @@ static void RewriteText(Run &r, const Rewritten &w) {
   FILE *to = r.options.json ? r.term.err : r.term.out;
   const SurveyedDisk &t = *w.target;
   if (w.old_signature == w.new_signature) {
-    fprintf(to, "%s\n", Text(TXT_LINUX_UNCHANGED, t.number, (unsigned long)w.old_signature).c_str());
+    fprintf(to, "%s\n",
+            Text(TXT_LINUX_UNCHANGED, t.number, (unsigned long)w.old_signature).c_str());
     fflush(to);
     return;
   }
@@ -564,6 +565,17 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
                        Partuuid(new_signature, ref.partition).c_str()));
   }
   return true;
+}
+
+// The signature the disk reports now, on a fresh read.
+static bool SignatureNow(Run &r, int id, uint32_t *signature) {
+  DiskHandle reader = OpenPhysicalDisk(&r.disks, id, 'r', nullptr);
+  if (reader == INVALID_DISK_HANDLE) return false;
+  DiskLayoutInfo layout;
+  bool read = GetDiskLayout(reader, &layout) != 0;
+  CloseDisk(reader);
+  *signature = layout.signature;
+  return read;
 }
 
 // write and restore: every check that can refuse before the caution
@@ -650,6 +662,9 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     if (reason != DISK_OK) {
       r.term.Say(Text(TXT_WRITE_FAILED, target->number));
       Reason(r, reason);
+      uint32_t found = 0;
+      if (reason == DISK_CHANGED && SignatureNow(r, id, &found) && found != plan.found)
+        r.term.Say(Text(TXT_LINUX_SIGNATURE_NOW, (unsigned long)plan.found, (unsigned long)found));
       // A write that went wrong was preceded by the backup (when asked for).
       if (options.backup && reason >= DISK_WRITE_UNDONE && reason <= DISK_WRITE_UNVERIFIED)
         r.term.Say(Text(TXT_LINUX_BACKUP_SAVED, options.backup));

@@ -4,12 +4,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <linux/fs.h>
 #include <linux/loop.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -86,7 +86,8 @@ std::string TagOf(dev_t rdev) {
 }
 
 // The file behind the loop device open on fd, as the kernel reports it:
-// false when fd is no loop device or has no file.
+// false when fd is no loop device or has no file (errno says which, or
+// that the query failed).
 bool LoopBacking(int fd, dev_t *dev, ino_t *ino) {
   struct loop_info64 info;
   memset(&info, 0, sizeof info);
@@ -202,21 +203,24 @@ bool SameIdentity(const DiskIdentity &a, const DiskIdentity &b) {
   return a.block == b.block && (a.block ? a.rdev == b.rdev : a.dev == b.dev && a.ino == b.ino);
 }
 
-// The identity of the disk open on fd (st its fstat).
-DiskIdentity IdentityOf(int fd, const struct stat &st) {
-  DiskIdentity id;
-  if (S_ISBLK(st.st_mode)) {
-    id.block = true;
-    id.rdev = st.st_rdev;
-    uint64_t bytes = 0;
-    if (g_posix_calls.ioctl(fd, BLKGETSIZE64, &bytes) == 0) id.bytes = bytes;
-    id.loop = LoopBacking(fd, &id.dev, &id.ino);
-    id.tag = TagOf(st.st_rdev);
-  } else {
-    id.dev = st.st_dev;
-    id.ino = st.st_ino;
+// The identity of the disk open on fd (st its fstat); DISK_OK, or why it
+// cannot be known.
+DiskError IdentityOf(int fd, const struct stat &st, DiskIdentity *id) {
+  if (!S_ISBLK(st.st_mode)) {
+    id->dev = st.st_dev;
+    id->ino = st.st_ino;
+    return DISK_OK;
   }
-  return id;
+  id->block = true;
+  id->rdev = st.st_rdev;
+  uint64_t bytes = 0;
+  if (g_posix_calls.ioctl(fd, BLKGETSIZE64, &bytes) != 0) return PosixErrorOf(errno);
+  id->bytes = bytes;
+  id->loop = LoopBacking(fd, &id->dev, &id->ino);
+  // No loop device (ENOTTY, EINVAL), or one without a file (ENXIO).
+  if (!id->loop && errno != ENOTTY && errno != EINVAL && errno != ENXIO) return DISK_IO_ERROR;
+  id->tag = TagOf(st.st_rdev);
+  return DISK_OK;
 }
 
 // Pins the disk at path, opened once here; an earlier pin of the same disk
@@ -255,14 +259,16 @@ int Pin(DiskSet *disks, int number, const std::string &path, const std::string &
       delete d;
       *error = DISK_NOT_A_DISK;
       return -1;
-    } else {
-      d->identity = IdentityOf(d->fd, st);
+    } else if ((d->error = IdentityOf(d->fd, st, &d->identity)) != DISK_OK) {
+      close(d->fd);
+      d->fd = -1;
     }
   }
   for (size_t i = 0; i < disks->disks.size(); i++)
     if (SameIdentity(disks->disks[i]->identity, d->identity)) {
       RegisteredDisk *known = disks->disks[i];
       if (known->number < 0) known->number = number;
+      if (known->model.empty()) known->model = model;
       if (d->fd >= 0) close(d->fd);
       delete d;
       *error = known->error;
@@ -324,11 +330,20 @@ int PosixRegister(DiskSet *disks, const char *name, DiskError *error) {
   *error = DISK_NO_SUCH_DISK;
   if (AllDigits(name)) {
     errno = 0;
-    char *end = nullptr;
-    unsigned long long n = strtoull(name, &end, 10);
+    unsigned long long n = strtoull(name, nullptr, 10);
+    bool out_of_range = errno != 0;
     Scan(disks);
-    if (errno != 0 || n >= disks->table.size()) return -1;
+    if (out_of_range || n >= disks->table.size()) return -1;
     int known = Numbered(disks, (int)n);
+    // A device named by path first is not opened again.
+    for (size_t i = 0; known < 0 && i < disks->disks.size(); i++) {
+      RegisteredDisk *d = disks->disks[i];
+      if (d->identity.block && d->identity.rdev == disks->table_devices[n] && d->number < 0) {
+        d->number = (int)n;
+        d->model = TableModel(disks, n);
+        known = (int)i;
+      }
+    }
     if (known >= 0) {
       *error = disks->disks[known]->error;
       return known;
@@ -376,9 +391,9 @@ void PosixHoldBootArea(DiskSet *disks, int id) {
 DiskError PosixCheckIdentity(const RegisteredDisk &disk, int fd, const struct stat &st,
                              uint64_t bytes) {
   const DiskIdentity &id = disk.identity;
-  if (!id.block) return S_ISREG(st.st_mode) && st.st_dev == id.dev && st.st_ino == id.ino
-                            ? DISK_OK
-                            : DISK_OTHER_DISK;
+  if (!id.block)
+    return S_ISREG(st.st_mode) && st.st_dev == id.dev && st.st_ino == id.ino ? DISK_OK
+                                                                             : DISK_OTHER_DISK;
   if (!S_ISBLK(st.st_mode) || st.st_rdev != id.rdev || (id.bytes != 0 && id.bytes != bytes) ||
       TagOf(st.st_rdev) != id.tag)
     return DISK_OTHER_DISK;
@@ -429,8 +444,8 @@ bool PosixSameDisk(int fd, const DiskIdentity &id) {
   struct stat other;
   if (fstat(fd, &other) != 0) return false;
   // A loop device's backing file: the file the kernel reports.
-  if (id.block) return id.loop && S_ISREG(other.st_mode) && other.st_dev == id.dev &&
-                       other.st_ino == id.ino;
+  if (id.block)
+    return id.loop && S_ISREG(other.st_mode) && other.st_dev == id.dev && other.st_ino == id.ino;
   // A loop device over the image file.
   dev_t dev = 0;
   ino_t ino = 0;

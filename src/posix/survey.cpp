@@ -190,14 +190,15 @@ std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &name
     found.push_back(s);
   }
   for (SurveyedDisk &a : found)
-    for (const SurveyedDisk *b : SurveyHolders(disks, found, a.id, a.has_signature ? a.signature : 0))
+    for (const SurveyedDisk *b :
+         SurveyHolders(disks, found, a.id, a.has_signature ? a.signature : 0))
       a.collides_with.push_back(b->number);
   return found;
 }
 
 std::vector<const SurveyedDisk *> SurveyHolders(const DiskSet *disks,
-                                                const std::vector<SurveyedDisk> &found,
-                                                int target, uint32_t signature) {
+                                                const std::vector<SurveyedDisk> &found, int target,
+                                                uint32_t signature) {
   std::vector<const SurveyedDisk *> holders;
   if (signature == 0) return holders;
   const RegisteredDisk *t = PosixRegistered(disks, target);

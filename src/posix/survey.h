@@ -58,8 +58,8 @@ std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &name
 // The disks other than target's that carry signature (never 0), a loop
 // device and its own backing file being one disk.
 std::vector<const SurveyedDisk *> SurveyHolders(const DiskSet *disks,
-                                                const std::vector<SurveyedDisk> &found,
-                                                int target, uint32_t signature);
+                                                const std::vector<SurveyedDisk> &found, int target,
+                                                uint32_t signature);
 
 // "at", "pc98", "gpt", "none", "unknown", or nullptr for a disk not read.
 const char *SurveyFormatKey(SurveyFormat format);

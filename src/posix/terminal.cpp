@@ -88,8 +88,8 @@ bool Terminal::Ask(const Question &q) {
   case QUESTION_NOTICE:
     return Answer(SurfaceText(TXT_NOTICE), false);
   case QUESTION_PARTITION:
-    return Answer(Text(TXT_LINUX_PARTITION_ASK, q.named.c_str(), q.disk.number, q.disk.path.c_str()),
-                  false);
+    return Answer(
+        Text(TXT_LINUX_PARTITION_ASK, q.named.c_str(), q.disk.number, q.disk.path.c_str()), false);
   case QUESTION_COLLISION: {
     std::string list;
     for (const QuestionDisk &d : q.holders)
@@ -98,8 +98,7 @@ bool Terminal::Ask(const Question &q) {
   }
   case QUESTION_REWRITE:
     return Answer(Text(TXT_WRITE_CONFIRM_LINUX, q.disk.number, (unsigned)q.old_signature,
-                       (unsigned long)q.new_signature, q.disk.path.c_str(),
-                       Which(q.disk).c_str()),
+                       (unsigned long)q.new_signature, q.disk.path.c_str(), Which(q.disk).c_str()),
                   false);
   }
   return false;

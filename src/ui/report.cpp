@@ -59,4 +59,3 @@ void FormatGetReport(char *report, size_t size, const DiskGeometry &geometry,
     Append(report, size, item);
   }
 }
-

@@ -52,6 +52,24 @@ expect_err() {
 # Number the last run bound its disk to, from its "ディスク #N = PATH" line.
 bound_number() { sed -n 's/^ディスク #\([0-9]*\) = .*/\1/p' "$WORK/err" | head -1; }
 
+# on_tty OUT COMMAND ANSWER...: runs COMMAND on a terminal (script), typing
+# each answer once its question's prompt has appeared (what is typed
+# before a question is discarded); what it shows goes to OUT. rc as run.
+on_tty() {
+  local out=$1 command=$2 answer n=0 tries
+  shift 2
+  : >"$out"
+  for answer in "$@"; do
+    n=$((n + 1))
+    for ((tries = 0; tries < 100; tries++)); do
+      [ "$(grep -o '(y/N) ' "$out" | wc -l)" -ge $n ] && break
+      sleep 0.05
+    done
+    printf '%s\n' "$answer"
+  done | script -qec "$command" /dev/null >"$out"
+  rc=$?
+}
+
 expect_unchanged() { cmp -s "$1" "$2" || fail "$3: the image changed"; }
 
 # expect_four_bytes BEFORE AFTER OFFSET WHAT: exactly the four bytes at OFFSET
