@@ -5,7 +5,6 @@
 #include <cstdint>
 
 #include "disk/disk.h"
-#include "ui/report.h"
 #include "ui/surface.h"
 
 enum {

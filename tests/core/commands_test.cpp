@@ -1,4 +1,5 @@
 #include "ui/commands.h"
+#include "ui/report.h"
 
 #include <gtest/gtest.h>
 
