@@ -219,7 +219,8 @@ DiskError IdentityOf(int fd, const struct stat &st, DiskIdentity *id) {
   id->loop = LoopBacking(fd, &id->dev, &id->ino);
   // No loop device (ENOTTY, EINVAL), or one without a file (ENXIO).
   if (!id->loop && errno != ENOTTY && errno != EINVAL && errno != ENXIO) return DISK_IO_ERROR;
-  id->tag = TagOf(st.st_rdev);
+  // A loop device is told apart by its file; other devices by serial or WWID.
+  if (!id->loop) id->tag = TagOf(st.st_rdev);
   return DISK_OK;
 }
 
@@ -394,14 +395,13 @@ DiskError PosixCheckIdentity(const RegisteredDisk &disk, int fd, const struct st
   if (!id.block)
     return S_ISREG(st.st_mode) && st.st_dev == id.dev && st.st_ino == id.ino ? DISK_OK
                                                                              : DISK_OTHER_DISK;
-  if (!S_ISBLK(st.st_mode) || st.st_rdev != id.rdev || (id.bytes != 0 && id.bytes != bytes) ||
-      TagOf(st.st_rdev) != id.tag)
+  if (!S_ISBLK(st.st_mode) || st.st_rdev != id.rdev || (id.bytes != 0 && id.bytes != bytes))
     return DISK_OTHER_DISK;
   dev_t dev = 0;
   ino_t ino = 0;
   bool loop = LoopBacking(fd, &dev, &ino);
   if (loop != id.loop || (loop && (dev != id.dev || ino != id.ino))) return DISK_OTHER_DISK;
-  return DISK_OK;
+  return loop || TagOf(st.st_rdev) == id.tag ? DISK_OK : DISK_OTHER_DISK;
 }
 
 PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size) {

@@ -51,15 +51,16 @@ bool ReadWholeFile(const std::string &path, std::string *contents) {
   return n >= 0;
 }
 
-// The description of a pinned disk, before anything is read.
-SurveyedDisk Described(const DiskSet *disks, int id) {
+// The description of a pinned disk, before anything is read; the serial
+// only where it is shown (serial).
+SurveyedDisk Described(const DiskSet *disks, int id, bool serial = true) {
   SurveyedDisk s;
   s.id = id;
   const RegisteredDisk *known = PosixRegistered(disks, id);
   s.number = known->number;
   s.path = known->path;
   s.model = known->model;
-  s.serial = PosixSerial(*known);
+  if (serial) s.serial = PosixSerial(*known);
   s.image = !known->identity.block;
   s.bytes = known->identity.bytes;
   return s;
@@ -178,7 +179,7 @@ std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &name
       found.push_back(SurveyDisk(disks, id, id == full));
       continue;
     }
-    SurveyedDisk s = Described(disks, id);
+    SurveyedDisk s = Described(disks, id, false);
     DiskHandle handle = OpenPhysicalDisk(disks, id, 'r', &s.error);
     if (handle != INVALID_DISK_HANDLE) {
       ImageContainer container = IMAGE_RAW;
