@@ -107,22 +107,6 @@ DiskError ApplyRewrite(DiskHandle writer, const RewritePlan &plan) {
   return WriteSectors(writer, plan.sectors, 0, plan.area) ? DISK_OK : Why(writer, DISK_UNKNOWN);
 }
 
-DiskError PrepareRewrite(DiskSet *disks, int disk, uint32_t expected_old, uint32_t new_signature,
-                         uint8_t *area, int *sectors, uint32_t *found) {
-  DiskError error = DISK_UNKNOWN;
-  DiskHandle reader = OpenPhysicalDisk(disks, disk, 'R', &error);
-  if (reader == INVALID_DISK_HANDLE) return error;
-  RewritePlan plan;
-  if (found) plan.found = *found;
-  error = PlanRewrite(reader, expected_old, new_signature, &plan);
-  CloseDisk(reader);
-  if (found) *found = plan.found;
-  if (error != DISK_OK) return error;
-  memcpy(area, plan.area, IPL_AREA_BYTES);
-  *sectors = plan.sectors;
-  return DISK_OK;
-}
-
 DiskError RewriteNtSignature(DiskSet *disks, int disk, uint32_t expected_old,
                              uint32_t new_signature, uint32_t *found) {
   DiskError error = DISK_UNKNOWN;

@@ -66,12 +66,6 @@ DiskError PlanRewrite(DiskHandle reader, uint32_t expected_old, uint32_t new_sig
 // Writes the plan's sectors from sector 0 through writer.
 DiskError ApplyRewrite(DiskHandle writer, const RewritePlan &plan);
 
-// PlanRewrite on a read handle of its own, closed before it returns; the
-// patched boot area into area (BOOT_AREA_BUFFER bytes). Never opens a
-// write handle.
-DiskError PrepareRewrite(DiskSet *disks, int disk, uint32_t expected_old, uint32_t new_signature,
-                         uint8_t *area, int *sectors, uint32_t *found = nullptr);
-
 // Re-reads and re-checks the disk, then writes the new signature at the
 // place the classification picked. DISK_OK when written; otherwise why not:
 // DISK_NOT_EXPECTED, DISK_NO_BOOT_MARK and DISK_FORMAT_UNKNOWN are refusals
