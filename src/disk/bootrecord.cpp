@@ -58,6 +58,21 @@ BootFormat DetectBootFormat(DiskHandle handle) {
   return ClassifyBootArea(area, layout.signature);
 }
 
+DiskReport ReadDiskReport(DiskHandle handle) {
+  DiskReport report;
+  if (!GetDiskGeometry(handle, &report.geometry)) {
+    report.failed = REPORT_NO_GEOMETRY;
+    report.reason = DiskHandleError(handle);
+  } else if (!GetDiskLayout(handle, &report.layout)) {
+    report.failed = REPORT_NO_LAYOUT;
+    report.reason = DiskHandleError(handle);
+    if (report.reason == DISK_OK) report.reason = DISK_NO_LAYOUT;
+  } else {
+    report.format = DetectBootFormat(handle);
+  }
+  return report;
+}
+
 int SignatureOffset(BootFormat format) {
   return format == AtCompatible ? AT_SIGNATURE_OFFSET
          : format == Pc9821     ? PC98_SIGNATURE_OFFSET
@@ -70,45 +85,42 @@ static DiskError Why(DiskHandle handle, DiskError fallback) {
   return error == DISK_OK ? fallback : error;
 }
 
-DiskError PrepareRewrite(DiskSet *disks, int disk, uint32_t expected_old, uint32_t new_signature,
-                         uint8_t *area, int *sectors, uint32_t *found) {
+DiskError PlanRewrite(DiskHandle reader, uint32_t expected_old, uint32_t new_signature,
+                      RewritePlan *plan) {
   DiskLayoutInfo layout;
-  DiskError error = DISK_UNKNOWN;
-  DiskHandle reader = OpenPhysicalDisk(disks, disk, 'R', &error);
-  if (reader == INVALID_DISK_HANDLE) return error;
-  if (!GetDiskLayout(reader, &layout)) {
-    error = Why(reader, DISK_NO_LAYOUT);
-    CloseDisk(reader);
-    return error;
-  }
-  if (!ReadSectors(reader, IPL_AREA_SECTORS, 0, area)) {
-    error = Why(reader, DISK_UNKNOWN);
-    CloseDisk(reader);
-    return error;
-  }
-  CloseDisk(reader);
-
+  if (!GetDiskLayout(reader, &layout)) return Why(reader, DISK_NO_LAYOUT);
+  plan->found = layout.signature;
+  if (!ReadSectors(reader, IPL_AREA_SECTORS, 0, plan->area)) return Why(reader, DISK_UNKNOWN);
   // Every test below runs on the copy just read; the disk is not read again.
-  if (found) *found = layout.signature;
   if (layout.signature != expected_old) return DISK_NOT_EXPECTED;
-  if (!HasBootMark(area)) return DISK_NO_BOOT_MARK;
-  BootFormat format = ScoreBootArea(area, layout.signature);
-  int offset = SignatureOffset(format);
+  if (!HasBootMark(plan->area)) return DISK_NO_BOOT_MARK;
+  plan->format = ScoreBootArea(plan->area, layout.signature);
+  int offset = SignatureOffset(plan->format);
   if (offset < 0) return DISK_FORMAT_UNKNOWN;
-  *sectors = format == AtCompatible ? 1 : IPL_AREA_SECTORS;
-  StoreLe32(area + offset, new_signature);
+  plan->sectors = plan->format == AtCompatible ? 1 : IPL_AREA_SECTORS;
+  plan->new_signature = new_signature;
+  StoreLe32(plan->area + offset, new_signature);
   return DISK_OK;
+}
+
+DiskError ApplyRewrite(DiskHandle writer, const RewritePlan &plan) {
+  return WriteSectors(writer, plan.sectors, 0, plan.area) ? DISK_OK : Why(writer, DISK_UNKNOWN);
 }
 
 DiskError RewriteNtSignature(DiskSet *disks, int disk, uint32_t expected_old,
                              uint32_t new_signature, uint32_t *found) {
-  uint8_t area[BOOT_AREA_BUFFER];
-  int sectors = 0;
-  DiskError error = PrepareRewrite(disks, disk, expected_old, new_signature, area, &sectors, found);
+  DiskError error = DISK_UNKNOWN;
+  DiskHandle reader = OpenPhysicalDisk(disks, disk, 'R', &error);
+  if (reader == INVALID_DISK_HANDLE) return error;
+  RewritePlan plan;
+  if (found) plan.found = *found;
+  error = PlanRewrite(reader, expected_old, new_signature, &plan);
+  CloseDisk(reader);
+  if (found) *found = plan.found;
   if (error != DISK_OK) return error;
   DiskHandle writer = OpenPhysicalDisk(disks, disk, 'W', &error);
   if (writer == INVALID_DISK_HANDLE) return error;
-  error = WriteSectors(writer, sectors, 0, area) ? DISK_OK : Why(writer, DISK_UNKNOWN);
+  error = ApplyRewrite(writer, plan);
   CloseDisk(writer);
   return error;
 }

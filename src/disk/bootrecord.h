@@ -30,17 +30,41 @@ BootFormat ClassifyBootArea(const uint8_t *area, uint32_t signature);
 // Layout query then one 32-sector read on a caller's read handle.
 BootFormat DetectBootFormat(DiskHandle handle);
 
+// What Get reads of a disk on one read handle: geometry, layout, format.
+enum ReportFailure { REPORT_READ = 0, REPORT_NO_GEOMETRY, REPORT_NO_LAYOUT };
+struct DiskReport {
+  ReportFailure failed = REPORT_READ;
+  DiskError reason = DISK_OK; // the backend's, when a query failed
+  DiskGeometry geometry = {};
+  DiskLayoutInfo layout = {};
+  BootFormat format = Unknown;
+};
+// Geometry, then layout, then DetectBootFormat, stopping at the first
+// query that fails.
+DiskReport ReadDiskReport(DiskHandle handle);
+
 // Where the signature lives: 0x1B8, 0x2000, or -1 for other formats.
 int SignatureOffset(BootFormat format);
 
-// The checks of a rewrite without the write: reads the layout and the boot
-// area on a read handle of its own, checks them, and patches the new
-// signature into area (BOOT_AREA_BUFFER bytes); *sectors is what a rewrite
-// writes back from sector 0. Reasons as RewriteNtSignature's refusals;
-// *found (when given) receives the signature the re-read found. Never opens
-// a write handle.
-DiskError PrepareRewrite(DiskSet *disks, int disk, uint32_t expected_old, uint32_t new_signature,
-                         uint8_t *area, int *sectors, uint32_t *found = nullptr);
+// A rewrite, checked and ready: what the disk held when it was read and
+// what goes back. Filled by PlanRewrite, written by ApplyRewrite.
+struct RewritePlan {
+  uint32_t found = 0; // the signature the disk reported
+  uint32_t new_signature = 0;
+  BootFormat format = Unknown;
+  int sectors = 0;              // written back from sector 0: 1 (AT) or 32 (PC-9821)
+  uint8_t area[IPL_AREA_BYTES]; // the boot area read, the new signature in place
+};
+
+// Every check of a rewrite, on the layout and the boot area read through
+// reader in this call: the signature is still expected_old, the boot mark
+// is there, the format is settled. DISK_OK with *plan ready, or why not
+// (DISK_NOT_EXPECTED, DISK_NO_BOOT_MARK, DISK_FORMAT_UNKNOWN, or the
+// backend's reason); plan->found is set whenever the layout was read.
+DiskError PlanRewrite(DiskHandle reader, uint32_t expected_old, uint32_t new_signature,
+                      RewritePlan *plan);
+// Writes the plan's sectors from sector 0 through writer.
+DiskError ApplyRewrite(DiskHandle writer, const RewritePlan &plan);
 
 // Re-reads and re-checks the disk, then writes the new signature at the
 // place the classification picked. DISK_OK when written; otherwise why not:

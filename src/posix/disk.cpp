@@ -52,6 +52,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -74,9 +75,18 @@ int SystemIoctl(int fd, unsigned long request, void *argument) {
   return ioctl(fd, request, argument);
 }
 
+// The file open on fd, opened again through /proc: never through a name
+// that may lead somewhere else by now.
+int SystemReopen(int fd, int flags) {
+  char path[64];
+  snprintf(path, sizeof path, "/proc/self/fd/%d", fd);
+  return open(path, flags);
+}
+
 } // namespace
 
-const PosixCalls kPosixSystemCalls = {SystemOpen, pread, pwrite, fsync, flock, SystemIoctl};
+const PosixCalls kPosixSystemCalls = {SystemOpen, pread,       pwrite,      fsync,
+                                      flock,      SystemIoctl, SystemReopen};
 PosixCalls g_posix_calls = kPosixSystemCalls;
 
 namespace {
@@ -90,6 +100,7 @@ struct PosixDisk {
   const RunOptions *options;
   DiskError error; // why the last operation failed
   bool writer;
+  bool owns_fd; // a write handle's own descriptor; readers use the disk's
   bool block;
   std::vector<int> *also_locked; // the same disk's other names, locked with it
   bool backup_done;
@@ -99,7 +110,6 @@ struct PosixDisk {
   uint64_t position; // bytes from sector 0
   uint32_t logical_sector;
   ImageLayout image;
-  char path[POSIX_PATH_SIZE];
 
   bool boot_valid;
   uint8_t boot[IPL_AREA_BYTES];
@@ -113,27 +123,6 @@ struct PosixDisk {
 PosixDisk *Of(DiskHandle handle) {
   if (handle == INVALID_DISK_HANDLE || handle == nullptr) return nullptr;
   return static_cast<PosixDisk *>(handle);
-}
-
-DiskError FromErrno(int error) {
-  switch (error) {
-  case ENOENT:
-  case ENOTDIR:
-  case ENXIO:
-  case ENODEV:
-  case ENOMEDIUM:
-    return DISK_NO_SUCH_DISK;
-  case EACCES:
-  case EPERM:
-    // Some disks (a virtual machine's own, say) are refused to root too.
-    return geteuid() == 0 ? DISK_ROOT_REFUSED : DISK_NO_PERMISSION;
-  case EROFS:
-    return DISK_READ_ONLY;
-  case EISDIR:
-    return DISK_NOT_A_DISK;
-  default:
-    return DISK_IO_ERROR;
-  }
 }
 
 // pread or pwrite until every byte moved.
@@ -272,7 +261,8 @@ DiskError ProbeFile(PosixDisk *d, uint64_t file_size) {
     else
       return DISK_IO_ERROR;
   }
-  DiskError e = ProbeImage(d->path, head, head_bytes, tail_bytes, file_size, &d->image);
+  DiskError e =
+      ProbeImage(d->disk->path.c_str(), head, head_bytes, tail_bytes, file_size, &d->image);
   if (e != DISK_OK) return e;
   // HDI and NHD headers record 512-byte sectors.
   if (d->logical_sector != SECTOR_SIZE && d->image.container != IMAGE_RAW &&
@@ -311,8 +301,13 @@ DiskError LockEveryName(PosixDisk *d, const struct stat &st) {
   for (const std::string &name : names) {
     int fd = g_posix_calls.open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
     if (fd < 0 && (errno == ENOENT || errno == ENXIO)) continue; // detached meanwhile
-    if (fd < 0) return FromErrno(errno);
+    if (fd < 0) return PosixErrorOf(errno);
     d->also_locked->push_back(fd);
+    // The name may lead elsewhere by now: only the disk itself is locked.
+    if (!PosixSameDisk(fd, d->disk->identity)) {
+      if (d->block) return DISK_OTHER_DISK; // the loop device's file cannot be locked
+      continue;                             // that loop device is over another file now
+    }
     DiskError locked = LockForWriting(fd);
     if (locked != DISK_OK) return locked;
   }
@@ -320,31 +315,49 @@ DiskError LockEveryName(PosixDisk *d, const struct stat &st) {
 }
 
 void CloseAll(PosixDisk *d) {
-  if (d->fd >= 0) close(d->fd);
+  if (d->fd >= 0 && d->owns_fd) close(d->fd);
   for (int fd : *d->also_locked)
     close(fd);
   delete d->also_locked;
 }
 
+// Whether the disk's name still leads to the disk open on fd (st): a file
+// removed or replaced, or a device node swapped, after it was named is not
+// the disk the user named.
+bool NameLeadsHere(const RegisteredDisk &disk, const struct stat &st) {
+  struct stat now;
+  if (stat(disk.path.c_str(), &now) != 0) return false;
+  if (S_ISBLK(st.st_mode)) return S_ISBLK(now.st_mode) && now.st_rdev == st.st_rdev;
+  return st.st_nlink > 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
+}
+
+// A reader uses the disk's one descriptor; a writer opens it again through
+// that descriptor, never through the name.
 DiskError OpenPath(PosixDisk *d) {
+  if (d->disk->fd < 0) return d->disk->error == DISK_OK ? DISK_IO_ERROR : d->disk->error;
   struct stat st;
-  if (stat(d->path, &st) != 0) return FromErrno(errno);
-  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) return DISK_NOT_A_DISK;
-  // O_NONBLOCK: a path swapped for a FIFO after the stat must not hang us.
-  int flags = (d->writer ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  d->fd = g_posix_calls.open(d->path, flags, 0);
-  if (d->fd < 0) return FromErrno(errno);
-  if (fstat(d->fd, &st) != 0) return DISK_IO_ERROR;
-  int fl = fcntl(d->fd, F_GETFL);
-  if (fl < 0 || fcntl(d->fd, F_SETFL, fl & ~O_NONBLOCK) != 0) return DISK_IO_ERROR;
+  d->fd = d->disk->fd;
+  if (d->writer) {
+    struct stat held;
+    if (fstat(d->disk->fd, &held) != 0) return DISK_IO_ERROR;
+    d->fd = g_posix_calls.reopen(d->disk->fd, O_RDWR | O_CLOEXEC | O_NOCTTY);
+    if (d->fd < 0) return PosixErrorOf(errno);
+    d->owns_fd = true;
+    if (fstat(d->fd, &st) != 0) return DISK_IO_ERROR;
+    bool same = S_ISBLK(held.st_mode) ? st.st_rdev == held.st_rdev
+                                      : st.st_dev == held.st_dev && st.st_ino == held.st_ino;
+    if (!same || !NameLeadsHere(*d->disk, st)) return DISK_OTHER_DISK;
+  } else if (fstat(d->fd, &st) != 0) {
+    return DISK_IO_ERROR;
+  }
   uint32_t asked = d->options ? d->options->sector_size : 0;
   d->logical_sector = SECTOR_SIZE;
   uint64_t bytes = 0;
   if (S_ISBLK(st.st_mode)) {
     d->block = true;
     int logical = 0;
-    if (g_posix_calls.ioctl(d->fd, BLKGETSIZE64, &bytes) != 0) return FromErrno(errno);
-    if (g_posix_calls.ioctl(d->fd, BLKSSZGET, &logical) != 0) return FromErrno(errno);
+    if (g_posix_calls.ioctl(d->fd, BLKGETSIZE64, &bytes) != 0) return PosixErrorOf(errno);
+    if (g_posix_calls.ioctl(d->fd, BLKSSZGET, &logical) != 0) return PosixErrorOf(errno);
     if (logical < SECTOR_SIZE || logical % SECTOR_SIZE != 0) return DISK_IO_ERROR;
     d->logical_sector = (uint32_t)logical;
     if (asked && asked != d->logical_sector) return DISK_SECTOR_SIZE;
@@ -352,13 +365,16 @@ DiskError OpenPath(PosixDisk *d) {
     // A read-only device (losetup -r, a write-protected card) opens for
     // writing all the same; its writes would fail with EPERM.
     int read_only = 0;
-    if (d->writer && g_posix_calls.ioctl(d->fd, BLKROGET, &read_only) != 0) return FromErrno(errno);
+    if (d->writer && g_posix_calls.ioctl(d->fd, BLKROGET, &read_only) != 0)
+      return PosixErrorOf(errno);
     if (read_only) return DISK_READ_ONLY;
   }
-  // The identity before anything is read: a handle on another disk never
-  // reads or writes.
-  DiskError same = PosixCheckIdentity(*d->disk, st, bytes);
-  if (same != DISK_OK) return same;
+  // The identity before anything is written: a write handle on another
+  // disk never writes. A reader is on the disk's own descriptor.
+  if (d->writer) {
+    DiskError same = PosixCheckIdentity(*d->disk, d->fd, st, bytes);
+    if (same != DISK_OK) return same;
+  }
   if (S_ISREG(st.st_mode)) {
     if (asked) d->logical_sector = asked;
     DiskError e = ProbeFile(d, (uint64_t)st.st_size);
@@ -532,10 +548,9 @@ DiskHandle OpenPhysicalDisk(DiskSet *disks, int disk, char mode, DiskError *erro
   d->fd = -1;
   d->also_locked = new std::vector<int>;
   d->set = disks;
-  d->disk = &disks->disks[disk];
+  d->disk = disks->disks[disk];
   d->options = disks->options;
   d->writer = writer;
-  strncpy(d->path, known->path.c_str(), sizeof d->path - 1);
   DiskError e = OpenPath(d);
   if (e != DISK_OK) {
     if (d->disk->lock_fd == d->fd) d->disk->lock_fd = -1;
@@ -595,7 +610,8 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
   struct stat st;
   uint64_t size = d->data_bytes;
   if (fstat(d->fd, &st) != 0) return Fail(d, DISK_IO_ERROR);
-  DiskError same = PosixCheckIdentity(*d->disk, st, d->block ? size : 0);
+  DiskError same = PosixCheckIdentity(*d->disk, d->fd, st, d->block ? size : 0);
+  if (same == DISK_OK && !NameLeadsHere(*d->disk, st)) same = DISK_OTHER_DISK;
   if (same != DISK_OK) return Fail(d, same);
   // What the range holds now, read under the lock; in the boot area it must
   // still be what the last read of the disk saw.
@@ -699,12 +715,12 @@ void TestAccess(DiskHandle handle, SweepProgress progress, void *context) {
   if (progress) progress(context, 0, TEST_ACCESS_READS);
   // Page-aligned for O_DIRECT on every logical sector size.
   alignas(4096) static uint8_t scratch[4 * TEST_ACCESS_BYTES];
-  int direct =
-      g_posix_calls.open(d->path, O_RDONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
+  int direct = g_posix_calls.reopen(d->fd, O_RDONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY);
   // The sweep's own descriptor must reach the pinned disk too.
   struct stat st;
-  if (direct >= 0 && (fstat(direct, &st) != 0 ||
-                      PosixCheckIdentity(*d->disk, st, d->block ? d->data_bytes : 0) != DISK_OK)) {
+  if (direct >= 0 &&
+      (fstat(direct, &st) != 0 ||
+       PosixCheckIdentity(*d->disk, direct, st, d->block ? d->data_bytes : 0) != DISK_OK)) {
     close(direct);
     direct = -1;
   }
@@ -720,6 +736,13 @@ uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container) {
   PosixDisk *d = Of(handle);
   if (container) *container = d && !d->block ? d->image.container : IMAGE_RAW;
   return d ? d->data_bytes : 0;
+}
+
+int PosixReadSector(DiskHandle handle, uint64_t sector, uint8_t *buffer) {
+  PosixDisk *d = Of(handle);
+  if (!d || d->writer || d->error != DISK_OK || sector >= d->data_bytes / SECTOR_SIZE) return 0;
+  if (ReadFull(d->fd, buffer, SECTOR_SIZE, d->data_offset + sector * SECTOR_SIZE)) return 1;
+  return Fail(d, DISK_IO_ERROR);
 }
 
 int DriveLetterToDiskNumber(char) {

@@ -51,23 +51,29 @@ struct PosixDiskEntry {
 };
 
 // What a disk is, beyond its name: the device number (st_rdev) of a block
-// device, or st_dev and st_ino of an image file, with the device's size and
-// what tells two equal disks apart (serial, WWID or a loop device's backing
-// file).
+// device with its size and what tells two equal disks apart (serial or
+// WWID), and for a loop device the file behind it as the kernel reports it
+// (device and inode); st_dev and st_ino of an image file.
 struct DiskIdentity {
   bool block = false;
   dev_t rdev = 0;
-  dev_t dev = 0;
+  dev_t dev = 0; // image file, or a loop device's backing file
   ino_t ino = 0;
+  bool loop = false;  // a loop device with a backing file
   uint64_t bytes = 0; // block devices; 0: not recorded
   std::string tag;
 };
 
-// One disk of the run, pinned when it was first named.
+// One disk of the run, pinned when it was first named: the run's one
+// descriptor on it, opened once and used by every later read, the write
+// handle (reopened through it, never through the name) and the lock.
 struct RegisteredDisk {
+  int number = -1; // its number in the run's list; -1: named by path, not listed
   std::string path;
   std::string model;
   DiskIdentity identity;
+  int fd = -1;               // read-only; -1 when it could not be opened
+  DiskError error = DISK_OK; // why it could not be opened
   // The boot area as last read from this disk: a write goes ahead only if
   // the disk still holds it, and it is what the backup saves.
   bool boot_valid = false;
@@ -79,17 +85,20 @@ struct RegisteredDisk {
   int lock_fd = -1; // the write handle holding the disk's lock
 };
 
-// The run's disks by number: the table of the system's disks (listed at
-// most once, on first need) and disks named by path after it.
+// The run's disks: the table of the system's disks (listed at most once,
+// on first need) and every disk pinned, by id (the int the disk
+// operations take). Closes every descriptor when it goes.
 struct DiskSet {
   explicit DiskSet(const RunOptions *run) : options(run) {}
+  ~DiskSet();
+  DiskSet(const DiskSet &) = delete;
+  DiskSet &operator=(const DiskSet &) = delete;
   const RunOptions *options;
   bool scanned = false;
   bool modeled = false; // the table's models read (list and writes only)
   std::vector<PosixDiskEntry> table;
   std::vector<dev_t> table_devices; // st_rdev of each table entry
-  RegisteredDisk disks[MAX_DISK_NUMBER + 1];
-  bool registered[MAX_DISK_NUMBER + 1] = {};
+  std::vector<RegisteredDisk *> disks;
 };
 
 // The disk table: whole disks in (major, minor) order, virtual, hidden and
@@ -107,20 +116,29 @@ enum PosixPathKind {
 // For POSIX_PATH_PARTITION, disk_path receives the whole disk that holds it.
 PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size);
 
-// Pins the disk a number or a path (whole-disk device or image file) names
-// and returns its number: its index in the table when the table lists it,
-// otherwise a number after the table. -1 with *error set when the name
-// leads to no disk or no number is left.
+// Pins the disk a number or a path (whole-disk device or image file) names,
+// opening it once, and returns its id. A number is the disk's place in
+// the table; a path is numbered only once the table is listed
+// (PosixNumberDisks). -1 with *error set when the name leads to no disk.
+// A disk that is there but cannot be opened is pinned all the same: its
+// opens fail with the reason.
 int PosixRegister(DiskSet *disks, const char *name, DiskError *error);
-// The pinned disk behind a number, or nullptr.
-const RegisteredDisk *PosixRegistered(const DiskSet *disks, int number);
+// The pinned disk behind an id, or nullptr.
+const RegisteredDisk *PosixRegistered(const DiskSet *disks, int id);
+// Lists the table and numbers every pinned disk: table disks by their
+// place, the others after the table in the order they were named.
+void PosixNumberDisks(DiskSet *disks);
 // From now on a write to the disk needs its boot area, but for the
 // signature's four bytes, as last read.
-void PosixHoldBootArea(DiskSet *disks, int number);
+void PosixHoldBootArea(DiskSet *disks, int id);
 
 // The disk's data area in bytes (an image's without its header and
 // footer) and, for an image file, its container (IMAGE_RAW otherwise).
 uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container);
+
+// Reads one 512-byte sector of the disk's data area straight from the
+// disk, past what the handle has read already: 1 or 0.
+int PosixReadSector(DiskHandle handle, uint64_t sector, uint8_t *buffer);
 
 // DISK_READ_ONLY when the disk cannot be written (a read-only device, an
 // image on a read-only file system), DISK_NO_PERMISSION when this user may
@@ -131,12 +149,21 @@ std::string PosixSerial(const RegisteredDisk &disk);
 
 // DISK_OK when the disk open on fd (st from fstat, bytes its size) is the
 // one pinned as disk, else DISK_OTHER_DISK.
-DiskError PosixCheckIdentity(const RegisteredDisk &disk, const struct stat &st, uint64_t bytes);
+DiskError PosixCheckIdentity(const RegisteredDisk &disk, int fd, const struct stat &st,
+                             uint64_t bytes);
 
 // The other names of the disk open as st, which a writer locks too: a loop
 // device's backing file, or the loop devices over an image file (sorted),
-// found in the run's one disk listing.
+// found in the run's one disk listing. Each is checked by identity once
+// opened (PosixSameDisk).
 std::vector<std::string> PosixSameDiskNames(DiskSet *disks, const struct stat &st);
+// Whether fd, opened through one of those names, is the same disk as the
+// one pinned as id: the file behind a loop device, or a loop device over
+// the image file.
+bool PosixSameDisk(int fd, const DiskIdentity &id);
+
+// The disk layer's reason for an errno.
+DiskError PosixErrorOf(int error);
 
 // The system calls the backend makes, in one table that tests may change
 // to make any of them fail. Every call the backend makes on a disk or the
@@ -148,6 +175,8 @@ struct PosixCalls {
   int (*fsync)(int fd);
   int (*flock)(int fd, int operation);
   int (*ioctl)(int fd, unsigned long request, void *argument);
+  // Opens the file fd is open on again, with flags, never by its name.
+  int (*reopen)(int fd, int flags);
 };
 extern PosixCalls g_posix_calls;
 // The table as the system gives it.

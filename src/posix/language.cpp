@@ -142,7 +142,6 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_REASON, N_("Reason: %s")},
     {TXT_LINUX_DISK_PATH, N_("Disk #%d = %s")},
     {TXT_LINUX_PATH_ERROR, N_("[%s] %s")},
-    {TXT_LINUX_NO_NUMBER_LEFT, N_("No disk number is left for [%s].")},
     {TXT_LINUX_PARTITION_ASK, N_("A partition was given instead of a number.\nRead [%s] as disk "
                                  "number [%d](%s)\nand go on?")},
     {TXT_LINUX_PARTITION_REFUSED, N_("[%s] is a partition.\nName the disk by its number or by "
@@ -202,7 +201,14 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_RESTORE_TABLE_SAME, N_("The partition table is the same.")},
     {TXT_LINUX_ACCESS_DONE, N_("Test access done: %d reads in %.3f s.")},
     {TXT_LINUX_LIST_EMPTY, N_("No disk was found.")},
-    {TXT_LINUX_LIST_MORE, N_("There are %d more disks, but numbers go from 0 to 50 only.")},
+    {TXT_LINUX_GET_BUSY, N_("Reading the information of disk %s.")},
+    {TXT_LINUX_ACCESS_BUSY, N_("Accessing disk %s.")},
+    {TXT_LINUX_READ_FAILED, N_("Reading the disk failed (%s)")},
+    {TXT_LINUX_GEOMETRY_FAILED, N_("Reading the disk's geometry failed (%s/geo)")},
+    {TXT_LINUX_LAYOUT_FAILED, N_("Reading the partition table failed (%s/ddl)")},
+    {TXT_LINUX_NO_IPL, N_("No hard disk IPL was found. (%s)")},
+    {TXT_LINUX_FORMAT_UNKNOWN_WARN,
+     N_("The machine type of the boot record could not be told (%s)")},
     {TXT_POSIX_OK, N_("No error.")},
     {TXT_POSIX_NO_SUCH_DISK, N_("There is no such disk.")},
     {TXT_POSIX_NO_PERMISSION, N_("No permission to open the disk. Run as root.")},

@@ -1,5 +1,8 @@
-// kormelde: the dialog's commands on the command line, for block devices and
-// disk image files.
+// kormelde: shows and rewrites the NT disk signature of block devices and
+// disk image files from the command line. Each disk is named once, opened
+// once and read through the typed operations of the disk layer; questions
+// go through the terminal's asker; results are printed from what the
+// operations return.
 #include <errno.h>
 #include <fcntl.h>
 #include <getopt.h>
@@ -7,7 +10,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -15,22 +20,22 @@
 #include "app/columns.h"
 #include "app/json.h"
 #include "app/partuuid.h"
+#include "disk/bootrecord.h"
 #include "disk/disk.h"
 #include "posix/disk.h"
 #include "posix/language.h"
 #include "posix/survey.h"
 #include "posix/systems.h"
 #include "posix/terminal.h"
-#include "ui/commands.h"
 #include "ui/reasons.h"
+#include "ui/report.h"
 #include "ui/texts.h"
 
 enum { EXIT_DONE = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2 };
 
 static int Usage(const char *format, const char *argument = "") {
-  char detail[MESSAGE_BUFFER_SIZE];
-  snprintf(detail, sizeof detail, SurfaceText(format), argument);
-  fprintf(stderr, SurfaceText(TXT_LINUX_USAGE_HINT), detail);
+  std::string detail = Text(format, argument);
+  fprintf(stderr, SurfaceText(TXT_LINUX_USAGE_HINT), detail.c_str());
   return EXIT_USAGE;
 }
 
@@ -51,14 +56,50 @@ static bool IsSignature(const char *text) {
   return n >= 1 && n <= 8 && text[n] == '\0';
 }
 
-static void ShowDiskPath(TermSurface &s, int number) {
-  const RegisteredDisk *d = PosixRegistered(s.disks, number);
-  if (d && !s.options->quiet)
-    MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_DISK_PATH, number, d->path.c_str());
+// The run: its options, its disks and the terminal.
+struct Run {
+  Run(const RunOptions *options, SystemsPlan *plan)
+      : options(*options), disks(options), term(options), systems(*plan) {}
+  const RunOptions &options;
+  DiskSet disks;
+  Terminal term;
+  // What changes with the signature: the disk's patches (written before it
+  // through RunOptions::patches) and the configuration files (after it).
+  SystemsPlan &systems;
+};
+
+static const RegisteredDisk &DiskOf(Run &r, int id) {
+  return *PosixRegistered(&r.disks, id);
 }
 
-static Outcome Refused(DiskError reason = DISK_OK) {
-  return {OUTCOME_REFUSED, reason};
+// How messages name a disk: its number, or its path when it has none.
+static std::string Label(const RegisteredDisk &d, bool hash) {
+  return d.number < 0 ? d.path : (hash ? "#" : "") + std::to_string(d.number);
+}
+
+static QuestionDisk Asked(const RegisteredDisk &d) {
+  QuestionDisk q;
+  q.number = d.number;
+  q.path = d.path;
+  q.which = d.model;
+  if (!d.identity.tag.empty() && d.identity.tag != d.model)
+    q.which += (q.which.empty() ? "" : ", ") + d.identity.tag;
+  return q;
+}
+
+static void ShowDiskPath(Run &r, const RegisteredDisk &d) {
+  if (d.number >= 0) r.term.Tell(Text(TXT_LINUX_DISK_PATH, d.number, d.path.c_str()));
+}
+
+static int Reason(Run &r, DiskError reason) {
+  if (reason != DISK_OK && reason != DISK_UNKNOWN)
+    r.term.Say(Text(TXT_LINUX_REASON, DiskErrorText(reason)));
+  return EXIT_REFUSED;
+}
+
+static int Cancelled(Run &r) {
+  r.term.Say(SurfaceText(TXT_LINUX_CANCELLED));
+  return EXIT_REFUSED;
 }
 
 // A directory that is not a mount point names no partition of its own.
@@ -69,38 +110,39 @@ static bool IsPlainDirectory(const char *path) {
          parent.st_dev == st.st_dev && parent.st_ino != st.st_ino;
 }
 
-// Pins the disk DISK names and puts its number into IDC_DISK. A partition
-// or mount point is read as its disk after a question, for Get only.
-static Outcome ResolveDisk(TermSurface &s, DiskSet *disks, Command command, const char *disk) {
-  Dialog dialog = s.dialog();
+// Pins the disk NAME names and returns its id; -1 when it names none (told
+// why), -2 when the question about a partition was answered No. A
+// partition or mount point is read as its disk after a question, for Get
+// only; a number names the disk listed with it.
+static int Resolve(Run &r, Command command, const char *name) {
   DiskError error = DISK_OK;
-  if (AllDigits(disk)) {
-    // A number without a disk is the command's to refuse, as on Windows.
-    s.fields[IDC_DISK] = disk;
-    int number = PosixRegister(disks, disk, &error);
-    if (number >= 0) ShowDiskPath(s, number);
-    return {OUTCOME_DONE, DISK_OK};
+  if (AllDigits(name)) {
+    int id = PosixRegister(&r.disks, name, &error);
+    if (id < 0) {
+      r.term.Say(Text(TXT_LINUX_READ_FAILED, name));
+      Reason(r, error);
+      return -1;
+    }
+    ShowDiskPath(r, DiskOf(r, id));
+    return id;
   }
   char whole[POSIX_PATH_SIZE] = "";
-  const char *path = disk;
-  switch (PosixClassifyPath(disk, whole, sizeof whole)) {
+  const char *path = name;
+  switch (PosixClassifyPath(name, whole, sizeof whole)) {
   case POSIX_PATH_MISSING:
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, disk,
-                DiskErrorText(DISK_NO_SUCH_DISK));
-    return Refused();
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, name, DiskErrorText(DISK_NO_SUCH_DISK)));
+    return -1;
   case POSIX_PATH_OTHER:
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, disk,
-                DiskErrorText(DISK_NOT_A_DISK));
-    return Refused();
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, name, DiskErrorText(DISK_NOT_A_DISK)));
+    return -1;
   case POSIX_PATH_PARTITION:
-    if (command != COMMAND_GET && IsPlainDirectory(disk)) {
-      MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, disk,
-                  DiskErrorText(DISK_NOT_A_DISK));
-      return Refused();
+    if (command != COMMAND_GET && IsPlainDirectory(name)) {
+      r.term.Say(Text(TXT_LINUX_PATH_ERROR, name, DiskErrorText(DISK_NOT_A_DISK)));
+      return -1;
     }
     if (command != COMMAND_GET) {
-      MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PARTITION_REFUSED, disk);
-      return Refused();
+      r.term.Say(Text(TXT_LINUX_PARTITION_REFUSED, name));
+      return -1;
     }
     path = whole;
     break;
@@ -108,65 +150,39 @@ static Outcome ResolveDisk(TermSurface &s, DiskSet *disks, Command command, cons
   case POSIX_PATH_IMAGE:
     break;
   }
-  int number = PosixRegister(disks, path, &error);
-  if (number < 0) {
-    if (error == DISK_NO_NUMBER_LEFT)
-      MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_NO_NUMBER_LEFT, path);
-    else
-      MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, path, DiskErrorText(error));
-    return Refused();
+  int id = PosixRegister(&r.disks, path, &error);
+  if (id < 0) {
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, path, DiskErrorText(error)));
+    return -1;
   }
-  if (path != disk && MessageBoxF(dialog, MB_YESNO_STYLE, TXT_TITLE, TXT_LINUX_PARTITION_ASK, disk,
-                                  number, path) != ANSWER_YES)
-    return {OUTCOME_DECLINED, DISK_OK};
-  s.fields[IDC_DISK] = std::to_string(number);
-  ShowDiskPath(s, number);
-  return {OUTCOME_DONE, DISK_OK};
-}
-
-// Exit status from what the command did; what was not done is followed by
-// the reason where one is known.
-static int Finish(TermSurface &s, Outcome outcome) {
-  switch (outcome.kind) {
-  case OUTCOME_DONE:
-    return EXIT_DONE;
-  case OUTCOME_DECLINED:
-    SurfaceMessage(s.dialog(), SurfaceText(TXT_LINUX_CANCELLED), TXT_TITLE, MB_OK_STYLE);
-    break;
-  case OUTCOME_REFUSED:
-  case OUTCOME_FAILED:
-    if (outcome.reason != DISK_OK)
-      MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_REASON,
-                  DiskErrorText(outcome.reason));
-    if (outcome.reason == DISK_NOT_EXPECTED)
-      MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_SIGNATURE_NOW,
-                  (unsigned long)outcome.shown, (unsigned long)outcome.found);
-    // A write that went wrong was preceded by the backup (when asked for).
-    if (s.options->backup && outcome.reason >= DISK_WRITE_UNDONE &&
-        outcome.reason <= DISK_WRITE_UNVERIFIED)
-      MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_BACKUP_SAVED, s.options->backup);
-    break;
+  if (path != name) {
+    // The partition's disk by its number, as list shows it.
+    PosixNumberDisks(&r.disks);
+    Question q;
+    q.kind = QUESTION_PARTITION;
+    q.named = name;
+    q.disk = Asked(DiskOf(r, id));
+    if (!r.term.Ask(q)) return -2;
+    ShowDiskPath(r, DiskOf(r, id));
   }
-  return EXIT_REFUSED;
+  return id;
 }
 
 // Pins a disk named beside the command (list IMAGE..., write DISK SIG
 // IMAGE...): an image file or a whole disk. -1 with the message shown.
-static int RegisterNamed(TermSurface &s, DiskSet *disks, const char *path) {
+static int RegisterNamed(Run &r, const char *path) {
   char whole[POSIX_PATH_SIZE] = "";
   PosixPathKind kind = PosixClassifyPath(path, whole, sizeof whole);
   DiskError error = kind == POSIX_PATH_MISSING ? DISK_NO_SUCH_DISK : DISK_NOT_A_DISK;
-  int number = -1;
   if (kind == POSIX_PATH_PARTITION) {
-    MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PARTITION_REFUSED, path);
+    r.term.Say(Text(TXT_LINUX_PARTITION_REFUSED, path));
     return -1;
   }
+  int id = -1;
   if (kind == POSIX_PATH_IMAGE || kind == POSIX_PATH_WHOLE_DISK)
-    number = PosixRegister(disks, path, &error);
-  if (number < 0)
-    MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_PATH_ERROR, path,
-                DiskErrorText(error));
-  return number;
+    id = PosixRegister(&r.disks, path, &error);
+  if (id < 0) r.term.Say(Text(TXT_LINUX_PATH_ERROR, path, DiskErrorText(error)));
+  return id;
 }
 
 static const char *FormatText(SurveyFormat format) {
@@ -244,33 +260,92 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
   j.EndObject();
 }
 
-static void PrintJson(TermSurface &s, const JsonWriter &j) {
-  fputs(j.Text().c_str(), s.out);
-  fflush(s.out);
+static void PrintJson(Run &r, const JsonWriter &j) {
+  fputs(j.Text().c_str(), r.term.out);
+  fflush(r.term.out);
 }
 
-static int List(TermSurface &s, DiskSet *disks, const std::vector<const char *> &paths) {
+// get: the report, read once on the disk's one descriptor; --json from the
+// same reads.
+static int Get(Run &r, int id) {
+  const RegisteredDisk &d = DiskOf(r, id);
+  r.term.Tell(Text(TXT_LINUX_GET_BUSY, Label(d, true).c_str()));
+  std::string label = Label(d, false);
+  DiskError reason = DISK_OK;
+  DiskHandle handle = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
+  if (handle == INVALID_DISK_HANDLE) {
+    r.term.Say(Text(TXT_LINUX_READ_FAILED, label.c_str()));
+    return Reason(r, reason);
+  }
+  DiskReport read = ReadDiskReport(handle);
+  const char *failure = read.failed == REPORT_NO_GEOMETRY ? TXT_LINUX_GEOMETRY_FAILED
+                        : read.failed == REPORT_NO_LAYOUT ? TXT_LINUX_LAYOUT_FAILED
+                        : read.format == NoIpl            ? TXT_LINUX_NO_IPL
+                                                          : nullptr;
+  if (failure) {
+    CloseDisk(handle);
+    r.term.Say(Text(failure, label.c_str()));
+    return read.format == NoIpl ? EXIT_REFUSED : Reason(r, read.reason);
+  }
+  if (read.format == Unknown) r.term.Say(Text(TXT_LINUX_FORMAT_UNKNOWN_WARN, label.c_str()));
+  // The Windows stores that name the signature, on AT disks.
+  WindowsScan windows;
+  bool at = read.format == AtCompatible;
+  if (at) windows = ScanDiskWindows(&r.disks, id, read.layout.signature, false, 0);
+  if (r.options.json) {
+    JsonWriter j;
+    DiskJson(j, SurveyOpen(&r.disks, id, handle, false), false, at ? &windows : nullptr, true);
+    PrintJson(r, j);
+  } else {
+    char report[REPORT_BUFFER_SIZE];
+    FormatGetReport(report, sizeof report, read.geometry, read.layout, read.format);
+    r.term.Result(report);
+    if (at) PrintWindowsCount(r.term, windows, read.layout.signature);
+  }
+  CloseDisk(handle);
+  return EXIT_DONE;
+}
+
+static int Access(Run &r, int id) {
+  const RegisteredDisk &d = DiskOf(r, id);
+  DiskError reason = DISK_OK;
+  DiskHandle handle = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
+  if (handle == INVALID_DISK_HANDLE) {
+    r.term.Say(Text(TXT_LINUX_READ_FAILED, Label(d, false).c_str()));
+    return Reason(r, reason);
+  }
+  r.term.Tell(Text(TXT_LINUX_ACCESS_BUSY, Label(d, true).c_str()));
+  TestAccess(
+      handle,
+      [](void *t, int done, int total) { static_cast<Terminal *>(t)->Progress(done, total); },
+      &r.term);
+  CloseDisk(handle);
+  return EXIT_DONE;
+}
+
+static int List(Run &r, const std::vector<const char *> &paths) {
   std::vector<int> named;
   for (const char *path : paths) {
-    int n = RegisterNamed(s, disks, path);
-    if (n < 0) return EXIT_REFUSED;
-    named.push_back(n);
+    int id = RegisterNamed(r, path);
+    if (id < 0) return EXIT_REFUSED;
+    named.push_back(id);
   }
-  std::vector<SurveyedDisk> found = SurveyAll(disks, named, -1);
-  if (s.options->json) {
+  std::vector<SurveyedDisk> found = SurveyAll(&r.disks, named, -1, false);
+  if (r.options.json) {
     JsonWriter j;
     j.BeginObject().Key("disks").BeginArray();
     for (const SurveyedDisk &d : found) {
       WindowsScan windows;
-      if (d.format == FORMAT_AT) windows = ScanDiskWindows(disks, d.number, d.signature, false, 0);
-      DiskJson(j, d, true, d.format == FORMAT_AT ? &windows : nullptr);
+      bool at = d.format == FORMAT_AT && d.error == DISK_OK;
+      if (at) windows = ScanDiskWindows(&r.disks, d.id, d.signature, false, 0);
+      DiskJson(j, d, true, at ? &windows : nullptr);
     }
     j.EndArray().EndObject();
-    PrintJson(s, j);
+    PrintJson(r, j);
     return EXIT_DONE;
   }
   if (found.empty()) {
-    SurfaceMessage(s.dialog(), SurfaceText(TXT_LINUX_LIST_EMPTY), TXT_TITLE, MB_OK_STYLE);
+    r.term.Say(SurfaceText(TXT_LINUX_LIST_EMPTY));
     return EXIT_DONE;
   }
   std::vector<std::vector<std::string>> rows = {
@@ -279,34 +354,23 @@ static int List(TermSurface &s, DiskSet *disks, const std::vector<const char *> 
        SurfaceText(TXT_LINUX_LIST_SIGNATURE), SurfaceText(TXT_LINUX_LIST_COLLIDES),
        SurfaceText(TXT_LINUX_LIST_MODEL)}};
   bool any_collision = false;
-  char text[MESSAGE_BUFFER_SIZE];
   for (const SurveyedDisk &d : found) {
     std::string collides;
     for (int n : d.collides_with)
       collides += (collides.empty() ? "*#" : ",#") + std::to_string(n);
     any_collision = any_collision || !collides.empty();
-    std::string model = d.model;
-    if (d.image) {
-      snprintf(text, sizeof text, SurfaceText(TXT_LINUX_LIST_IMAGE), d.model.c_str());
-      model = text;
-    }
+    std::string model = d.image ? Text(TXT_LINUX_LIST_IMAGE, d.model.c_str()) : d.model;
     if (!d.serial.empty() && d.serial != model) model += (model.empty() ? "" : " ") + d.serial;
     rows.push_back({std::to_string(d.number), d.path, HumanSize(d.bytes), FormatText(d.format),
                     d.has_signature ? Hex8(d.signature) : "-", collides.empty() ? "-" : collides,
                     model.empty() ? "-" : model});
   }
-  fputs(Columns(rows).c_str(), s.out);
-  fflush(s.out);
+  fputs(Columns(rows).c_str(), r.term.out);
+  fflush(r.term.out);
   for (const SurveyedDisk &d : found)
     if (d.error != DISK_OK)
-      MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_UNREAD_REASON, d.number,
-                  d.path.c_str(), DiskErrorText(d.error));
-  if (any_collision)
-    SurfaceMessage(s.dialog(), SurfaceText(TXT_LINUX_LIST_COLLISIONS), TXT_TITLE, MB_OK_STYLE);
-  size_t count = PosixListDisks(disks).size();
-  if (count > MAX_DISK_NUMBER + 1)
-    MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_LIST_MORE,
-                (int)count - (MAX_DISK_NUMBER + 1));
+      r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(), DiskErrorText(d.error)));
+  if (any_collision) r.term.Say(SurfaceText(TXT_LINUX_LIST_COLLISIONS));
   return EXIT_DONE;
 }
 
@@ -332,7 +396,7 @@ static const char *BackupProblem(const char *path) {
 
 // A write that is certain to be refused is refused before the caution
 // notice, with its reason.
-static bool WriteAllowed(TermSurface &s, const SurveyedDisk &t) {
+static bool WriteAllowed(Run &r, const SurveyedDisk &t) {
   const char *reason = nullptr;
   if (t.error != DISK_OK)
     reason = DiskErrorText(t.error);
@@ -342,12 +406,11 @@ static bool WriteAllowed(TermSurface &s, const SurveyedDisk &t) {
     reason = DiskErrorText(DISK_NO_BOOT_MARK);
   else if (t.format != FORMAT_AT && t.format != FORMAT_PC98)
     reason = DiskErrorText(t.has_layout ? DISK_FORMAT_UNKNOWN : DISK_NO_LAYOUT);
-  else if (DiskError w = PosixWritable(*PosixRegistered(s.disks, t.number)))
+  else if (DiskError w = PosixWritable(DiskOf(r, t.id)))
     reason = DiskErrorText(w);
   if (!reason) return true;
-  MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_WRITE_REFUSED, t.number,
-              t.path.c_str());
-  MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_REASON, reason);
+  r.term.Say(Text(TXT_LINUX_WRITE_REFUSED, t.number, t.path.c_str()));
+  r.term.Say(Text(TXT_LINUX_REASON, reason));
   return false;
 }
 
@@ -378,84 +441,77 @@ static SurveyFormat KindFormat(LayoutKind kind) {
 
 // The signature a backup file holds, after checking that it is this disk's:
 // the same format, and the same boot area but for the signature.
-static bool BackupSignature(TermSurface &s, DiskSet *disks, const SurveyedDisk &t, const char *path,
-                            uint32_t *value) {
-  Dialog dialog = s.dialog();
+static bool BackupSignature(Run &r, const SurveyedDisk &t, const char *path, uint32_t *value) {
   // The boot area, then what else the write changed (app/undo.h).
-  std::vector<uint8_t> file;
-  int fd = open(path, O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-  bool read_ok = fd >= 0;
-  uint8_t chunk[65536];
-  ssize_t got;
-  while (read_ok && (got = read(fd, chunk, sizeof chunk)) != 0) {
-    if (got < 0 || file.size() > (64u << 20)) {
-      read_ok = false;
-      break;
-    }
-    file.insert(file.end(), chunk, chunk + got);
-  }
-  if (fd >= 0) close(fd);
-  if (!read_ok) {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_RESTORE_UNREADABLE, path);
+  std::string file;
+  if (!ReadWholeFile(path, &file)) {
+    r.term.Say(Text(TXT_LINUX_RESTORE_UNREADABLE, path));
     return false;
   }
-  const uint8_t *area = file.data();
+  const uint8_t *area = reinterpret_cast<const uint8_t *>(file.data());
   if (file.size() < IPL_AREA_BYTES) {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_RESTORE_SIZE, path, (int)IPL_AREA_BYTES);
+    r.term.Say(Text(TXT_LINUX_RESTORE_SIZE, path, (int)IPL_AREA_BYTES));
     return false;
   }
   // The format is what sector 0 announces, on the disk and in the file.
-  const uint8_t *boot = PosixRegistered(s.disks, t.number)->boot;
+  const uint8_t *boot = DiskOf(r, t.id).boot;
   LayoutKind disk_kind = ClassifySectorZero(boot), saved_kind = ClassifySectorZero(area);
   if (saved_kind != disk_kind) {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_RESTORE_FORMAT, path,
-                FormatText(KindFormat(disk_kind)), FormatText(KindFormat(saved_kind)));
+    r.term.Say(Text(TXT_LINUX_RESTORE_FORMAT, path, FormatText(KindFormat(disk_kind)),
+                    FormatText(KindFormat(saved_kind))));
     return false;
   }
   BootFormat format = t.format == FORMAT_AT ? AtCompatible : Pc9821;
-  int offset = SignatureOffset(format);
-  BackupDifference difference =
-      CompareBackup(PosixRegistered(s.disks, t.number)->boot, area, format);
+  BackupDifference difference = CompareBackup(boot, area, format);
   if (difference.first_offset >= 0) {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_LINUX_RESTORE_DIFFERS, path,
-                difference.first_offset,
-                difference.table_differs ? SurfaceText(TXT_LINUX_RESTORE_TABLE_DIFFERS)
-                                         : SurfaceText(TXT_LINUX_RESTORE_TABLE_SAME));
+    r.term.Say(Text(TXT_LINUX_RESTORE_DIFFERS, path, difference.first_offset,
+                    difference.table_differs ? SurfaceText(TXT_LINUX_RESTORE_TABLE_DIFFERS)
+                                             : SurfaceText(TXT_LINUX_RESTORE_TABLE_SAME)));
     return false;
   }
-  if (s.systems && !PlanRestore(&s, area + IPL_AREA_BYTES, file.size() - IPL_AREA_BYTES, s.systems))
+  if (!PlanRestore(r.term, area + IPL_AREA_BYTES, file.size() - IPL_AREA_BYTES, &r.systems))
     return false;
   // The disk the backup matched is the one the rewrite must find.
-  PosixHoldBootArea(disks, t.number);
-  *value = LoadLe32(area + offset);
+  PosixHoldBootArea(&r.disks, t.id);
+  *value = LoadLe32(area + SignatureOffset(format));
   return true;
 }
 
-// write and restore --json: what was (or would be) written and what it
-// breaks.
-static void RewriteJson(TermSurface &s, const SurveyedDisk &t, uint32_t new_signature,
-                        const WriteContext &context) {
+// What a rewrite did, from the plan made on the disk's last read and what
+// the write verified under the lock: the value replaced, the new one, and
+// whether anything was written.
+struct Rewritten {
+  const SurveyedDisk *target;
+  uint32_t old_signature;
+  uint32_t new_signature;
+  bool written;
+};
+
+// write and restore --json.
+static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDisk> &disks,
+                        const std::vector<PartuuidReference> &references) {
+  const SurveyedDisk &t = *w.target;
   JsonWriter j;
   j.BeginObject();
   j.Key("number").Number((uint64_t)t.number);
   j.Key("device").String(t.path);
   j.Key("format").String(SurveyFormatKey(t.format));
-  j.Key("old_signature").String(JsonSignature(t.signature));
-  j.Key("signature").String(JsonSignature(new_signature));
-  PtuuidJson(j, t.format, new_signature);
+  j.Key("old_signature").String(JsonSignature(w.old_signature));
+  j.Key("signature").String(JsonSignature(w.new_signature));
+  PtuuidJson(j, t.format, w.new_signature);
   j.Key("collides_with").BeginArray();
-  for (int n : CollidingDisks(&context, t.number, new_signature))
-    j.Number((uint64_t)n);
+  for (const SurveyedDisk *d : SurveyHolders(&r.disks, disks, t.id, w.new_signature))
+    j.Number((uint64_t)d->number);
   j.EndArray();
-  bool changes = t.format == FORMAT_AT && t.signature != new_signature;
+  bool changes = t.format == FORMAT_AT && w.old_signature != w.new_signature;
   j.Key("references").BeginArray();
   if (changes)
-    for (const PartuuidReference &r : FindReferences(context.files, t.signature)) {
+    for (const PartuuidReference &ref : references) {
       j.BeginObject();
-      j.Key("file").String(r.file);
-      j.Key("line").Number(r.line);
-      j.Key("partuuid").String(Partuuid(t.signature, r.partition));
-      j.Key("new_partuuid").String(Partuuid(new_signature, r.partition));
+      j.Key("file").String(ref.file);
+      j.Key("line").Number(ref.line);
+      j.Key("partuuid").String(Partuuid(w.old_signature, ref.partition));
+      j.Key("new_partuuid").String(Partuuid(w.new_signature, ref.partition));
       j.EndObject();
     }
   j.EndArray();
@@ -463,79 +519,191 @@ static void RewriteJson(TermSurface &s, const SurveyedDisk &t, uint32_t new_sign
   if (changes)
     for (unsigned n : t.linux_partitions) {
       j.BeginObject();
-      j.Key("old").String(Partuuid(t.signature, n));
-      j.Key("new").String(Partuuid(new_signature, n));
+      j.Key("old").String(Partuuid(w.old_signature, n));
+      j.Key("new").String(Partuuid(w.new_signature, n));
       j.EndObject();
     }
   j.EndArray();
-  j.Key("dry_run").Bool(s.options->dry_run);
-  j.Key("written").Bool(!s.options->dry_run);
+  j.Key("dry_run").Bool(r.options.dry_run);
+  j.Key("written").Bool(w.written);
   j.EndObject();
-  PrintJson(s, j);
+  PrintJson(r, j);
+}
+
+// The success text and the PARTUUIDs that changed; beside the questions
+// (standard error) with --json.
+static void RewriteText(Run &r, const Rewritten &w) {
+  FILE *to = r.options.json ? r.term.err : r.term.out;
+  const SurveyedDisk &t = *w.target;
+  if (w.old_signature == w.new_signature) {
+    fprintf(to, "%s\n",
+            Text(TXT_LINUX_UNCHANGED, t.number, (unsigned long)w.old_signature).c_str());
+    fflush(to);
+    return;
+  }
+  fprintf(to, "%s\n",
+          Text(TXT_WRITE_SUCCESS_LINUX, t.number, (unsigned long)w.old_signature,
+               (unsigned long)w.new_signature)
+              .c_str());
+  if (t.format == FORMAT_AT && !t.linux_partitions.empty()) {
+    fprintf(to, "%s\n", SurfaceText(TXT_LINUX_PARTUUID_HEAD));
+    for (unsigned n : t.linux_partitions)
+      fprintf(to, "%s\n",
+              Text(TXT_LINUX_PARTUUID_ITEM, Partuuid(w.old_signature, n).c_str(),
+                   Partuuid(w.new_signature, n).c_str())
+                  .c_str());
+  }
+  fflush(to);
+}
+
+// Before the last question: the disks that already carry the new value
+// (itself a question, shown under --quiet too), the disks that could not be
+// compared, and the configuration lines that would point nowhere.
+static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const SurveyedDisk &t,
+                         uint32_t old_signature, uint32_t new_signature,
+                         const std::vector<PartuuidReference> &references) {
+  for (const SurveyedDisk &d : disks)
+    if (d.id != t.id && d.error != DISK_OK)
+      r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(), DiskErrorText(d.error)));
+  std::vector<const SurveyedDisk *> holders = SurveyHolders(&r.disks, disks, t.id, new_signature);
+  if (!holders.empty()) {
+    Question q;
+    q.kind = QUESTION_COLLISION;
+    q.new_signature = new_signature;
+    for (const SurveyedDisk *d : holders)
+      q.holders.push_back(Asked(DiskOf(r, d->id)));
+    if (!r.term.Ask(q)) return false;
+  }
+  if (t.format != FORMAT_AT || old_signature == new_signature) return true;
+  if (references.empty()) {
+    r.term.Tell(Text(TXT_LINUX_REFERENCES_NONE, (unsigned)old_signature));
+  } else {
+    r.term.Tell(SurfaceText(TXT_LINUX_REFERENCES_HEAD));
+    for (const PartuuidReference &ref : references)
+      r.term.Tell(Text(TXT_LINUX_REFERENCE_ITEM, ref.file.c_str(), ref.line,
+                       Partuuid(old_signature, ref.partition).c_str(),
+                       Partuuid(new_signature, ref.partition).c_str()));
+  }
+  return true;
+}
+
+// The signature the disk reports now, on a fresh read.
+static bool SignatureNow(Run &r, int id, uint32_t *signature) {
+  DiskHandle reader = OpenPhysicalDisk(&r.disks, id, 'r', nullptr);
+  if (reader == INVALID_DISK_HANDLE) return false;
+  DiskLayoutInfo layout;
+  bool read = GetDiskLayout(reader, &layout) != 0;
+  CloseDisk(reader);
+  *signature = layout.signature;
+  return read;
 }
 
 // write and restore: every check that can refuse before the caution
-// notice, then the notice and the Write command.
-static int Rewrite(TermSurface &s, DiskSet *disks, Command command,
-                   const std::vector<const char *> &words) {
-  const RunOptions &options = *s.options;
+// notice; the notice; the plan on the disk as it is after it; the
+// questions; the write, verified under the lock; the result from what
+// was written.
+static int Rewrite(Run &r, Command command, const std::vector<const char *> &words) {
+  const RunOptions &options = r.options;
   if (options.backup) {
     struct stat st;
     if (lstat(options.backup, &st) == 0) {
-      MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_BACKUP_EXISTS, options.backup);
+      r.term.Say(Text(TXT_LINUX_BACKUP_EXISTS, options.backup));
       return EXIT_REFUSED;
     }
     if (const char *problem = BackupProblem(options.backup)) {
-      MessageBoxF(s.dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_BACKUP_UNUSABLE, options.backup,
-                  problem);
+      r.term.Say(Text(TXT_LINUX_BACKUP_UNUSABLE, options.backup, problem));
       return EXIT_REFUSED;
     }
   }
-  Outcome resolved = ResolveDisk(s, disks, command, words[1]);
-  if (resolved.kind != OUTCOME_DONE) return Finish(s, resolved);
-  int number = atoi(s.fields[IDC_DISK].c_str());
-  std::vector<int> named = {number};
+  int id = Resolve(r, command, words[1]);
+  if (id == -2) return Cancelled(r);
+  if (id < 0) return EXIT_REFUSED;
+  std::vector<int> named = {id};
   for (size_t i = 3; i < words.size(); i++) {
-    int n = RegisterNamed(s, disks, words[i]);
-    if (n < 0) return EXIT_REFUSED;
-    named.push_back(n);
+    int other = RegisterNamed(r, words[i]);
+    if (other < 0) return EXIT_REFUSED;
+    named.push_back(other);
   }
-  // A number without a disk is the Write command's to refuse.
-  if (!PosixRegistered(disks, number)) named.clear();
-  WriteContext context;
-  context.disks = SurveyAll(disks, named, number);
-  context.files = ReadConfigFiles(options.root);
-  s.write = &context;
-  const SurveyedDisk *target = FindSurveyed(&context, number);
-  if (target && !WriteAllowed(s, *target)) return EXIT_REFUSED;
+  std::vector<SurveyedDisk> disks = SurveyAll(&r.disks, named, id, true);
+  if (!AllDigits(words[1])) ShowDiskPath(r, DiskOf(r, id));
+  const SurveyedDisk *target = nullptr;
+  for (const SurveyedDisk &d : disks)
+    if (d.id == id) target = &d;
+  if (!WriteAllowed(r, *target)) return EXIT_REFUSED;
+  std::vector<ConfigFile> files = ReadConfigFiles(options.root);
 
   uint32_t value = 0;
-  const char *text = words[2];
   if (command == COMMAND_RESTORE) {
-    if (!target || !BackupSignature(s, disks, *target, words[2], &value)) return EXIT_REFUSED;
-  } else if (strcmp(text, "random") == 0) {
-    if (!RandomSignature(context.disks, &value)) {
-      SurfaceMessage(s.dialog(), SurfaceText(TXT_LINUX_RANDOM_FAILED), TXT_TITLE, MB_OK_STYLE);
+    if (!BackupSignature(r, *target, words[2], &value)) return EXIT_REFUSED;
+  } else if (strcmp(words[2], "random") == 0) {
+    if (!RandomSignature(disks, &value)) {
+      r.term.Say(SurfaceText(TXT_LINUX_RANDOM_FAILED));
       return EXIT_REFUSED;
     }
   } else {
-    value = ParseHexSignature(text);
+    value = (uint32_t)strtoul(words[2], nullptr, 16);
   }
-  if (SurfaceMessage(s.dialog(), SurfaceText(TXT_NOTICE), TXT_TITLE, MB_YESNO_STYLE) != ANSWER_YES)
-    return Finish(s, {OUTCOME_DECLINED, DISK_OK});
-  s.fields[IDC_NEWSIG] = Hex8(value);
-  Session session = {s.dialog(), disks, 0, true};
-  session.dry_run = options.dry_run;
-  Outcome outcome = CommandWrite(&session);
-  // The configuration files follow the signature they name.
-  if (outcome.kind == OUTCOME_DONE && !options.dry_run && s.systems &&
-      !WriteSystemFiles(&s, *s.systems))
-    outcome = {OUTCOME_FAILED, DISK_OK};
-  if (outcome.kind == OUTCOME_DONE && options.dry_run && !options.json)
-    fprintf(s.out, "%s\n", SurfaceText(TXT_LINUX_DRY_RUN_DONE));
-  if (outcome.kind == OUTCOME_DONE && options.json && target)
-    RewriteJson(s, *target, value, context);
-  return Finish(s, outcome);
+  Question notice;
+  if (!r.term.Ask(notice)) return Cancelled(r);
+
+  // The plan is made on the disk as it is now, after the notice; the write
+  // goes ahead only if the disk still holds exactly what the plan read.
+  DiskError reason = DISK_OK;
+  DiskHandle reader = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
+  if (reader == INVALID_DISK_HANDLE) {
+    r.term.Say(Text(TXT_WRITE_FAILED, target->number));
+    return Reason(r, reason);
+  }
+  RewritePlan plan;
+  DiskLayoutInfo now;
+  reason = GetDiskLayout(reader, &now) ? PlanRewrite(reader, now.signature, value, &plan)
+                                       : DiskHandleError(reader);
+  CloseDisk(reader);
+  if (reason != DISK_OK) {
+    r.term.Say(Text(TXT_WRITE_FAILED, target->number));
+    return Reason(r, reason == DISK_OK ? DISK_NO_LAYOUT : reason);
+  }
+  std::vector<PartuuidReference> references = FindReferences(files, plan.found);
+  if (!Consequences(r, disks, *target, plan.found, value, references)) return Cancelled(r);
+  // The systems on the disk: a write's are asked about, a restore's come
+  // from its backup.
+  SystemsContext systems = {&r.term, &r.disks, &disks, &files};
+  if (command == COMMAND_WRITE && !DecideSystems(systems, *target, plan.found, value, &r.systems))
+    return EXIT_REFUSED;
+  Question confirm;
+  confirm.kind = QUESTION_REWRITE;
+  confirm.disk = Asked(DiskOf(r, id));
+  confirm.old_signature = plan.found;
+  confirm.new_signature = value;
+  if (!r.term.Ask(confirm)) return Cancelled(r);
+
+  Rewritten w = {target, plan.found, value, false};
+  if (!options.dry_run) {
+    DiskHandle writer = OpenPhysicalDisk(&r.disks, id, 'W', &reason);
+    if (writer != INVALID_DISK_HANDLE) {
+      reason = ApplyRewrite(writer, plan);
+      CloseDisk(writer);
+    }
+    if (reason != DISK_OK) {
+      r.term.Say(Text(TXT_WRITE_FAILED, target->number));
+      Reason(r, reason);
+      uint32_t found = 0;
+      if (reason == DISK_CHANGED && SignatureNow(r, id, &found) && found != plan.found)
+        r.term.Say(Text(TXT_LINUX_SIGNATURE_NOW, (unsigned long)plan.found, (unsigned long)found));
+      // A write that went wrong was preceded by the backup (when asked for).
+      if (options.backup && reason >= DISK_WRITE_UNDONE && reason <= DISK_WRITE_UNVERIFIED)
+        r.term.Say(Text(TXT_LINUX_BACKUP_SAVED, options.backup));
+      return EXIT_REFUSED;
+    }
+    w.written = plan.found != value;
+    RewriteText(r, w);
+    // The configuration files follow the signature they name.
+    if (!WriteSystemFiles(r.term, r.systems)) return EXIT_REFUSED;
+  } else if (!options.json) {
+    r.term.Result(SurfaceText(TXT_LINUX_DRY_RUN_DONE));
+  }
+  if (options.json) RewriteJson(r, w, disks, references);
+  return EXIT_DONE;
 }
 
 // Every option, in one table: the long names, their short letters, and
@@ -673,39 +841,21 @@ int main(int argc, char **argv) {
     if (stat(words[i], &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode)))
       return Usage(TXT_LINUX_NOT_IMAGE, words[i]);
 
-  // What changes with the signature: decided at the question, written
-  // before (the disk) and after it (the files).
   SystemsPlan systems;
   options.patches = &systems.patches;
   options.undo_records = &systems.undo_text;
-  DiskSet disks(&options);
-  TermSurface s(&options, &disks);
-  s.systems = &systems;
+  Run run(&options, &systems);
   switch (command) {
   case COMMAND_LIST:
-    return List(s, &disks, std::vector<const char *>(words.begin() + 1, words.end()));
+    return List(run, std::vector<const char *>(words.begin() + 1, words.end()));
   case COMMAND_WRITE:
   case COMMAND_RESTORE:
-    return Rewrite(s, &disks, command, words);
+    return Rewrite(run, command, words);
   default:
     break;
   }
-  Outcome resolved = ResolveDisk(s, &disks, command, words[1]);
-  if (resolved.kind != OUTCOME_DONE) return Finish(s, resolved);
-  Session session = {s.dialog(), &disks, 0, true};
-  if (command == COMMAND_ACCESS) return Finish(s, CommandAccess(&session));
-  Outcome outcome = CommandGet(&session);
-  if (outcome.kind == OUTCOME_DONE) {
-    SurveyedDisk d = SurveyDisk(&disks, session.disk, false);
-    WindowsScan windows;
-    if (d.format == FORMAT_AT) windows = ScanDiskWindows(&disks, d.number, d.signature, false, 0);
-    if (options.json) {
-      JsonWriter j;
-      DiskJson(j, d, false, d.format == FORMAT_AT ? &windows : nullptr, true);
-      PrintJson(s, j);
-    } else if (d.format == FORMAT_AT) {
-      PrintWindowsCount(&s, windows, d.signature);
-    }
-  }
-  return Finish(s, outcome);
+  int id = Resolve(run, command, words[1]);
+  if (id == -2) return Cancelled(run);
+  if (id < 0) return EXIT_REFUSED;
+  return command == COMMAND_ACCESS ? Access(run, id) : Get(run, id);
 }

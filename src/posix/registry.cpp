@@ -4,7 +4,10 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <linux/fs.h>
+#include <linux/loop.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -70,15 +73,43 @@ std::string ModelOf(dev_t rdev) {
   return model;
 }
 
-// What tells two disks of the same kind apart: a loop device's backing
-// file, else the WWID or the serial the kernel reports.
+// What tells two disks of the same kind apart: the WWID or the serial the
+// kernel reports (a loop device is told apart by its backing file's
+// identity instead).
 std::string TagOf(dev_t rdev) {
   std::string base = SysOf(rdev);
-  for (const char *attribute : {"/loop/backing_file", "/device/wwid", "/device/serial", "/wwid"}) {
+  for (const char *attribute : {"/device/wwid", "/device/serial", "/wwid"}) {
     std::string tag = ReadAttribute(AT_FDCWD, base + attribute);
     if (!tag.empty()) return tag;
   }
   return "";
+}
+
+// The file behind the loop device open on fd, as the kernel reports it:
+// false when fd is no loop device or has no file (errno says which, or
+// that the query failed).
+bool LoopBacking(int fd, dev_t *dev, ino_t *ino) {
+  struct loop_info64 info;
+  memset(&info, 0, sizeof info);
+  if (g_posix_calls.ioctl(fd, LOOP_GET_STATUS64, &info) != 0) return false;
+  *dev = (dev_t)info.lo_device;
+  *ino = (ino_t)info.lo_inode;
+  return true;
+}
+
+// A sysfs attribute whole, without its one closing newline: a file name
+// may hold newlines and run to a page.
+std::string ReadWholeAttribute(const std::string &path) {
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return "";
+  std::string s;
+  char buffer[4096];
+  ssize_t n;
+  while ((n = read(fd, buffer, sizeof buffer)) > 0)
+    s.append(buffer, (size_t)n);
+  close(fd);
+  if (!s.empty() && s.back() == '\n') s.pop_back();
+  return s;
 }
 
 struct Scanned {
@@ -163,22 +194,128 @@ bool AllDigits(const char *text) {
   return true;
 }
 
-int Pin(DiskSet *disks, int number, const std::string &path, const std::string &model,
-        const DiskIdentity &identity) {
-  RegisteredDisk &d = disks->disks[number];
-  d.path = path;
-  d.model = model;
-  d.identity = identity;
-  disks->registered[number] = true;
-  return number;
-}
-
 // The model of table entry i, read once.
 std::string TableModel(const DiskSet *disks, size_t i) {
   return disks->modeled ? disks->table[i].model : ModelOf(disks->table_devices[i]);
 }
 
+bool SameIdentity(const DiskIdentity &a, const DiskIdentity &b) {
+  return a.block == b.block && (a.block ? a.rdev == b.rdev : a.dev == b.dev && a.ino == b.ino);
+}
+
+// The identity of the disk open on fd (st its fstat); DISK_OK, or why it
+// cannot be known.
+DiskError IdentityOf(int fd, const struct stat &st, DiskIdentity *id) {
+  if (!S_ISBLK(st.st_mode)) {
+    id->dev = st.st_dev;
+    id->ino = st.st_ino;
+    return DISK_OK;
+  }
+  id->block = true;
+  id->rdev = st.st_rdev;
+  uint64_t bytes = 0;
+  if (g_posix_calls.ioctl(fd, BLKGETSIZE64, &bytes) != 0) return PosixErrorOf(errno);
+  id->bytes = bytes;
+  id->loop = LoopBacking(fd, &id->dev, &id->ino);
+  // No loop device (ENOTTY, EINVAL), or one without a file (ENXIO).
+  if (!id->loop && errno != ENOTTY && errno != EINVAL && errno != ENXIO) return DISK_IO_ERROR;
+  // A loop device is told apart by its file; other devices by serial or WWID.
+  if (!id->loop) id->tag = TagOf(st.st_rdev);
+  return DISK_OK;
+}
+
+// Pins the disk at path, opened once here; an earlier pin of the same disk
+// is kept instead.
+int Pin(DiskSet *disks, int number, const std::string &path, const std::string &model,
+        DiskError *error) {
+  struct stat st;
+  if (stat(path.c_str(), &st) != 0) {
+    *error = PosixErrorOf(errno);
+    return -1;
+  }
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+    *error = DISK_NOT_A_DISK;
+    return -1;
+  }
+  RegisteredDisk *d = new RegisteredDisk;
+  d->number = number;
+  d->path = path;
+  d->model = model;
+  // O_NONBLOCK: a path swapped for a FIFO after the stat must not hang us.
+  d->fd = g_posix_calls.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
+  if (d->fd < 0) {
+    d->error = PosixErrorOf(errno);
+    d->identity.block = S_ISBLK(st.st_mode);
+    d->identity.rdev = st.st_rdev;
+    d->identity.dev = st.st_dev;
+    d->identity.ino = st.st_ino;
+  } else {
+    int fl = fcntl(d->fd, F_GETFL);
+    if (fstat(d->fd, &st) != 0 || fl < 0 || fcntl(d->fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+      close(d->fd);
+      d->fd = -1;
+      d->error = DISK_IO_ERROR;
+    } else if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+      close(d->fd);
+      delete d;
+      *error = DISK_NOT_A_DISK;
+      return -1;
+    } else if ((d->error = IdentityOf(d->fd, st, &d->identity)) != DISK_OK) {
+      close(d->fd);
+      d->fd = -1;
+    }
+  }
+  for (size_t i = 0; i < disks->disks.size(); i++)
+    if (SameIdentity(disks->disks[i]->identity, d->identity)) {
+      RegisteredDisk *known = disks->disks[i];
+      if (known->number < 0) known->number = number;
+      if (known->model.empty()) known->model = model;
+      if (d->fd >= 0) close(d->fd);
+      delete d;
+      *error = known->error;
+      return (int)i;
+    }
+  disks->disks.push_back(d);
+  *error = d->error;
+  return (int)disks->disks.size() - 1;
+}
+
+// The pinned disk numbered number, or -1.
+int Numbered(const DiskSet *disks, int number) {
+  for (size_t i = 0; i < disks->disks.size(); i++)
+    if (disks->disks[i]->number == number) return (int)i;
+  return -1;
+}
+
 } // namespace
+
+DiskError PosixErrorOf(int error) {
+  switch (error) {
+  case ENOENT:
+  case ENOTDIR:
+  case ENXIO:
+  case ENODEV:
+  case ENOMEDIUM:
+    return DISK_NO_SUCH_DISK;
+  case EACCES:
+  case EPERM:
+    // Some disks (a virtual machine's own, say) are refused to root too.
+    return geteuid() == 0 ? DISK_ROOT_REFUSED : DISK_NO_PERMISSION;
+  case EROFS:
+    return DISK_READ_ONLY;
+  case EISDIR:
+    return DISK_NOT_A_DISK;
+  default:
+    return DISK_IO_ERROR;
+  }
+}
+
+DiskSet::~DiskSet() {
+  for (RegisteredDisk *d : disks) {
+    if (d->fd >= 0) close(d->fd);
+    delete d;
+  }
+}
 
 const std::vector<PosixDiskEntry> &PosixListDisks(DiskSet *disks) {
   Scan(disks);
@@ -193,81 +330,78 @@ const std::vector<PosixDiskEntry> &PosixListDisks(DiskSet *disks) {
 int PosixRegister(DiskSet *disks, const char *name, DiskError *error) {
   *error = DISK_NO_SUCH_DISK;
   if (AllDigits(name)) {
-    char *end = nullptr;
-    unsigned long n = strtoul(name, &end, 10);
-    if (n > MAX_DISK_NUMBER) return -1;
-    if (disks->registered[n]) return (int)n;
+    errno = 0;
+    unsigned long long n = strtoull(name, nullptr, 10);
+    bool out_of_range = errno != 0;
     Scan(disks);
-    if (n >= disks->table.size()) return -1;
-    DiskIdentity id;
-    id.block = true;
-    id.rdev = disks->table_devices[n];
-    id.bytes = disks->table[n].bytes;
-    id.tag = TagOf(id.rdev);
-    *error = DISK_OK;
-    return Pin(disks, (int)n, disks->table[n].path, TableModel(disks, n), id);
+    if (out_of_range || n >= disks->table.size()) return -1;
+    int known = Numbered(disks, (int)n);
+    // A device named by path first is not opened again.
+    for (size_t i = 0; known < 0 && i < disks->disks.size(); i++) {
+      RegisteredDisk *d = disks->disks[i];
+      if (d->identity.block && d->identity.rdev == disks->table_devices[n] && d->number < 0) {
+        d->number = (int)n;
+        d->model = TableModel(disks, n);
+        known = (int)i;
+      }
+    }
+    if (known >= 0) {
+      *error = disks->disks[known]->error;
+      return known;
+    }
+    int id = Pin(disks, (int)n, disks->table[n].path, TableModel(disks, n), error);
+    // The table's device must be the one the name opened.
+    if (id >= 0 && disks->disks[id]->identity.rdev != disks->table_devices[n]) {
+      *error = DISK_OTHER_DISK;
+      return -1;
+    }
+    return id;
   }
-
-  struct stat st;
-  if (stat(name, &st) != 0) return -1;
-  DiskIdentity id;
-  if (S_ISBLK(st.st_mode)) {
-    id.block = true;
-    id.rdev = st.st_rdev;
-    id.tag = TagOf(st.st_rdev);
-  } else if (S_ISREG(st.st_mode)) {
-    id.dev = st.st_dev;
-    id.ino = st.st_ino;
-  } else {
-    *error = DISK_NOT_A_DISK;
-    return -1;
-  }
-  *error = DISK_OK;
-  for (int n = 0; n <= MAX_DISK_NUMBER; n++) {
-    const DiskIdentity &known = disks->disks[n].identity;
-    if (disks->registered[n] && known.block == id.block &&
-        (id.block ? known.rdev == id.rdev : known.dev == id.dev && known.ino == id.ino))
-      return n;
-  }
-  Scan(disks);
   std::string real = RealPath(name);
   if (real.empty()) real = name;
-  if (id.block) {
-    for (size_t i = 0; i < disks->table.size() && i <= MAX_DISK_NUMBER; i++)
-      if (disks->table_devices[i] == id.rdev) {
-        id.bytes = disks->table[i].bytes;
-        return Pin(disks, (int)i, real, TableModel(disks, i), id);
-      }
+  return Pin(disks, -1, real, "", error);
+}
+
+void PosixNumberDisks(DiskSet *disks) {
+  const std::vector<PosixDiskEntry> &table = PosixListDisks(disks);
+  int next = (int)table.size();
+  for (RegisteredDisk *d : disks->disks) {
+    if (d->number >= 0) continue;
+    if (d->identity.block)
+      for (size_t i = 0; i < table.size(); i++)
+        if (disks->table_devices[i] == d->identity.rdev) {
+          d->number = (int)i;
+          d->model = TableModel(disks, i);
+        }
+    if (d->number < 0) d->number = next++;
   }
-  if (real.size() >= POSIX_PATH_SIZE) {
-    *error = DISK_NO_SUCH_DISK;
-    return -1;
-  }
-  for (int n = (int)disks->table.size(); n <= MAX_DISK_NUMBER; n++)
-    if (!disks->registered[n]) return Pin(disks, n, real, "", id);
-  *error = DISK_NO_NUMBER_LEFT;
-  return -1;
 }
 
-const RegisteredDisk *PosixRegistered(const DiskSet *disks, int number) {
-  if (!disks || number < 0 || number > MAX_DISK_NUMBER || !disks->registered[number])
-    return nullptr;
-  return &disks->disks[number];
+const RegisteredDisk *PosixRegistered(const DiskSet *disks, int id) {
+  if (!disks || id < 0 || (size_t)id >= disks->disks.size()) return nullptr;
+  return disks->disks[id];
 }
 
-void PosixHoldBootArea(DiskSet *disks, int number) {
-  if (!PosixRegistered(disks, number) || !disks->disks[number].boot_valid) return;
-  RegisteredDisk &d = disks->disks[number];
-  memcpy(d.shown, d.boot, IPL_AREA_BYTES);
-  d.shown_valid = true;
+void PosixHoldBootArea(DiskSet *disks, int id) {
+  RegisteredDisk *d = const_cast<RegisteredDisk *>(PosixRegistered(disks, id));
+  if (!d || !d->boot_valid) return;
+  memcpy(d->shown, d->boot, IPL_AREA_BYTES);
+  d->shown_valid = true;
 }
 
-DiskError PosixCheckIdentity(const RegisteredDisk &disk, const struct stat &st, uint64_t bytes) {
+DiskError PosixCheckIdentity(const RegisteredDisk &disk, int fd, const struct stat &st,
+                             uint64_t bytes) {
   const DiskIdentity &id = disk.identity;
-  bool same = id.block ? S_ISBLK(st.st_mode) && st.st_rdev == id.rdev &&
-                             (id.bytes == 0 || id.bytes == bytes) && TagOf(st.st_rdev) == id.tag
-                       : S_ISREG(st.st_mode) && st.st_dev == id.dev && st.st_ino == id.ino;
-  return same ? DISK_OK : DISK_OTHER_DISK;
+  if (!id.block)
+    return S_ISREG(st.st_mode) && st.st_dev == id.dev && st.st_ino == id.ino ? DISK_OK
+                                                                             : DISK_OTHER_DISK;
+  if (!S_ISBLK(st.st_mode) || st.st_rdev != id.rdev || (id.bytes != 0 && id.bytes != bytes))
+    return DISK_OTHER_DISK;
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool loop = LoopBacking(fd, &dev, &ino);
+  if (loop != id.loop || (loop && (dev != id.dev || ino != id.ino))) return DISK_OTHER_DISK;
+  return loop || TagOf(st.st_rdev) == id.tag ? DISK_OK : DISK_OTHER_DISK;
 }
 
 PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size) {
@@ -289,15 +423,14 @@ PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size) 
 std::vector<std::string> PosixSameDiskNames(DiskSet *disks, const struct stat &st) {
   std::vector<std::string> names;
   if (S_ISBLK(st.st_mode)) {
-    std::string file = ReadAttribute(AT_FDCWD, SysOf(st.st_rdev) + "/loop/backing_file");
+    std::string file = ReadWholeAttribute(SysOf(st.st_rdev) + "/loop/backing_file");
     if (!file.empty()) names.push_back(file);
     return names;
   }
   // The listing keeps every loop device that has a backing file.
   const std::vector<PosixDiskEntry> &table = PosixListDisks(disks);
   for (size_t i = 0; i < table.size(); i++) {
-    std::string file =
-        ReadAttribute(AT_FDCWD, SysOf(disks->table_devices[i]) + "/loop/backing_file");
+    std::string file = ReadWholeAttribute(SysOf(disks->table_devices[i]) + "/loop/backing_file");
     struct stat backing;
     if (!file.empty() && stat(file.c_str(), &backing) == 0 && backing.st_dev == st.st_dev &&
         backing.st_ino == st.st_ino)
@@ -305,6 +438,18 @@ std::vector<std::string> PosixSameDiskNames(DiskSet *disks, const struct stat &s
   }
   std::sort(names.begin(), names.end());
   return names;
+}
+
+bool PosixSameDisk(int fd, const DiskIdentity &id) {
+  struct stat other;
+  if (fstat(fd, &other) != 0) return false;
+  // A loop device's backing file: the file the kernel reports.
+  if (id.block)
+    return id.loop && S_ISREG(other.st_mode) && other.st_dev == id.dev && other.st_ino == id.ino;
+  // A loop device over the image file.
+  dev_t dev = 0;
+  ino_t ino = 0;
+  return S_ISBLK(other.st_mode) && LoopBacking(fd, &dev, &ino) && dev == id.dev && ino == id.ino;
 }
 
 DiskError PosixWritable(const RegisteredDisk &disk) {

@@ -37,6 +37,57 @@ bool PartitionsOf(DiskHandle handle, uint64_t bytes, std::vector<unsigned> *numb
   return true;
 }
 
+// The description of a pinned disk, before anything is read; the serial
+// only where it is shown (serial).
+SurveyedDisk Described(const DiskSet *disks, int id, bool serial = true) {
+  SurveyedDisk s;
+  s.id = id;
+  const RegisteredDisk *known = PosixRegistered(disks, id);
+  s.number = known->number;
+  s.path = known->path;
+  s.model = known->model;
+  if (serial) s.serial = PosixSerial(*known);
+  s.image = !known->identity.block;
+  s.bytes = known->identity.bytes;
+  return s;
+}
+
+// Only as far as the signature: sector 0, and sector 16 of a PC-9821 disk.
+void SurveyLight(DiskHandle handle, SurveyedDisk *s) {
+  uint8_t sector[SECTOR_SIZE];
+  if (!PosixReadSector(handle, 0, sector)) {
+    s->error = DiskHandleError(handle) == DISK_OK ? DISK_IO_ERROR : DiskHandleError(handle);
+    return;
+  }
+  switch (ClassifySectorZero(sector)) {
+  case LAYOUT_AT:
+    s->format = FORMAT_AT;
+    s->signature = LoadLe32(sector + AT_SIGNATURE_OFFSET);
+    break;
+  case LAYOUT_PC98:
+    if (!PosixReadSector(handle, PC98_SIGNATURE_OFFSET / SECTOR_SIZE, sector)) {
+      s->error = DiskHandleError(handle) == DISK_OK ? DISK_IO_ERROR : DiskHandleError(handle);
+      return;
+    }
+    s->format = FORMAT_PC98;
+    s->signature = LoadLe32(sector);
+    break;
+  case LAYOUT_GPT:
+    s->format = FORMAT_GPT;
+    break;
+  default:
+    s->format = FORMAT_NONE;
+  }
+  s->has_signature = s->format == FORMAT_AT || s->format == FORMAT_PC98;
+}
+
+// A loop device and the image file behind it.
+bool SameDisk(const RegisteredDisk &a, const RegisteredDisk &b) {
+  const DiskIdentity &x = a.identity, &y = b.identity;
+  return (x.loop && !y.block && x.dev == y.dev && x.ino == y.ino) ||
+         (y.loop && !x.block && y.dev == x.dev && y.ino == x.ino);
+}
+
 } // namespace
 
 bool ReadWholeFile(const std::string &path, std::string *contents) {
@@ -53,21 +104,8 @@ bool ReadWholeFile(const std::string &path, std::string *contents) {
   return n >= 0;
 }
 
-SurveyedDisk SurveyDisk(DiskSet *disks, int number, bool partitions) {
-  SurveyedDisk s;
-  s.number = number;
-  const RegisteredDisk *known = PosixRegistered(disks, number);
-  if (!known) {
-    s.error = DISK_NO_SUCH_DISK;
-    return s;
-  }
-  s.path = known->path;
-  s.model = known->model;
-  s.serial = PosixSerial(*known);
-  s.image = !known->identity.block;
-  s.bytes = known->identity.bytes;
-  DiskHandle handle = OpenPhysicalDisk(disks, number, 'r', &s.error);
-  if (handle == INVALID_DISK_HANDLE) return s;
+SurveyedDisk SurveyOpen(DiskSet *disks, int id, DiskHandle handle, bool partitions) {
+  SurveyedDisk s = Described(disks, id);
   ImageContainer container = IMAGE_RAW;
   s.bytes = PosixDataBytes(handle, &container);
   if (s.image) s.model = ImageContainerName(container);
@@ -76,10 +114,8 @@ SurveyedDisk SurveyDisk(DiskSet *disks, int number, bool partitions) {
   if (!ReadSectors(handle, IPL_AREA_SECTORS, 0, area)) {
     s.error = DiskHandleError(handle);
     if (s.error == DISK_OK) s.error = DISK_IO_ERROR;
-    CloseDisk(handle);
     return s;
   }
-  s.error = DISK_OK;
   LayoutKind kind = ClassifySectorZero(area);
   if (!s.has_layout) {
     s.format = kind == LAYOUT_GPT ? FORMAT_GPT : FORMAT_UNKNOWN;
@@ -106,39 +142,72 @@ SurveyedDisk SurveyDisk(DiskSet *disks, int number, bool partitions) {
     s.format = FORMAT_UNREAD;
     s.has_signature = false;
   }
+  return s;
+}
+
+SurveyedDisk SurveyDisk(DiskSet *disks, int id, bool partitions) {
+  DiskError error = DISK_OK;
+  DiskHandle handle = OpenPhysicalDisk(disks, id, 'r', &error);
+  if (handle == INVALID_DISK_HANDLE) {
+    SurveyedDisk s = Described(disks, id);
+    s.error = error;
+    return s;
+  }
+  SurveyedDisk s = SurveyOpen(disks, id, handle, partitions);
   CloseDisk(handle);
   return s;
 }
 
-std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &named,
-                                    int partitions_of) {
-  std::vector<int> numbers;
+std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &named, int full,
+                                    bool light) {
+  std::vector<int> ids;
   const std::vector<PosixDiskEntry> &table = PosixListDisks(disks);
-  for (size_t i = 0; i < table.size() && i <= MAX_DISK_NUMBER; i++) {
+  for (size_t i = 0; i < table.size(); i++) {
     DiskError error;
-    int n = PosixRegister(disks, std::to_string(i).c_str(), &error);
-    if (n >= 0) numbers.push_back(n);
+    int id = PosixRegister(disks, std::to_string(i).c_str(), &error);
+    if (id >= 0) ids.push_back(id);
   }
-  for (int n : named)
-    if (std::find(numbers.begin(), numbers.end(), n) == numbers.end()) numbers.push_back(n);
-  std::sort(numbers.begin(), numbers.end());
+  for (int id : named)
+    if (std::find(ids.begin(), ids.end(), id) == ids.end()) ids.push_back(id);
+  PosixNumberDisks(disks);
+  std::sort(ids.begin(), ids.end(), [disks](int a, int b) {
+    return PosixRegistered(disks, a)->number < PosixRegistered(disks, b)->number;
+  });
   std::vector<SurveyedDisk> found;
-  for (int n : numbers)
-    found.push_back(SurveyDisk(disks, n, n == partitions_of));
-  for (SurveyedDisk &a : found) {
-    if (!a.has_signature || a.signature == 0) continue;
-    const RegisteredDisk *ra = PosixRegistered(disks, a.number);
-    for (const SurveyedDisk &b : found) {
-      if (&a == &b || !b.has_signature || b.signature != a.signature) continue;
-      // A loop device and the image file behind it are one disk.
-      const RegisteredDisk *rb = PosixRegistered(disks, b.number);
-      if (ra->identity.block != rb->identity.block &&
-          (ra->identity.tag == rb->path || rb->identity.tag == ra->path))
-        continue;
-      a.collides_with.push_back(b.number);
+  for (int id : ids) {
+    if (!light || id == full) {
+      found.push_back(SurveyDisk(disks, id, id == full));
+      continue;
     }
+    SurveyedDisk s = Described(disks, id, false);
+    DiskHandle handle = OpenPhysicalDisk(disks, id, 'r', &s.error);
+    if (handle != INVALID_DISK_HANDLE) {
+      ImageContainer container = IMAGE_RAW;
+      s.bytes = PosixDataBytes(handle, &container);
+      if (s.image) s.model = ImageContainerName(container);
+      SurveyLight(handle, &s);
+      CloseDisk(handle);
+    }
+    found.push_back(s);
   }
+  for (SurveyedDisk &a : found)
+    for (const SurveyedDisk *b :
+         SurveyHolders(disks, found, a.id, a.has_signature ? a.signature : 0))
+      a.collides_with.push_back(b->number);
   return found;
+}
+
+std::vector<const SurveyedDisk *> SurveyHolders(const DiskSet *disks,
+                                                const std::vector<SurveyedDisk> &found, int target,
+                                                uint32_t signature) {
+  std::vector<const SurveyedDisk *> holders;
+  if (signature == 0) return holders;
+  const RegisteredDisk *t = PosixRegistered(disks, target);
+  for (const SurveyedDisk &d : found)
+    if (d.id != target && d.has_signature && d.signature == signature &&
+        !SameDisk(*t, *PosixRegistered(disks, d.id)))
+      holders.push_back(&d);
+  return holders;
 }
 
 const char *SurveyFormatKey(SurveyFormat format) {

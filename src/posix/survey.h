@@ -24,7 +24,8 @@ enum SurveyFormat {
 };
 
 struct SurveyedDisk {
-  int number = -1;
+  int id = -1;     // the disk's id in the run's DiskSet
+  int number = -1; // its number in the run's list
   std::string path, model, serial;
   bool image = false;
   uint64_t bytes = 0;
@@ -38,18 +39,27 @@ struct SurveyedDisk {
   std::vector<int> collides_with;         // numbers of disks with the same signature
 };
 
-// Reads the registered disk number on a read handle of its own: layout,
-// boot area (kept as the disk's last read), format, and with partitions
-// the kernel's partition numbers (the EBRs read a second time).
-SurveyedDisk SurveyDisk(DiskSet *disks, int number, bool partitions);
+// Reads the pinned disk id: layout, boot area (kept as the disk's last
+// read), format, and with partitions the kernel's partition numbers (the
+// EBRs read a second time). SurveyOpen reads through a read handle the
+// caller holds, reusing what it has read already.
+SurveyedDisk SurveyDisk(DiskSet *disks, int id, bool partitions);
+SurveyedDisk SurveyOpen(DiskSet *disks, int id, DiskHandle handle, bool partitions);
 
-// Every disk of the table, then the registered disks named (images), each
-// once, in number order, with collisions marked. A signature of 0 (none
-// given yet) collides with nothing; nor does a loop device with its own
-// backing file.
-// partitions_of: the disk whose partition numbers are wanted (-1: none).
-std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &named,
-                                    int partitions_of);
+// Every disk of the table, then the disks named (ids, images), each once,
+// in number order, with collisions marked. A signature of 0 (none given
+// yet) collides with nothing; nor does a loop device with its own backing
+// file. full: the disk read in full, with its partition numbers (-1:
+// none); light: every other disk read only as far as its signature (sector
+// 0, and sector 16 of a PC-9821 disk), else in full.
+std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &named, int full,
+                                    bool light);
+
+// The disks other than target's that carry signature (never 0), a loop
+// device and its own backing file being one disk.
+std::vector<const SurveyedDisk *> SurveyHolders(const DiskSet *disks,
+                                                const std::vector<SurveyedDisk> &found, int target,
+                                                uint32_t signature);
 
 // "at", "pc98", "gpt", "none", "unknown", or nullptr for a disk not read.
 const char *SurveyFormatKey(SurveyFormat format);

@@ -44,16 +44,6 @@ bool ReadThroughHandle(void *context, uint64_t offset, void *out, size_t count) 
   return true;
 }
 
-std::string Format(const char *format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char *format, ...) {
-  char text[MESSAGE_BUFFER_SIZE];
-  va_list args;
-  va_start(args, format);
-  vsnprintf(text, sizeof text, format, args);
-  va_end(args);
-  return text;
-}
-
 const char *ProblemText(WindowsProblemKind kind) {
   switch (kind) {
   case WINDOWS_HIVE_DIRTY:
@@ -82,10 +72,9 @@ const char *ProblemText(WindowsProblemKind kind) {
 
 // "[12345678] partition 2", or the offset that names no partition.
 std::string Names(const WindowsReference &r, uint32_t signature) {
-  if (r.partition)
-    return Format(SurfaceText(TXT_LINUX_WINDOWS_NAMES), (unsigned)signature, r.partition);
-  return Format(SurfaceText(TXT_LINUX_WINDOWS_NAMES_NONE), (unsigned)signature,
-                (unsigned long long)r.partition_start);
+  if (r.partition) return Text(TXT_LINUX_WINDOWS_NAMES, (unsigned)signature, r.partition);
+  return Text(TXT_LINUX_WINDOWS_NAMES_NONE, (unsigned)signature,
+              (unsigned long long)r.partition_start);
 }
 
 // Why a reference stays as it is, or nullptr.
@@ -109,8 +98,7 @@ void PrintReferences(FILE *to, const WindowsScan &scan, uint32_t old_signature,
     }
     const char *kept =
         listing == LIST_THIS_DISK ? KeptReason(r) : SurfaceText(TXT_LINUX_WINDOWS_OTHER_KEPT);
-    std::string after =
-        kept ? Format(SurfaceText(TXT_LINUX_WINDOWS_KEPT), kept) : Names(r, new_signature);
+    std::string after = kept ? Text(TXT_LINUX_WINDOWS_KEPT, kept) : Names(r, new_signature);
     fprintf(to, SurfaceText(TXT_LINUX_WINDOWS_ITEM), r.store_partition,
             DescribeReference(r).c_str(), Names(r, old_signature).c_str(), after.c_str());
     fputc('\n', to);
@@ -128,23 +116,21 @@ void PrintProblems(FILE *to, const WindowsScan &scan, bool refusals) {
 }
 
 // The answer --windows or --linux gives, else the terminal's; without a
-// terminal nothing answers it: --yes alone does not.
-// must_choose false: no answer leaves them (the lines a write listed and
-// left before --linux).
-int Choose(TermSurface *s, UpdateChoice choice, const char *question, const char *option,
+// terminal nothing answers it when must_choose (--yes alone does not: -1),
+// else the answer is no (the lines a write listed and left before --linux).
+int Choose(Terminal &term, UpdateChoice choice, const std::string &question, const char *option,
            bool must_choose) {
   if (choice == UPDATE_YES || choice == UPDATE_LEAVE) {
-    if (!s->options->quiet) fprintf(s->err, "%s %s\n", question, option);
-    return choice == UPDATE_YES ? ANSWER_YES : ANSWER_NO;
+    term.Tell(question + " " + option);
+    return choice == UPDATE_YES ? 1 : 0;
   }
-  if (!isatty(fileno(s->in)) && !must_choose) return ANSWER_NO;
-  if (!isatty(fileno(s->in))) {
-    fprintf(s->err, "%s\n", question);
-    fprintf(s->err, SurfaceText(TXT_LINUX_CHOOSE_BY_OPTION), option);
-    fputc('\n', s->err);
+  if (!isatty(fileno(term.in))) {
+    if (!must_choose) return 0;
+    term.Say(question);
+    term.Say(Text(TXT_LINUX_CHOOSE_BY_OPTION, option));
     return -1;
   }
-  return AskOnTerminal(s, question);
+  return term.AskOnTerminal(question) ? 1 : 0;
 }
 
 bool WriteWhole(int fd, const std::string &text) {
@@ -191,19 +177,19 @@ bool ReplaceFile(const std::string &path, const std::string &contents) {
 
 } // namespace
 
-WindowsScan ScanDiskWindows(DiskSet *disks, int number, uint32_t signature, bool has_new,
+WindowsScan ScanDiskWindows(DiskSet *disks, int id, uint32_t signature, bool has_new,
                             uint32_t new_signature, DiskError *error) {
   DiskError ignored;
   if (!error) error = &ignored;
   *error = DISK_OK;
-  HandleReader reader = {OpenPhysicalDisk(disks, number, 'r', error), 0, {}, DISK_OK};
+  HandleReader reader = {OpenPhysicalDisk(disks, id, 'r', error), 0, {}, DISK_OK};
   if (reader.handle == INVALID_DISK_HANDLE) return WindowsScan();
   ImageContainer container = IMAGE_RAW;
   DiskBytes bytes;
   bytes.context = &reader;
   bytes.read = ReadThroughHandle;
   bytes.size = reader.size = PosixDataBytes(reader.handle, &container);
-  const RegisteredDisk *d = PosixRegistered(disks, number);
+  const RegisteredDisk *d = PosixRegistered(disks, id);
   // mtools reads at an offset of the named file: raw data only.
   if (d && container == IMAGE_RAW) bytes.path = d->path;
   WindowsScan scan = ScanWindows(bytes, ReadPartitions(bytes), signature, has_new, new_signature);
@@ -212,60 +198,53 @@ WindowsScan ScanDiskWindows(DiskSet *disks, int number, uint32_t signature, bool
   return scan;
 }
 
-bool DecideSystems(TermSurface *s, int disk, uint32_t old_signature, uint32_t new_signature,
-                   SystemsPlan *plan) {
-  plan->patches.clear();
-  plan->files.clear();
-  plan->undo = UndoRecords();
-  const SurveyedDisk *target = FindSurveyed(s->write, disk);
-  if (!target || target->format != FORMAT_AT || old_signature == new_signature) return true;
-  if (!plan->scanned || plan->old_signature != old_signature) {
-    // Scanned before the notice for another value: the disk changed since.
-    DiskError error = DISK_OK;
-    plan->windows = ScanDiskWindows(const_cast<DiskSet *>(s->disks), disk, old_signature, true,
-                                    new_signature, &error);
-    // Stores that could not be searched are not known to be absent.
-    if (error != DISK_OK) {
-      MessageBoxF(s->dialog(), MB_OK_STYLE, TXT_TITLE, TXT_LINUX_REASON, DiskErrorText(error));
-      return false;
-    }
-    // Stores on the other disks read for the checks that name it too (a
-    // clone's own Windows, a second disk's boot store): shown, never changed.
-    plan->others.clear();
-    for (const SurveyedDisk &o : s->write->disks) {
-      if (o.number == disk || o.format != FORMAT_AT || o.error != DISK_OK) continue;
-      WindowsScan other =
-          ScanDiskWindows(const_cast<DiskSet *>(s->disks), o.number, old_signature, false, 0);
-      if (!other.references.empty()) plan->others.push_back({o.number, other});
-    }
-    plan->scanned = true;
-    plan->old_signature = old_signature;
+bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t old_signature,
+                   uint32_t new_signature, SystemsPlan *plan) {
+  Terminal &term = *c.term;
+  const RunOptions &options = *term.options;
+  *plan = SystemsPlan();
+  if (target.format != FORMAT_AT || old_signature == new_signature) return true;
+  DiskError error = DISK_OK;
+  plan->windows = ScanDiskWindows(c.disks, target.id, old_signature, true, new_signature, &error);
+  // Stores that could not be searched are not known to be absent.
+  if (error != DISK_OK) {
+    term.Say(Text(TXT_WRITE_FAILED, target.number));
+    term.Say(Text(TXT_LINUX_REASON, DiskErrorText(error)));
+    return false;
   }
-  FILE *err = s->err;
+  // Stores on the other disks read for the checks that name it too (a
+  // clone's own Windows, a second disk's boot store): shown, never changed.
+  for (const SurveyedDisk &o : *c.surveyed) {
+    if (o.id == target.id || o.format != FORMAT_AT || o.error != DISK_OK) continue;
+    WindowsScan other = ScanDiskWindows(c.disks, o.id, old_signature, false, 0);
+    if (!other.references.empty()) plan->others.push_back({o.number, other});
+  }
+  plan->scanned = true;
+  plan->old_signature = old_signature;
+  FILE *err = term.err;
   const WindowsScan &w = plan->windows;
   if (!w.references.empty()) {
-    fprintf(err, SurfaceText(TXT_LINUX_WINDOWS_HEAD), (unsigned)w.references.size(),
-            (unsigned)old_signature);
-    fputc('\n', err);
+    term.Say(Text(TXT_LINUX_WINDOWS_HEAD, (unsigned)w.references.size(), (unsigned)old_signature));
     PrintReferences(err, w, old_signature, new_signature, LIST_THIS_DISK);
   }
   for (const auto &other : plan->others) {
-    const SurveyedDisk *o = FindSurveyed(s->write, other.first);
-    fprintf(err, SurfaceText(TXT_LINUX_WINDOWS_OTHER_HEAD), other.first, o ? o->path.c_str() : "?",
-            (unsigned)other.second.references.size(), (unsigned)old_signature);
-    fputc('\n', err);
+    const SurveyedDisk *o = nullptr;
+    for (const SurveyedDisk &d : *c.surveyed)
+      if (d.number == other.first) o = &d;
+    term.Say(Text(TXT_LINUX_WINDOWS_OTHER_HEAD, other.first, o ? o->path.c_str() : "?",
+                  (unsigned)other.second.references.size(), (unsigned)old_signature));
     PrintReferences(err, other.second, old_signature, new_signature, LIST_OTHER_DISK);
   }
-  if (!s->options->quiet) PrintProblems(err, w, false);
+  if (!options.quiet) PrintProblems(err, w, false);
   std::vector<BytePatch> patches = PlanReferencePatches(w.references, old_signature, new_signature);
   if (!patches.empty()) {
-    std::string question = Format(SurfaceText(TXT_LINUX_WINDOWS_ASK), (unsigned)patches.size());
-    const char *option = s->options->windows == UPDATE_YES ? "--windows=update" : "--windows=leave";
-    int answer = Choose(s, s->options->windows, question.c_str(), option, true);
+    const char *option = options.windows == UPDATE_YES ? "--windows=update" : "--windows=leave";
+    int answer = Choose(term, options.windows,
+                        Text(TXT_LINUX_WINDOWS_ASK, (unsigned)patches.size()), option, true);
     if (answer < 0) return false;
-    if (answer == ANSWER_YES) {
+    if (answer > 0) {
       if (w.refused()) {
-        fprintf(err, "%s\n", SurfaceText(TXT_LINUX_WINDOWS_REFUSED));
+        term.Say(SurfaceText(TXT_LINUX_WINDOWS_REFUSED));
         PrintProblems(err, w, true);
         return false;
       }
@@ -273,19 +252,16 @@ bool DecideSystems(TermSurface *s, int disk, uint32_t old_signature, uint32_t ne
     }
   }
   // The Linux lines: only the PARTUUID tokens change.
-  std::vector<PartuuidReference> lines = FindReferences(s->write->files, old_signature);
+  std::vector<PartuuidReference> lines = FindReferences(*c.files, old_signature);
   if (!lines.empty()) {
-    for (const SurveyedDisk &o : s->write->disks)
-      if (o.number != disk && o.has_signature && o.signature == old_signature) {
-        fprintf(err, SurfaceText(TXT_LINUX_LINES_CLONE), o.number, o.path.c_str());
-        fputc('\n', err);
-      }
-    const char *option = s->options->linux_lines == UPDATE_YES ? "--linux=update" : "--linux=leave";
-    int answer =
-        Choose(s, s->options->linux_lines, SurfaceText(TXT_LINUX_LINES_ASK), option, false);
+    for (const SurveyedDisk &o : *c.surveyed)
+      if (o.id != target.id && o.has_signature && o.signature == old_signature)
+        term.Say(Text(TXT_LINUX_LINES_CLONE, o.number, o.path.c_str()));
+    const char *option = options.linux_lines == UPDATE_YES ? "--linux=update" : "--linux=leave";
+    int answer = Choose(term, options.linux_lines, SurfaceText(TXT_LINUX_LINES_ASK), option, false);
     if (answer < 0) return false;
-    if (answer == ANSWER_YES)
-      for (const ConfigFile &f : s->write->files) {
+    if (answer > 0)
+      for (const ConfigFile &f : *c.files) {
         unsigned count = 0;
         std::string changed = ReplacePartuuids(f.contents, old_signature, new_signature, &count);
         if (count == 0 || f.name == "/proc/cmdline") continue;
@@ -299,67 +275,57 @@ bool DecideSystems(TermSurface *s, int disk, uint32_t old_signature, uint32_t ne
   return true;
 }
 
-bool PlanRestore(TermSurface *s, const uint8_t *records, size_t size, SystemsPlan *plan) {
+bool PlanRestore(Terminal &term, const uint8_t *records, size_t size, SystemsPlan *plan) {
   UndoRecords undo;
   if (!ParseUndoRecords(records, size, &undo)) {
-    fprintf(s->err, "%s\n", SurfaceText(TXT_LINUX_RESTORE_RECORDS_BAD));
+    term.Say(SurfaceText(TXT_LINUX_RESTORE_RECORDS_BAD));
     return false;
   }
+  *plan = SystemsPlan();
+  plan->restore = true;
   plan->patches = ReversePatches(undo.patches);
   plan->files = undo.files;
-  plan->restore = true;
   // A backup taken by the restore undoes the restore.
-  plan->undo = UndoRecords();
   plan->undo.patches = plan->patches;
   for (const FileVersion &f : plan->files) {
     FileVersion now = {f.path, ""};
     if (ReadWholeFile(f.path, &now.contents)) plan->undo.files.push_back(now);
   }
   plan->undo_text = plan->undo.empty() ? std::string() : FormatUndoRecords(plan->undo);
-  if (!undo.empty() && !s->options->quiet) {
-    fprintf(s->err, SurfaceText(TXT_LINUX_RESTORE_RECORDS), (unsigned)undo.patches.size(),
-            (unsigned)undo.files.size());
-    fputc('\n', s->err);
+  if (!undo.empty()) {
+    term.Tell(Text(TXT_LINUX_RESTORE_RECORDS, (unsigned)undo.patches.size(),
+                   (unsigned)undo.files.size()));
     for (const BytePatch &p : plan->patches)
-      fprintf(s->err, "  %" PRIu64 ": %s\n", p.offset, p.what.c_str());
+      term.Tell("  " + std::to_string(p.offset) + ": " + p.what);
     for (const FileVersion &f : plan->files)
-      fprintf(s->err, "  %s\n", f.path.c_str());
+      term.Tell("  " + f.path);
   }
   return true;
 }
 
-bool WriteSystemFiles(TermSurface *s, const SystemsPlan &plan) {
+bool WriteSystemFiles(Terminal &term, const SystemsPlan &plan) {
   bool ok = true;
-  if (!plan.patches.empty() && !s->options->quiet) {
-    fprintf(s->err, SurfaceText(TXT_LINUX_WINDOWS_WRITTEN), (unsigned)plan.patches.size());
-    fputc('\n', s->err);
-  }
+  if (!plan.patches.empty())
+    term.Tell(Text(TXT_LINUX_WINDOWS_WRITTEN, (unsigned)plan.patches.size()));
   for (const FileVersion &f : plan.files) {
     if (ReplaceFile(f.path, f.contents)) {
-      if (!s->options->quiet) {
-        fprintf(s->err, SurfaceText(TXT_LINUX_LINES_WRITTEN), f.path.c_str());
-        fputc('\n', s->err);
-      }
+      term.Tell(Text(TXT_LINUX_LINES_WRITTEN, f.path.c_str()));
     } else {
-      fprintf(s->err, SurfaceText(TXT_LINUX_LINES_FAILED), f.path.c_str(), strerror(errno));
-      fputc('\n', s->err);
+      term.Say(Text(TXT_LINUX_LINES_FAILED, f.path.c_str(), strerror(errno)));
       ok = false;
     }
   }
-  fflush(s->err);
   return ok;
 }
 
-void PrintWindowsCount(TermSurface *s, const WindowsScan &scan, uint32_t signature) {
+void PrintWindowsCount(Terminal &term, const WindowsScan &scan, uint32_t signature) {
   // A disk without Windows stores shows as before.
-  if (s->options->json || (scan.references.empty() && scan.problems.empty())) return;
-  fprintf(s->out, SurfaceText(TXT_LINUX_WINDOWS_COUNT), (unsigned)signature,
-          (unsigned)scan.references.size());
-  fputc('\n', s->out);
-  PrintReferences(s->out, scan, signature, signature, LIST_NOW);
-  PrintProblems(s->out, scan, true);
-  PrintProblems(s->out, scan, false);
-  fflush(s->out);
+  if (scan.references.empty() && scan.problems.empty()) return;
+  term.Result(Text(TXT_LINUX_WINDOWS_COUNT, (unsigned)signature, (unsigned)scan.references.size()));
+  PrintReferences(term.out, scan, signature, signature, LIST_NOW);
+  PrintProblems(term.out, scan, true);
+  PrintProblems(term.out, scan, false);
+  fflush(term.out);
 }
 
 void WindowsJson(JsonWriter &j, const WindowsScan &scan) {

@@ -16,11 +16,20 @@
 #include "posix/survey.h"
 #include "posix/winrefs.h"
 
-struct TermSurface;
+class Terminal;
 
-// The Windows stores of a registered disk that name signature (read on a
-// read handle of its own). *error: why the disk could not be read whole.
-WindowsScan ScanDiskWindows(DiskSet *disks, int number, uint32_t signature, bool has_new,
+// What the questions of a write see: the terminal, the run's disks, those
+// read for the checks, and the configuration files read.
+struct SystemsContext {
+  Terminal *term;
+  DiskSet *disks;
+  const std::vector<SurveyedDisk> *surveyed;
+  const std::vector<ConfigFile> *files;
+};
+
+// The Windows stores of a pinned disk that name signature (read on a read
+// handle of its own). *error: why the disk could not be read whole.
+WindowsScan ScanDiskWindows(DiskSet *disks, int id, uint32_t signature, bool has_new,
                             uint32_t new_signature, DiskError *error = nullptr);
 
 // What a write or a restore changes besides the signature, decided before
@@ -41,20 +50,20 @@ struct SystemsPlan {
 // Before the confirmation: lists the references with what each names now
 // and after, then asks (--windows, --linux) whether they change. False:
 // the write is refused or declined (told why).
-bool DecideSystems(TermSurface *s, int disk, uint32_t old_signature, uint32_t new_signature,
-                   SystemsPlan *plan);
+bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t old_signature,
+                   uint32_t new_signature, SystemsPlan *plan);
 
 // A restore: the backup's records (after its boot area) listed; they are
 // undone with the signature. False when they cannot be read (told why).
-bool PlanRestore(TermSurface *s, const uint8_t *records, size_t size, SystemsPlan *plan);
+bool PlanRestore(Terminal &term, const uint8_t *records, size_t size, SystemsPlan *plan);
 
 // After the signature was written: the configuration files. False when one
 // could not be rewritten (told which and why; the old version stays).
-bool WriteSystemFiles(TermSurface *s, const SystemsPlan &plan);
+bool WriteSystemFiles(Terminal &term, const SystemsPlan &plan);
 
 // The references and problems as members of the current JSON object.
 void WindowsJson(JsonWriter &j, const WindowsScan &scan);
 
 // get: the count of references and each, on standard output, where there
 // are any (or problems).
-void PrintWindowsCount(TermSurface *s, const WindowsScan &scan, uint32_t signature);
+void PrintWindowsCount(Terminal &term, const WindowsScan &scan, uint32_t signature);

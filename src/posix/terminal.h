@@ -1,48 +1,43 @@
-// The dialog surface on a terminal: fields held as text, questions asked on
-// the terminal or answered by option, the command's result (Get's report,
-// the rewrite's success) on standard output and everything else
-// (questions, progress, failures) on standard error. With --json the
-// result is left to the caller, which prints it as JSON.
+// The terminal front end's voice: results on standard output, everything
+// else (questions, progress, failures) on standard error, questions asked
+// on the terminal or answered by option.
 #pragma once
 
 #include <cstdio>
-#include <map>
 #include <string>
-#include <vector>
 
+#include "app/asker.h"
 #include "posix/disk.h"
-#include "posix/survey.h"
-#include "ui/surface.h"
 
-// What the question before a write shows beyond the old and the new value:
-// the disks the new value would collide with, and the lines of the
-// system's configuration that name the old value's PARTUUIDs.
-struct WriteContext {
-  std::vector<SurveyedDisk> disks; // every disk read for the checks
-  std::vector<ConfigFile> files;
-};
+class Terminal : public Asker {
+public:
+  explicit Terminal(const RunOptions *run) : options(run) {}
 
-struct SystemsPlan;
+  // A line on standard error, always shown: a failure, a refusal, a
+  // warning that stands before a question.
+  void Say(const std::string &text);
+  // A line on standard error that --quiet leaves out: progress, paths.
+  void Tell(const std::string &text);
+  // A line of the result on standard output.
+  void Result(const std::string &text);
 
-struct TermSurface {
-  TermSurface(const RunOptions *run, const DiskSet *set) : options(run), disks(set) {}
+  bool Ask(const Question &question) override;
+  // A question only the terminal answers (not --yes or --no).
+  bool AskOnTerminal(const std::string &text);
+
+  // Access's sweep: a bar while it runs (on a terminal), then one line.
+  void Progress(int done, int total);
+
   const RunOptions *options;
-  const DiskSet *disks;                // names the disk in the question before a write
-  const WriteContext *write = nullptr; // set for write and restore
-  SystemsPlan *systems = nullptr;      // what changes with the signature
-  FILE *in = stdin;                    // answers, read only when it is a terminal
-  FILE *out = stdout;                  // the result
-  FILE *err = stderr;                  // the rest
-  std::map<int, std::string> fields;
-  double sweep_start = 0; // seconds, when Access's sweep began
+  FILE *in = stdin;
+  FILE *out = stdout;
+  FILE *err = stderr;
 
-  Dialog dialog() { return this; }
+private:
+  bool Answer(const std::string &text, bool warning);
+  bool ReadAnswer();
+  double sweep_start_ = 0;
 };
 
-// The surveyed disk numbered number in context, or nullptr.
-const SurveyedDisk *FindSurveyed(const WriteContext *context, int number);
-// Numbers of the disks other than disk that carry signature (never 0).
-std::vector<int> CollidingDisks(const WriteContext *context, int disk, uint32_t signature);
-
-// A question only the terminal answers (not --yes or --no).
-int AskOnTerminal(TermSurface *s, const char *text);
+// printf of one of texts.h's texts in the user's language.
+std::string Text(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -8,6 +8,7 @@
 #include "disk/bootrecord.h"
 #include "disk/disk.h"
 #include "disk/layout.h"
+#include "ui/report.h"
 #include "ui/texts.h"
 
 // vsnprintf of the format as the surface shows it, with the C runtime's own
@@ -94,48 +95,6 @@ unsigned CopyFieldText(const char *text, size_t length, char *buffer, int size) 
   return (unsigned)n;
 }
 
-double RoundSize(double value) {
-  // Not std::round: MinGW's rounds 0.49999999999999994 up. x - floor(x) is exact.
-  if (value < 0) return -RoundSize(-value);
-  double whole = std::floor(value);
-  return value - whole >= 0.5 ? whole + 1 : whole;
-}
-
-// Appends text to a NUL-terminated buffer of size bytes, cutting at the end.
-static void Append(char *buffer, size_t size, const char *text) {
-  size_t used = strlen(buffer);
-  if (used + 1 >= size) return;
-  size_t room = size - 1 - used;
-  size_t n = strlen(text);
-  if (n > room) n = room;
-  memcpy(buffer + used, text, n);
-  buffer[used + n] = '\0';
-}
-
-static const double kToMiB = 1.0 / 1024;
-
-static void BuildReport(char *report, size_t size, const DiskGeometry &geometry,
-                        const DiskLayoutInfo &layout, BootFormat format) {
-  double disk = LargeToDouble((uint32_t)(uint64_t)geometry.Cylinders,
-                              (int32_t)((uint64_t)geometry.Cylinders >> 32)) *
-                geometry.TracksPerCylinder * geometry.SectorsPerTrack * geometry.BytesPerSector *
-                kToMiB * kToMiB;
-  Format(report, size, TXT_REPORT_HEAD, (unsigned long)layout.signature, layout.partition_count,
-         RoundSize(disk));
-  Append(report, size,
-         SurfaceText(format == AtCompatible ? TXT_REPORT_AT
-                     : format == Pc9821     ? TXT_REPORT_PC98
-                                            : TXT_REPORT_UNKNOWN));
-  Append(report, size, SurfaceText(TXT_REPORT_PARTITIONS));
-  char item[ITEM_BUFFER_SIZE];
-  for (int i = 0; i < layout.partition_count; i++) {
-    double length = layout.partition_length[i];
-    if (!(length > REPORT_MIN_PARTITION)) continue;
-    Format(item, sizeof item, TXT_REPORT_ITEM, RoundSize(length * kToMiB * kToMiB), i + 1);
-    Append(report, size, item);
-  }
-}
-
 static Outcome Done() {
   return {OUTCOME_DONE, DISK_OK};
 }
@@ -182,38 +141,32 @@ Outcome CommandGet(Session *session) {
   Format(item, sizeof item, TXT_GET_BUSY, disk);
   SurfaceSetText(dialog, IDC_GET_TEXT, item);
 
-  DiskGeometry geometry;
-  memset(&geometry, 0, sizeof geometry);
-  DiskLayoutInfo layout;
-  BootFormat format = Unknown;
+  DiskReport read;
   const char *failure = nullptr;
   DiskError reason = DISK_OK;
   DiskHandle handle = OpenPhysicalDisk(session->disks, disk, 'r', &reason);
   if (handle == INVALID_DISK_HANDLE) {
     failure = TXT_READ_FAILED;
   } else {
-    if (!GetDiskGeometry(handle, &geometry)) {
+    read = ReadDiskReport(handle);
+    reason = read.reason;
+    if (read.failed == REPORT_NO_GEOMETRY)
       failure = TXT_GEOMETRY_FAILED;
-      reason = DiskHandleError(handle);
-    } else if (!GetDiskLayout(handle, &layout)) {
+    else if (read.failed == REPORT_NO_LAYOUT)
       failure = TXT_LAYOUT_FAILED;
-      reason = DiskHandleError(handle);
-      if (reason == DISK_OK) reason = DISK_NO_LAYOUT;
-    } else {
-      format = DetectBootFormat(handle);
-      if (format == NoIpl)
-        failure = TXT_NO_IPL;
-      else if (format == Unknown)
-        MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_FORMAT_UNKNOWN_WARN, disk);
-    }
+    else if (read.format == NoIpl)
+      failure = TXT_NO_IPL;
+    else if (read.format == Unknown)
+      MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_FORMAT_UNKNOWN_WARN, disk);
     CloseDisk(handle);
   }
+  BootFormat format = read.format;
 
   if (failure) {
     MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, failure, disk);
   } else {
     char report[REPORT_BUFFER_SIZE];
-    BuildReport(report, sizeof report, geometry, layout, format);
+    FormatGetReport(report, sizeof report, read.geometry, read.layout, format);
     SurfaceReport(dialog, report);
   }
   SurfaceSetText(dialog, IDC_GET_TEXT, TXT_GET_IDLE);
@@ -261,11 +214,6 @@ Outcome CommandWrite(Session *session) {
   }
   // A disk without the boot mark goes on; the rewrite refuses it itself.
   BootFormat format = DetectBootFormat(handle);
-  if (format == NoIpl && session->no_mark_before_asking) {
-    MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_NO_IPL, disk);
-    CloseDisk(handle);
-    return Refused(DISK_NO_BOOT_MARK);
-  }
   if (format == Unknown) {
     MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_UNKNOWN, disk);
     reason = DiskHandleError(handle);
@@ -286,18 +234,10 @@ Outcome CommandWrite(Session *session) {
     return Declined();
 
   uint32_t found = old_signature;
-  if (session->dry_run) {
-    uint8_t area[BOOT_AREA_BUFFER];
-    int sectors = 0;
-    reason =
-        PrepareRewrite(session->disks, disk, old_signature, new_signature, area, &sectors, &found);
-    if (reason == DISK_OK) return Done();
-  } else {
-    reason = RewriteNtSignature(session->disks, disk, old_signature, new_signature, &found);
-    if (reason == DISK_OK) {
-      SurfaceRewritten(dialog, disk, old_signature, new_signature);
-      return Done();
-    }
+  reason = RewriteNtSignature(session->disks, disk, old_signature, new_signature, &found);
+  if (reason == DISK_OK) {
+    SurfaceRewritten(dialog, disk, old_signature, new_signature);
+    return Done();
   }
   MessageBoxF(dialog, MB_OK_STYLE, TXT_TITLE, TXT_WRITE_FAILED, disk);
   bool refused = reason == DISK_NOT_EXPECTED || reason == DISK_NO_BOOT_MARK ||

@@ -8,26 +8,18 @@
 #include "ui/surface.h"
 
 enum {
-  REPORT_BUFFER_SIZE = 10000,
   FIELD_BUFFER_SIZE = 1024,
-  ITEM_BUFFER_SIZE = 1024,
   NEWSIG_BUFFER_SIZE = 64,
   MESSAGE_BUFFER_SIZE = 2048,
-  REPORT_MIN_PARTITION = 524288,
 };
 
 // What a command works on: its window, the run's disks, and the disk
 // number most recently read from IDC_DISK (the one thing kept between
-// commands). A dry run makes every check of Write and asks every question,
-// then stops before the write handle (the Linux program's --dry-run).
+// commands).
 struct Session {
   Dialog dialog;
   DiskSet *disks;
   int disk;
-  // Write refuses a disk without the boot mark before asking (Linux); the
-  // Windows dialog asks, and the rewrite refuses it.
-  bool no_mark_before_asking = false;
-  bool dry_run = false;
 };
 
 // What a command did. Declined: a question was answered No. Refused: the
@@ -59,10 +51,6 @@ unsigned ParseDialogInt(const char *text, int *translated);
 // NUL-terminated; returns the length copied.
 unsigned CopyFieldText(const char *text, size_t length, char *buffer, int size);
 
-// Rounds a non-negative size to whole units, ties away from zero.
-double RoundSize(double value);
-
 Outcome CommandGet(Session *session);
 Outcome CommandAccess(Session *session);
-// Done after a dry run too: every check passed and nothing was written.
 Outcome CommandWrite(Session *session);

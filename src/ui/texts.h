@@ -186,7 +186,6 @@
 #define TXT_LINUX_REASON "理由: %s"
 #define TXT_LINUX_DISK_PATH "ディスク #%d = %s"
 #define TXT_LINUX_PATH_ERROR "[%s] %s"
-#define TXT_LINUX_NO_NUMBER_LEFT "[%s]に割り当てるディスク番号が残っていません。"
 #define TXT_LINUX_PARTITION_ASK                                                          \
   "番号ではなくパーティションが指定されました。\n[%s]をディスク番号[%d](%s)と読替えて\n処理を継続してよろしいですか？"
 #define TXT_LINUX_PARTITION_REFUSED                                                      \
@@ -246,7 +245,15 @@
 #define TXT_LINUX_RESTORE_TABLE_DIFFERS "パーティションテーブルも違います(再パーティション後?)。"
 #define TXT_LINUX_RESTORE_TABLE_SAME "パーティションテーブルは同じです。"
 #define TXT_LINUX_RESTORE_UNREADABLE "[%s] を読めません。"
-#define TXT_LINUX_LIST_MORE "他に %d 台有りますが、番号は 0-50 までです。"
+// Linux: Get's and Access's texts naming the disk by its number (#N) or,
+// when it was named by path, by the path.
+#define TXT_LINUX_GET_BUSY "ディスク %s の情報取得中。"
+#define TXT_LINUX_ACCESS_BUSY "ディスク %s にアクセス中。"
+#define TXT_LINUX_READ_FAILED "ディスクの読込に失敗しました (%s)"
+#define TXT_LINUX_GEOMETRY_FAILED "ディスク情報の取得に失敗しました (%s/geo)"
+#define TXT_LINUX_LAYOUT_FAILED "パーテーション情報の取得に失敗しました (%s/ddl)"
+#define TXT_LINUX_NO_IPL "ハードディスクＩＰＬが見つかりません。(%s)"
+#define TXT_LINUX_FORMAT_UNKNOWN_WARN "ハードウェア機種情報の取得に失敗しました(%s)"
 
 // Linux disk backend: why a disk could not be opened or written.
 #define TXT_POSIX_OK "エラーはありません。"

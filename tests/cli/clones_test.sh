@@ -56,13 +56,16 @@ expect_json "d['partitions'][0]['bytes']" 15728640 "get --json"
 
 # A write that makes a collision asks: typed No to it writes nothing.
 if command -v script >/dev/null; then
-  printf 'y\nn\n' | script -qec "'$K' write e.img 11223344 a.img" /dev/null >tty
-  [ $? = 1 ] || fail "collision answered No: not refused"
+  on_tty tty "'$K' write e.img 11223344 a.img" y n
+  [ $rc = 1 ] || fail "collision answered No: not refused"
   grep -q '新しいＮＴシグニチャ \[11223344\] は既に次のディスクに有ります' tty || fail "collision: not asked"
   expect_unchanged e.orig e.img "collision answered No"
 fi
-run --yes write e.img 11223344 a.img b.img
+# Under --quiet the collision is still said, and --yes answers it.
+run -q --yes write e.img 11223344 a.img b.img
 expect_rc 0 "collision answered Yes"
+grep -q '新しいＮＴシグニチャ \[11223344\] は既に次のディスクに有ります' "$WORK/err" ||
+  fail "-q -y: collision not said"
 grep -qF "　ディスク #" "$WORK/err" || fail "collision: disks not named"
 cp e.orig e.img
 
@@ -172,12 +175,12 @@ for case in "g.img e.bak 0x[0-9A-F]* から.*パーティションテーブル�
   expect_unchanged before "$1" "restore $1 $2"
 done
 # ...and for a disk re-partitioned while the questions were open (the
-# rewrite's own open held by strace: the survey's, the command's, then its).
+# writer's lock held back by strace).
 if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
   cp e.orig e.img
   run --yes --backup e2.bak write e.img 99990000
-  ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -P "$WORK/e.img" -e trace=openat \
-    -e inject=openat:delay_enter=1000000:when=3 "$K" --yes restore e.img e2.bak >out 2>err </dev/null &
+  ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=flock \
+    -e inject=flock:delay_enter=1000000:when=1 "$K" --yes restore e.img e2.bak >out 2>err </dev/null &
   sleep 0.5
   printf '\001' | dd of=e.img bs=1 seek=$((0x1CA)) conv=notrunc status=none
   wait $!

@@ -15,7 +15,7 @@ under() {
 
 under ja_JP.UTF-8 get "$img"
 expect_out "$EXPECTED/at-raw.get" "ja_JP.UTF-8 get"
-expect_err "ディスク #1 の情報取得中。" "ja_JP.UTF-8 progress"
+expect_err "ディスク $img の情報取得中。" "ja_JP.UTF-8 progress"
 cp "$WORK/out" "$WORK/ja.out"
 cp "$WORK/err" "$WORK/ja.err"
 
@@ -30,7 +30,7 @@ fi
 for locale in C en_US.UTF-8; do
   under $locale get "$img"
   expect_rc 0 "$locale get"
-  expect_err "Reading the information of disk #1." "$locale progress"
+  expect_err "Reading the information of disk $img." "$locale progress"
   grep -q '^Format	= AT compatible$' "$WORK/out" || fail "$locale: report format line"
   # Same lines, same values; only the keys of the last two lines differ.
   head -n 3 "$WORK/out" | cmp -s - <(head -n 3 "$WORK/ja.out") || fail "$locale: report head"

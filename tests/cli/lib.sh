@@ -52,6 +52,35 @@ expect_err() {
 # Number the last run bound its disk to, from its "ディスク #N = PATH" line.
 bound_number() { sed -n 's/^ディスク #\([0-9]*\) = .*/\1/p' "$WORK/err" | head -1; }
 
+# on_tty OUT COMMAND ANSWER...: runs COMMAND on a terminal (script), typing
+# each answer once its question's prompt has appeared (what is typed
+# before a question is discarded); what it shows goes to OUT. rc as run.
+# An ANSWER "!SHELL" is not typed: SHELL runs once the next question is
+# shown, before it is answered.
+on_tty() {
+  local out=$1 command=$2 answer n=0
+  shift 2
+  : >"$out"
+  prompts() {
+    local tries
+    for ((tries = 0; tries < 100; tries++)); do
+      [ "$(grep -o '(y/N) ' "$out" | wc -l)" -ge "$1" ] && return
+      sleep 0.05
+    done
+  }
+  for answer in "$@"; do
+    if [ "${answer:0:1}" = '!' ]; then
+      prompts $((n + 1))
+      eval "${answer:1}" >/dev/null 2>&1
+      continue
+    fi
+    n=$((n + 1))
+    prompts $n
+    printf '%s\n' "$answer"
+  done | script -qec "$command" /dev/null >"$out"
+  rc=$?
+}
+
 expect_unchanged() { cmp -s "$1" "$2" || fail "$3: the image changed"; }
 
 # expect_four_bytes BEFORE AFTER OFFSET WHAT: exactly the four bytes at OFFSET

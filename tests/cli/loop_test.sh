@@ -38,7 +38,7 @@ l512=$loop
 run get "$l512"
 expect_rc 0 "get $l512"
 expect_out "$EXPECTED/at-raw.get" "get $l512"
-expect_err "ディスク #$(bound_number) = $l512" "get $l512"
+expect_err "ディスク $l512 の情報取得中。" "get $l512"
 
 run list
 expect_rc 0 list
@@ -60,7 +60,7 @@ stat_reads() { awk '{print $1}' "/sys/block/${1#/dev/}/stat"; }
 before=$(stat_reads "$l512")
 run access "$l512"
 expect_rc 0 "access $l512"
-expect_err "ディスク #$(bound_number) にアクセス中。" "access $l512"
+expect_err "ディスク $l512 にアクセス中。" "access $l512"
 after=$(stat_reads "$l512")
 [ $((after - before)) = 200 ] || fail "access $l512: $((after - before)) reads, expected 200"
 

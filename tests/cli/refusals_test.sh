@@ -19,7 +19,9 @@ make() {
 }
 
 # expect_refused KIND COMMAND LINE: COMMAND (get or write) exits 1 with LINE,
-# where N in LINE stands for the disk number; the image stays as it was. A
+# where N in LINE stands for the disk: get names an image by its path (it
+# lists no disks, so numbers none), write by its number; the image stays as
+# it was. A
 # write is refused before the caution notice, and LINE is its reason.
 expect_refused() {
   local line
@@ -27,8 +29,9 @@ expect_refused() {
   img=$(img_of "$1")
   if [ "$2" = get ]; then run get "$img"; else run --yes --backup "$WORK/b" write "$img" 5A6B7C8D; fi
   expect_rc 1 "$1 $2"
-  line=${3//N/$(bound_number)}
+  line=${3//N/$img}
   if [ "$2" = write ]; then
+    line=${3//N/$(bound_number)}
     expect_err "ディスク #$(bound_number) ($img) には書き込めません。何も書き込んでいません。" "$1 write"
     line="理由: $line"
     grep -q '注意事項' "$WORK/err" && fail "$1 write: caution notice shown before refusing"
@@ -56,7 +59,7 @@ done
 make neither
 run get "$WORK/neither.img"
 expect_rc 0 "neither get"
-expect_err "ハードウェア機種情報の取得に失敗しました($(bound_number))" "neither get"
+expect_err "ハードウェア機種情報の取得に失敗しました($WORK/neither.img)" "neither get"
 expect_out "$EXPECTED/neither-raw.get" "neither get"
 expect_refused neither write "ＮＴシグニチャの位置(AT互換機/PC-9821)を決められません。"
 
@@ -91,29 +94,29 @@ expect_unchanged "$WORK/at.orig" "$WORK/at.img" "bad backup directory"
 run get "$WORK/missing.img"
 expect_rc 1 "missing image"
 grep -q "^\[$WORK/missing.img\] " "$WORK/err" || fail "missing image: path not named"
-# The signature changed after the confirmation (while the rewrite's own
-# open waits, under strace: the image is opened by the survey of the disks,
-# by Write before its question, then by the rewrite): refused, both values
-# named.
+# The signature changed after the confirmation (while the writer waits for
+# its lock, under strace): refused, both values named.
 if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
   make at
-  ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -P "$WORK/at.img" -e trace=openat -e inject=openat:delay_enter=1000000:when=3 \
+  ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=flock -e inject=flock:delay_enter=1000000:when=1 \
     "$K" --yes write "$WORK/at.img" 5A6B7C8D >"$WORK/out" 2>"$WORK/err" </dev/null &
   sleep 0.5
   printf '\x0d\xf0\xad\x0b' | dd of="$WORK/at.img" bs=1 seek=$((0x1B8)) conv=notrunc status=none
   wait $!
   rc=$?
   expect_rc 1 "signature changed after the confirmation"
-  expect_err "理由: 確認の後にＮＴシグニチャが変わったため、書き込みませんでした。" "signature changed"
+  expect_err "理由: 確認の後にディスクのブート領域が変更されたため、書き込みませんでした。" "signature changed"
   expect_err "確認したＮＴシグニチャ [1234ABCD]、現在のＮＴシグニチャ [0BADF00D]" "signature changed"
 fi
 
 run --yes write "$WORK" 1
 expect_rc 1 "directory write"
 expect_err "[$WORK] ディスクではありません(ディレクトリ等)。" "directory write"
+# Numbers have no upper bound: one past the list names no disk.
 run get 51
 expect_rc 1 "disk 51"
-expect_err "ディスク番号が異常です。" "disk 51"
+expect_err "ディスクの読込に失敗しました (51)" "disk 51"
+expect_err "理由: ディスクがありません。" "disk 51"
 run access 50
 expect_rc 1 "disk 50"
 expect_err "ディスクの読込に失敗しました (50)" "disk 50"

@@ -61,13 +61,24 @@ expect_four_bytes "$WORK/at.orig" "$img" $((0x1B8)) "write -- IMG 0x00000000"
 # Answers typed on a terminal: only Yes to both questions writes.
 if command -v script >/dev/null; then
   cp "$img" "$WORK/before"
-  for answers in 'n' 'y\nn' 'y\n\n' 'yes\nmaybe'; do
-    printf "$answers\n" | script -qec "'$K' write '$img' 11111111" /dev/null >"$WORK/tty"
-    [ $? = 1 ] || fail "typed '$answers': not refused"
-    expect_unchanged "$WORK/before" "$img" "typed '$answers'"
-  done
-  printf 'y\nY\n' | script -qec "'$K' write '$img' 11111111" /dev/null >"$WORK/tty" ||
-    fail "typed y, Y: not written"
+  refused_typed() {
+    on_tty "$WORK/tty" "'$K' write '$img' 11111111" "$@"
+    [ $rc = 1 ] || fail "typed '$*': not refused"
+    expect_unchanged "$WORK/before" "$img" "typed '$*'"
+  }
+  refused_typed n
+  refused_typed y n
+  refused_typed y ""
+  refused_typed yes maybe
+  # An answer is a whole line, and only to the question it follows: a line
+  # of y and spaces and y, or a second line typed ahead, answers no more.
+  on_tty "$WORK/tty" "'$K' write '$img' 11111111" "y$(printf '%300s' '')y"
+  [ $rc = 1 ] || fail "one long line: taken for two answers"
+  on_tty "$WORK/tty" "'$K' write '$img' 11111111" "$(printf 'y\ny')"
+  [ $rc = 1 ] || fail "a line typed ahead: taken for the next answer"
+  expect_unchanged "$WORK/before" "$img" "answers typed ahead"
+  on_tty "$WORK/tty" "'$K' write '$img' 11111111" y Y
+  [ $rc = 0 ] || fail "typed y, Y: not written"
   [ "$(sfdisk --disk-id "$img")" = 0x11111111 ] || fail "typed y, Y: sfdisk reads $(sfdisk --disk-id "$img")"
   # Access: a bar while the sweep runs on a terminal, then the closing line.
   script -qec "'$K' access '$img'" /dev/null >"$WORK/tty" </dev/null
@@ -91,7 +102,9 @@ expect_rc 1 "-qn write"
 expect_unchanged "$WORK/before" "$img" "-qn write"
 run -yq write "$img" 0x22222222
 expect_rc 0 "-yq write"
-[ -s "$WORK/err" ] && fail "-yq write: stderr not empty: $(head -c 200 "$WORK/err")"
+# Only the warnings a question would show: the host's disks that cannot be
+# read for the comparison.
+grep -v ' を読めません: ' "$WORK/err" | grep -q . && fail "-yq write: stderr not empty: $(head -c 200 "$WORK/err")"
 grep -q '^新NTSig	= \[22222222\]$' "$WORK/out" || fail "-yq write: no result"
 run --quiet get "$img"
 expect_rc 0 "--quiet get"

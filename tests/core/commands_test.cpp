@@ -1,4 +1,5 @@
 #include "ui/commands.h"
+#include "ui/report.h"
 
 #include <gtest/gtest.h>
 
@@ -367,17 +368,6 @@ TEST_F(Commands, OutcomesAndReasons) {
   EXPECT_EQ(changed.shown, 0x1234ABCDu);
   EXPECT_EQ(changed.found, 0x77777777u);
   ui.on_question = nullptr;
-
-  // No boot mark: where the session says so, refused before asking.
-  FakeReset();
-  At(0, 0x1234ABCD).bytes[BOOT_MARK_OFFSET] = 0;
-  session.no_mark_before_asking = true;
-  ui.messages.clear();
-  ui.answers = {ANSWER_YES};
-  EXPECT_TRUE(Is(CommandWrite(&session), OUTCOME_REFUSED, DISK_NO_BOOT_MARK));
-  ASSERT_EQ(ui.messages.size(), 1u);
-  EXPECT_EQ(Last(), "ハードディスクＩＰＬが見つかりません。(0)");
-  session.no_mark_before_asking = false;
 
   ui.fields[IDC_DISK] = "51";
   EXPECT_TRUE(Is(CommandGet(&session), OUTCOME_REFUSED, DISK_OK));

@@ -342,8 +342,9 @@ TEST_F(Writes, BackupBeforeTheFirstWriteAndNeverOverwritten) {
   CloseDisk(w);
 }
 
-// A disk is pinned when it is named: a clone put in its place afterwards
-// (same name, same signature) is refused, not written.
+// A disk is pinned, and opened, when it is named: reads stay on it, and a
+// clone put in its place afterwards (same name, same signature) is
+// refused, not written.
 TEST_F(Writes, ACloneInThePinnedDisksPlaceIsNotWritten) {
   std::string path = MakeImage("at", "original.img");
   std::string clone = MakeImage("at", "clone.img");
@@ -352,16 +353,19 @@ TEST_F(Writes, ACloneInThePinnedDisksPlaceIsNotWritten) {
   std::string moved = ScratchDir() + "/original-moved.img";
   ASSERT_EQ(rename(path.c_str(), moved.c_str()), 0);
   ASSERT_EQ(rename(clone.c_str(), path.c_str()), 0);
-  std::vector<uint8_t> before = ReadWholeFile(path);
-  DiskError e = DISK_OK;
-  EXPECT_EQ(OpenDisk(disk, 'r', &e), INVALID_DISK_HANDLE);
-  EXPECT_EQ(e, DISK_OTHER_DISK);
+  std::vector<uint8_t> before = ReadWholeFile(path), pinned = ReadWholeFile(moved);
+  DiskHandle h = OpenDisk(disk, 'r');
+  ASSERT_NE(h, INVALID_DISK_HANDLE);
+  CloseDisk(h);
   EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_OTHER_DISK);
   EXPECT_EQ(ReadWholeFile(path), before);
+  EXPECT_EQ(ReadWholeFile(moved), pinned);
 }
 
 // The same on a loop device: the pinned device, detached and attached to
-// a clone, is another disk.
+// a clone, is another disk. Held open, it is only detached when the run
+// lets go of it, so the clone cannot take its place meanwhile; either way
+// the clone is never written.
 TEST_F(Writes, ALoopDeviceReattachedToACloneIsNotWritten) {
   if (geteuid() != 0 || system("losetup -f >/dev/null 2>&1") != 0) GTEST_SKIP() << "no losetup";
   std::string original = MakeImage("at", "loop-original.img");
@@ -372,14 +376,28 @@ TEST_F(Writes, ALoopDeviceReattachedToACloneIsNotWritten) {
   if (!p || !fgets(device, sizeof device, p)) GTEST_SKIP() << "losetup cannot attach here";
   pclose(p);
   device[strcspn(device, "\n")] = 0;
-  int disk = Bind(device);
-  ASSERT_TRUE(Get(disk).ok);
-  std::string swap = "losetup -d " + std::string(device) + " && losetup " + device + " " + clone;
-  ASSERT_EQ(system(swap.c_str()), 0);
-  std::vector<uint8_t> before = ReadWholeFile(clone);
-  EXPECT_EQ(Rewrite(disk, 0x1234ABCDu, 7), DISK_OTHER_DISK);
-  EXPECT_EQ(ReadWholeFile(clone), before);
-  EXPECT_EQ(system(("losetup -d " + std::string(device)).c_str()), 0);
+  bool swapped = false;
+  {
+    DiskSet held(&options); // its descriptor on the device goes with it
+    g_disks = &held;
+    int disk = Bind(device);
+    ASSERT_TRUE(Get(disk).ok);
+    std::string swap = "losetup -d " + std::string(device) + " && losetup " + device + " " + clone +
+                       " 2>/dev/null";
+    swapped = system(swap.c_str()) == 0;
+    std::vector<uint8_t> before = ReadWholeFile(clone);
+    DiskError e = Rewrite(disk, 0x1234ABCDu, 7);
+    if (swapped) {
+      EXPECT_EQ(e, DISK_OTHER_DISK);
+    }
+    EXPECT_EQ(ReadWholeFile(clone), before);
+  }
+  g_disks = &disks;
+  // Let go of, the device's deferred detach is done; a clone attached in
+  // its place is detached here.
+  if (swapped) {
+    EXPECT_EQ(system(("losetup -d " + std::string(device)).c_str()), 0);
+  }
 }
 
 // Read syscalls and bytes of this process, from /proc/self/io.

@@ -7,7 +7,7 @@
 //                             next one fails (pwrite:N/2+: every later one)
 //   KORMELDE_FAULT_COUNT=FILE at exit, "CALL COUNT" lines for every call
 //   KORMELDE_FAULT_PATHS=P:Q  only calls on these paths (and descriptors
-//                             opened from them) count; a write reads every
+//                             opened from them, or again through them) count; a write reads every
 //                             disk of the system to find collisions
 #include <errno.h>
 
@@ -79,6 +79,16 @@ int Ioctl(int fd, unsigned long request, void *argument) {
   return Fails(IOCTL, fd) ? -1 : kPosixSystemCalls.ioctl(fd, request, argument);
 }
 
+// An open again through a watched descriptor counts as an open of its path.
+int Reopen(int fd, int flags) {
+  bool watched = !g_paths || g_fds.count(fd);
+  if (watched && Fails(OPEN)) return -1;
+  int again = kPosixSystemCalls.reopen(fd, flags);
+  if (again >= 0 && watched) g_fds.insert(again);
+  if (again >= 0 && !watched) g_fds.erase(again);
+  return again;
+}
+
 void WriteCounts() {
   FILE *f = fopen(getenv("KORMELDE_FAULT_COUNT"), "w");
   if (!f) return;
@@ -89,7 +99,7 @@ void WriteCounts() {
 
 struct Hook {
   Hook() {
-    g_posix_calls = {Open, Pread, Pwrite, Fsync, Flock, Ioctl};
+    g_posix_calls = {Open, Pread, Pwrite, Fsync, Flock, Ioctl, Reopen};
     g_paths = getenv("KORMELDE_FAULT_PATHS");
     if (const char *fault = getenv("KORMELDE_FAULT")) {
       const char *colon = strchr(fault, ':');
