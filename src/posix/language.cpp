@@ -281,7 +281,7 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_WINDOWS_COUNT, N_("Places in the Windows stores that name [%08X]: %u")},
     {TXT_LINUX_CHOOSE_BY_OPTION, N_("No terminal to answer on: choose with %s (update or leave).")},
     {TXT_LINUX_LINES_CLONE, N_("Left unchanged, these lines would name the partitions of disk #%d "
-                               "%s, which carries the same NT signature.")},
+                               "%s, which carries the old NT signature too:")},
     {TXT_LINUX_LINES_ASK, N_("Also update the PARTUUIDs in these lines?")},
     {TXT_LINUX_LINES_WRITTEN, N_("[%s] was updated.")},
     {TXT_LINUX_LINES_FAILED, N_("[%s] could not be updated (it is as it was): %s")},

@@ -524,6 +524,8 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
       j.EndObject();
     }
   j.EndArray();
+  j.Key("windows_updated").Number(w.written || r.systems.restore ? r.systems.patches.size() : 0);
+  j.Key("files_updated").Number(w.written || r.systems.restore ? r.systems.files.size() : 0);
   j.Key("dry_run").Bool(r.options.dry_run);
   j.Key("written").Bool(w.written);
   j.EndObject();
@@ -578,7 +580,14 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
   if (references.empty()) {
     r.term.Tell(Text(TXT_LINUX_REFERENCES_NONE, (unsigned)old_signature));
   } else {
-    r.term.Tell(SurfaceText(TXT_LINUX_REFERENCES_HEAD));
+    // A clone still carries the old value: the lines would name its partitions.
+    const SurveyedDisk *clone = nullptr;
+    for (const SurveyedDisk &d : disks)
+      if (!clone && d.id != t.id && d.has_signature && d.signature == old_signature) clone = &d;
+    if (clone)
+      r.term.Tell(Text(TXT_LINUX_LINES_CLONE, clone->number, clone->path.c_str()));
+    else
+      r.term.Tell(SurfaceText(TXT_LINUX_REFERENCES_HEAD));
     for (const PartuuidReference &ref : references)
       r.term.Tell(Text(TXT_LINUX_REFERENCE_ITEM, ref.file.c_str(), ref.line,
                        Partuuid(old_signature, ref.partition).c_str(),

@@ -254,9 +254,6 @@ bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t
   // The Linux lines: only the PARTUUID tokens change.
   std::vector<PartuuidReference> lines = FindReferences(*c.files, old_signature);
   if (!lines.empty()) {
-    for (const SurveyedDisk &o : *c.surveyed)
-      if (o.id != target.id && o.has_signature && o.signature == old_signature)
-        term.Say(Text(TXT_LINUX_LINES_CLONE, o.number, o.path.c_str()));
     const char *option = options.linux_lines == UPDATE_YES ? "--linux=update" : "--linux=leave";
     int answer = Choose(term, options.linux_lines, SurfaceText(TXT_LINUX_LINES_ASK), option, false);
     if (answer < 0) return false;

@@ -161,8 +161,10 @@ expect_four_bytes "$WORK/pristine.img" "$IMG" $((0x1B8)) "leave"
 # update: 4 x (1 + 9) bytes, each store read back by hivexget.
 cp "$WORK/pristine.img" "$IMG"
 rm -f "$WORK/backup"
-run -y --windows=update --backup="$WORK/backup" write "$IMG" $NEW
+run -y --json --windows=update --backup="$WORK/backup" write "$IMG" $NEW
 expect_rc 0 "update"
+python3 -c 'import json,sys; assert json.load(open(sys.argv[1]))["windows_updated"] == 9' \
+  "$WORK/out" || fail "update: write --json counts the references updated"
 changed=$(cmp -l "$WORK/pristine.img" "$IMG" | wc -l)
 [ "$changed" = 40 ] || fail "update: $changed bytes changed, expected 40"
 new_le=$(le32_hex $NEW | tr -d ,)
