@@ -168,8 +168,9 @@ void ScanBcd(hive_h *h, uint32_t old_signature, bool has_new, uint32_t new_signa
       std::string data = ValueData(h, v, &type);
       if (type != hive_t_REG_BINARY) continue;
       const uint8_t *bytes = (const uint8_t *)data.data();
-      if (has_new && ParseBcdDevice(bytes, data.size(), new_signature).signature == new_signature &&
-          ParseBcdDevice(bytes, data.size(), new_signature).form != BCD_OTHER)
+      BcdDevice named = ParseBcdDevice(bytes, data.size(), new_signature);
+      if (has_new && (named.form == BCD_PARTITION || named.form == BCD_NESTED) &&
+          named.signature == new_signature)
         result->names_new = true;
       BcdDevice device = ParseBcdDevice(bytes, data.size(), old_signature);
       if ((device.form != BCD_PARTITION && device.form != BCD_NESTED) ||
@@ -455,9 +456,12 @@ void ScanEfi(const DiskBytes &disk, const DiskPartition &p, uint32_t old_signatu
     return;
   }
   std::string image = disk.path + "@@" + std::to_string(p.start);
-  int out[2], err[2];
+  // The file through a pipe, the errors into a memory file: a child that
+  // writes much of both never waits on the reader.
+  int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) return;
-  if (pipe2(err, O_CLOEXEC) != 0) {
+  int err = memfd_create("mtype-errors", MFD_CLOEXEC);
+  if (err < 0) {
     close(out[0]);
     close(out[1]);
     return;
@@ -465,12 +469,13 @@ void ScanEfi(const DiskBytes &disk, const DiskPartition &p, uint32_t old_signatu
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+  posix_spawn_file_actions_adddup2(&actions, err, 2);
   const char *argv[] = {"mtype", "-i", image.c_str(), "::/EFI/Microsoft/Boot/BCD", nullptr};
-  std::vector<std::string> env_text = {"MTOOLS_SKIP_CHECK=1", "MTOOLSRC=/dev/null"};
+  // Its messages untranslated: "not found" tells a missing store.
+  std::vector<std::string> env_text = {"MTOOLS_SKIP_CHECK=1", "MTOOLSRC=/dev/null", "LC_ALL=C"};
   std::vector<char *> env;
   for (char **e = environ; *e; e++)
-    if (strncmp(*e, "MTOOLS", 6) != 0) env.push_back(*e);
+    if (strncmp(*e, "MTOOLS", 6) != 0 && strncmp(*e, "LC_ALL=", 7) != 0) env.push_back(*e);
   for (std::string &e : env_text)
     env.push_back(&e[0]);
   env.push_back(nullptr);
@@ -478,22 +483,27 @@ void ScanEfi(const DiskBytes &disk, const DiskPartition &p, uint32_t old_signatu
   int spawned = posix_spawnp(&pid, "mtype", &actions, nullptr, (char *const *)argv, env.data());
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
-  close(err[1]);
   std::vector<uint8_t> bytes;
-  std::string errors;
+  bool whole = true;
   if (spawned == 0) {
-    // The file first (it may be large), then the few lines of errors.
+    // Read to the end; past the bound the rest is drained, not kept.
     uint8_t buffer[65536];
     ssize_t n;
-    while ((n = read(out[0], buffer, sizeof buffer)) > 0 && bytes.size() < MAX_HIVE_BYTES)
-      bytes.insert(bytes.end(), buffer, buffer + n);
-    while ((n = read(err[0], buffer, sizeof buffer)) > 0)
-      errors.append((char *)buffer, n);
+    while ((n = read(out[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+      if (n < 0) continue;
+      if (bytes.size() + (size_t)n > MAX_HIVE_BYTES)
+        whole = false;
+      else
+        bytes.insert(bytes.end(), buffer, buffer + n);
+    }
   }
   close(out[0]);
-  close(err[0]);
   int status = 0;
   if (spawned == 0) waitpid(pid, &status, 0);
+  std::string errors(512, '\0');
+  ssize_t got = pread(err, &errors[0], errors.size(), 0);
+  errors.resize(got > 0 ? (size_t)got : 0);
+  close(err);
   if (spawned != 0) {
     scan->problems.push_back({WINDOWS_NOT_SEARCHED, p.number, "EFI: mtools is not installed"});
     return;
@@ -502,6 +512,10 @@ void ScanEfi(const DiskBytes &disk, const DiskPartition &p, uint32_t old_signatu
     if (errors.find("not found") != std::string::npos) return; // no store there
     std::string line = errors.substr(0, errors.find('\n'));
     scan->problems.push_back({WINDOWS_NOT_SEARCHED, p.number, "EFI: " + line});
+    return;
+  }
+  if (!whole) {
+    scan->problems.push_back({WINDOWS_NOT_SEARCHED, p.number, "EFI: the store is too large"});
     return;
   }
   HiveResult result;
