@@ -289,6 +289,7 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_RESTORE_RECORDS_BAD,
      N_("The backup file's record of changes is damaged; nothing was written.")},
     {TXT_LINUX_BAD_UPDATE_CHOICE, N_("%s is update or leave")},
+    {TXT_LINUX_WINDOWS_BUSY, N_("in use (mounted)")},
 };
 const size_t kCatalogSize = sizeof kCatalog / sizeof kCatalog[0];
 

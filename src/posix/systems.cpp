@@ -1,12 +1,15 @@
 #include "posix/systems.h"
 
+#include <dirent.h>
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cinttypes>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include "app/json.h"
@@ -175,6 +178,31 @@ bool ReplaceFile(const std::string &path, const std::string &contents) {
   return true;
 }
 
+// The partitions of a block device that something holds (a mounted file
+// system, a device mapper): a partition's device opens with O_EXCL only
+// when nothing does. Writing under a mounted volume's cache would be lost
+// or would confuse it.
+std::vector<unsigned> BusyPartitions(const RegisteredDisk &d) {
+  std::vector<unsigned> busy;
+  if (!d.identity.block) return busy;
+  std::string base = "/sys/dev/block/" + std::to_string(major(d.identity.rdev)) + ":" +
+                     std::to_string(minor(d.identity.rdev));
+  DIR *dir = opendir(base.c_str());
+  if (!dir) return busy;
+  while (struct dirent *e = readdir(dir)) {
+    std::string number;
+    if (e->d_name[0] == '.' || !ReadWholeFile(base + "/" + e->d_name + "/partition", &number))
+      continue;
+    int fd = open((std::string("/dev/") + e->d_name).c_str(), O_RDONLY | O_EXCL | O_CLOEXEC);
+    if (fd >= 0)
+      close(fd);
+    else if (errno == EBUSY)
+      busy.push_back((unsigned)atoi(number.c_str()));
+  }
+  closedir(dir);
+  return busy;
+}
+
 } // namespace
 
 WindowsScan ScanDiskWindows(DiskSet *disks, int id, uint32_t signature, bool has_new,
@@ -248,6 +276,14 @@ bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t
         PrintProblems(err, w, true);
         return false;
       }
+      for (unsigned busy : BusyPartitions(*PosixRegistered(c.disks, target.id)))
+        for (const WindowsReference &ref : w.references)
+          if (ref.store_partition == busy && Updatable(ref)) {
+            term.Say(SurfaceText(TXT_LINUX_WINDOWS_REFUSED));
+            term.Say(
+                Text(TXT_LINUX_WINDOWS_PROBLEM, busy, SurfaceText(TXT_LINUX_WINDOWS_BUSY), ""));
+            return false;
+          }
       plan->patches = patches;
     }
   }

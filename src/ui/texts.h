@@ -325,3 +325,4 @@
 #define TXT_LINUX_RESTORE_RECORDS "バックアップに記録された変更 %u 箇所とファイル %u 個も元に戻します:"
 #define TXT_LINUX_RESTORE_RECORDS_BAD "バックアップファイルの変更記録が壊れています。何も書き込んでいません。"
 #define TXT_LINUX_BAD_UPDATE_CHOICE "%s は update か leave です"
+#define TXT_LINUX_WINDOWS_BUSY "使用中です(マウントされています)"
