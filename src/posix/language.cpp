@@ -279,7 +279,7 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_WINDOWS_REFUSED, N_("The Windows stores cannot be updated; nothing was written:")},
     {TXT_LINUX_WINDOWS_WRITTEN, N_("%u references in the Windows stores were updated.")},
     {TXT_LINUX_WINDOWS_COUNT, N_("Places in the Windows stores that name [%08X]: %u")},
-    {TXT_LINUX_CHOOSE_BY_OPTION, N_("No terminal to answer on: choose with %s (update or leave).")},
+    {TXT_LINUX_CHOOSE_BY_OPTION, N_("No terminal to answer on: choose with %s.")},
     {TXT_LINUX_LINES_CLONE, N_("Left unchanged, these lines would name the partitions of disk #%d "
                                "%s, which carries the old NT signature too:")},
     {TXT_LINUX_LINES_ASK, N_("Also update the PARTUUIDs in these lines?")},

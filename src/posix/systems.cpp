@@ -7,8 +7,6 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-#include <cinttypes>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
@@ -16,7 +14,6 @@
 #include "app/partuuid.h"
 #include "disk/bootrecord.h"
 #include "posix/terminal.h"
-#include "ui/commands.h"
 #include "ui/reasons.h"
 #include "ui/surface.h"
 #include "ui/texts.h"
@@ -124,13 +121,13 @@ void PrintProblems(FILE *to, const WindowsScan &scan, bool refusals) {
 int Choose(Terminal &term, UpdateChoice choice, const std::string &question, const char *option,
            bool must_choose) {
   if (choice == UPDATE_YES || choice == UPDATE_LEAVE) {
-    term.Tell(question + " " + option);
+    term.Tell(question + " " + option + (choice == UPDATE_YES ? "=update" : "=leave"));
     return choice == UPDATE_YES ? 1 : 0;
   }
   if (!isatty(fileno(term.in))) {
     if (!must_choose) return 0;
     term.Say(question);
-    term.Say(Text(TXT_LINUX_CHOOSE_BY_OPTION, option));
+    term.Say(Text(TXT_LINUX_CHOOSE_BY_OPTION, (std::string(option) + "=update|leave").c_str()));
     return -1;
   }
   return term.AskOnTerminal(question) ? 1 : 0;
@@ -266,9 +263,8 @@ bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t
   if (!options.quiet) PrintProblems(err, w, false);
   std::vector<BytePatch> patches = PlanReferencePatches(w.references, old_signature, new_signature);
   if (!patches.empty()) {
-    const char *option = options.windows == UPDATE_YES ? "--windows=update" : "--windows=leave";
     int answer = Choose(term, options.windows,
-                        Text(TXT_LINUX_WINDOWS_ASK, (unsigned)patches.size()), option, true);
+                        Text(TXT_LINUX_WINDOWS_ASK, (unsigned)patches.size()), "--windows", true);
     if (answer < 0) return false;
     if (answer > 0) {
       if (w.refused()) {
@@ -290,8 +286,8 @@ bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t
   // The Linux lines: only the PARTUUID tokens change.
   std::vector<PartuuidReference> lines = FindReferences(*c.files, old_signature);
   if (!lines.empty()) {
-    const char *option = options.linux_lines == UPDATE_YES ? "--linux=update" : "--linux=leave";
-    int answer = Choose(term, options.linux_lines, SurfaceText(TXT_LINUX_LINES_ASK), option, false);
+    int answer =
+        Choose(term, options.linux_lines, SurfaceText(TXT_LINUX_LINES_ASK), "--linux", false);
     if (answer < 0) return false;
     if (answer > 0)
       for (const ConfigFile &f : *c.files) {

@@ -317,7 +317,7 @@
 #define TXT_LINUX_WINDOWS_REFUSED "Windows の設定は書き換えられません。何も書き込んでいません:"
 #define TXT_LINUX_WINDOWS_WRITTEN "Windows の設定 %u 箇所を書き換えました。"
 #define TXT_LINUX_WINDOWS_COUNT "Windows の設定で [%08X] を指す箇所: %u"
-#define TXT_LINUX_CHOOSE_BY_OPTION "端末が無いので答えられません: %s の形で選んで下さい(update か leave)。"
+#define TXT_LINUX_CHOOSE_BY_OPTION "端末が無いので答えられません: %s で選んで下さい。"
 #define TXT_LINUX_LINES_CLONE "書き換えると、次の行の PARTUUID は同じ旧いＮＴシグニチャを持つディスク #%d %s のパーティションを指すようになります:"
 #define TXT_LINUX_LINES_ASK "これらの行の PARTUUID も書き換えますか？"
 #define TXT_LINUX_LINES_WRITTEN "[%s] を書き換えました。"
