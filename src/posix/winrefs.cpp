@@ -440,10 +440,12 @@ void ScanNtfsPartition(const DiskBytes &disk, const DiskPartition &p, uint32_t o
            scan);
   ScanNtfs(disk, p, "/Windows/System32/config/SYSTEM", kSystemPath, STORE_MOUNTED_DEVICES, vol,
            old_signature, has_new, new_signature, scan);
-  if (scan->references.size() > before) {
-    if (Hibernated(vol)) scan->problems.push_back({WINDOWS_HIBERNATED, p.number, ""});
-    if (Unclean(vol)) scan->problems.push_back({WINDOWS_UNCLEAN, p.number, ""});
-  }
+  // A hibernated Windows keeps the disk's old names in its memory image,
+  // whichever volume holds it; a volume not shut down cleanly may replay
+  // its journal over the fields written.
+  if (Hibernated(vol)) scan->problems.push_back({WINDOWS_HIBERNATED, p.number, ""});
+  if (scan->references.size() > before && Unclean(vol))
+    scan->problems.push_back({WINDOWS_UNCLEAN, p.number, ""});
   ntfs_umount(vol, FALSE);
 }
 
