@@ -290,6 +290,7 @@ const CatalogEntry kCatalog[] = {
      N_("The backup file's record of changes is damaged; nothing was written.")},
     {TXT_LINUX_BAD_UPDATE_CHOICE, N_("%s is update or leave")},
     {TXT_LINUX_WINDOWS_BUSY, N_("in use (mounted)")},
+    {TXT_LINUX_RESTORE_FILE_EDITED, N_("[%s] was changed after the write; it is left as it is.")},
 };
 const size_t kCatalogSize = sizeof kCatalog / sizeof kCatalog[0];
 

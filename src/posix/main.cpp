@@ -469,11 +469,13 @@ static bool BackupSignature(Run &r, const SurveyedDisk &t, const char *path, uin
                                              : SurfaceText(TXT_LINUX_RESTORE_TABLE_SAME)));
     return false;
   }
-  if (!PlanRestore(r.term, area + IPL_AREA_BYTES, file.size() - IPL_AREA_BYTES, &r.systems))
+  int at = SignatureOffset(format);
+  if (!PlanRestore(r.term, area + IPL_AREA_BYTES, file.size() - IPL_AREA_BYTES, LoadLe32(area + at),
+                   LoadLe32(boot + at), &r.systems))
     return false;
   // The disk the backup matched is the one the rewrite must find.
   PosixHoldBootArea(&r.disks, t.id);
-  *value = LoadLe32(area + SignatureOffset(format));
+  *value = LoadLe32(area + at);
   return true;
 }
 

@@ -304,7 +304,8 @@ bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t
   return true;
 }
 
-bool PlanRestore(Terminal &term, const uint8_t *records, size_t size, SystemsPlan *plan) {
+bool PlanRestore(Terminal &term, const uint8_t *records, size_t size, uint32_t saved_signature,
+                 uint32_t disk_signature, SystemsPlan *plan) {
   UndoRecords undo;
   if (!ParseUndoRecords(records, size, &undo)) {
     term.Say(SurfaceText(TXT_LINUX_RESTORE_RECORDS_BAD));
@@ -313,17 +314,23 @@ bool PlanRestore(Terminal &term, const uint8_t *records, size_t size, SystemsPla
   *plan = SystemsPlan();
   plan->restore = true;
   plan->patches = ReversePatches(undo.patches);
-  plan->files = undo.files;
   // A backup taken by the restore undoes the restore.
   plan->undo.patches = plan->patches;
-  for (const FileVersion &f : plan->files) {
-    FileVersion now = {f.path, ""};
-    if (ReadWholeFile(f.path, &now.contents)) plan->undo.files.push_back(now);
+  for (const FileVersion &saved : undo.files) {
+    std::string now;
+    unsigned count = 0;
+    if (ReadWholeFile(saved.path, &now) && now == saved.contents) continue; // put back already
+    if (now != ReplacePartuuids(saved.contents, saved_signature, disk_signature, &count)) {
+      term.Say(Text(TXT_LINUX_RESTORE_FILE_EDITED, saved.path.c_str()));
+      continue;
+    }
+    plan->files.push_back(saved);
+    plan->undo.files.push_back({saved.path, now});
   }
   plan->undo_text = plan->undo.empty() ? std::string() : FormatUndoRecords(plan->undo);
   if (!undo.empty()) {
-    term.Tell(Text(TXT_LINUX_RESTORE_RECORDS, (unsigned)undo.patches.size(),
-                   (unsigned)undo.files.size()));
+    term.Tell(Text(TXT_LINUX_RESTORE_RECORDS, (unsigned)plan->patches.size(),
+                   (unsigned)plan->files.size()));
     for (const BytePatch &p : plan->patches)
       term.Tell("  " + std::to_string(p.offset) + ": " + p.what);
     for (const FileVersion &f : plan->files)

@@ -54,8 +54,12 @@ bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t
                    uint32_t new_signature, SystemsPlan *plan);
 
 // A restore: the backup's records (after its boot area) listed; they are
-// undone with the signature. False when they cannot be read (told why).
-bool PlanRestore(Terminal &term, const uint8_t *records, size_t size, SystemsPlan *plan);
+// undone with the signature. A file is put back only where it still holds
+// what the write made of it (its saved version with saved_signature's
+// PARTUUIDs naming disk_signature); one edited since is left, and said so.
+// False when the records cannot be read (told why).
+bool PlanRestore(Terminal &term, const uint8_t *records, size_t size, uint32_t saved_signature,
+                 uint32_t disk_signature, SystemsPlan *plan);
 
 // After the signature was written: the configuration files. False when one
 // could not be rewritten (told which and why; the old version stays).

@@ -326,3 +326,4 @@
 #define TXT_LINUX_RESTORE_RECORDS_BAD "バックアップファイルの変更記録が壊れています。何も書き込んでいません。"
 #define TXT_LINUX_BAD_UPDATE_CHOICE "%s は update か leave です"
 #define TXT_LINUX_WINDOWS_BUSY "使用中です(マウントされています)"
+#define TXT_LINUX_RESTORE_FILE_EDITED "[%s] は書き換えの後に変更されています。そのままにします。"
