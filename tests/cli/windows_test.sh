@@ -90,8 +90,9 @@ has_problem 3 5 "unclean volume"
 ntfs_volume "$WORK/sparse.vol" 18432 49152 Windows/System32/config
 cp "$IMG.sys2" "$WORK/sparse.hive"
 truncate -s +65536 "$WORK/sparse.hive"
-"$NTFSMKDIR" "$WORK/sparse.vol" --sparse "$WORK/sparse.hive" /Windows/System32/config/SYSTEM ||
-  fail "sparse hive"
+# (LeakSanitizer reports memory libntfs-3g allocates on this path.)
+ASAN_OPTIONS=detect_leaks=0 "$NTFSMKDIR" "$WORK/sparse.vol" --sparse "$WORK/sparse.hive" \
+  /Windows/System32/config/SYSTEM || fail "sparse hive"
 cp "$WORK/pristine.img" "$IMG"
 dd if="$WORK/sparse.vol" of="$IMG" bs=512 seek=18432 conv=notrunc status=none
 scan "$IMG" $SIG
@@ -207,9 +208,9 @@ if command -v strace >/dev/null; then
   for when in $(seq 1 12); do
     cp "$WORK/pristine.img" "$IMG"
     rm -f "$WORK/backup"
-    (strace -f -qq -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=KILL:when=$when \
-      "$K" -y -q --windows=update --backup="$WORK/backup" write "$IMG" $NEW </dev/null) \
-      >/dev/null 2>&1
+    { (strace -f -qq -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=KILL:when=$when \
+      "$K" -y -q --windows=update --backup="$WORK/backup" write "$IMG" $NEW </dev/null >/dev/null); } \
+      2>/dev/null
     cmp -s "$WORK/pristine.img" "$IMG" && continue
     run -y restore "$IMG" "$WORK/backup"
     cmp -s "$WORK/pristine.img" "$IMG" || fail "killed at write $when: restore did not complete"
