@@ -217,7 +217,11 @@ WindowsScan ScanDiskWindows(DiskSet *disks, int id, uint32_t signature, bool has
   const RegisteredDisk *d = PosixRegistered(disks, id);
   // mtools reads at an offset of the named file: raw data only.
   if (d && container == IMAGE_RAW) bytes.path = d->path;
-  WindowsScan scan = ScanWindows(bytes, ReadPartitions(bytes), signature, has_new, new_signature);
+  // The tables count the disk's logical sectors (4096 bytes on some).
+  DiskGeometry geometry = {};
+  uint32_t sector_size = GetDiskGeometry(reader.handle, &geometry) ? geometry.BytesPerSector : 0;
+  WindowsScan scan = ScanWindows(bytes, ReadPartitions(bytes, sector_size ? sector_size : 512),
+                                 signature, has_new, new_signature);
   CloseDisk(reader.handle);
   *error = reader.error;
   return scan;

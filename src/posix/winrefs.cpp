@@ -563,19 +563,36 @@ WindowsScan ScanWindows(const DiskBytes &disk, const std::vector<DiskPartition> 
 }
 
 namespace {
+
+// The tables' sectors: sector_size bytes each, of which the first 512 hold
+// the table.
+struct TableReader {
+  const DiskBytes *disk;
+  uint32_t sector_size;
+};
+
 int ReadSector(void *context, uint64_t sector, uint8_t *buffer) {
-  const DiskBytes *disk = (const DiskBytes *)context;
-  return disk->read(disk->context, sector * SECTOR_SIZE, buffer, SECTOR_SIZE) ? 1 : 0;
+  const TableReader *t = (const TableReader *)context;
+  return t->disk->read(t->disk->context, sector * t->sector_size, buffer, SECTOR_SIZE) ? 1 : 0;
 }
+
 } // namespace
 
-std::vector<DiskPartition> ReadPartitions(const DiskBytes &disk) {
+std::vector<DiskPartition> ReadPartitions(const DiskBytes &disk, uint32_t sector_size) {
+  if (sector_size < SECTOR_SIZE || sector_size % SECTOR_SIZE) return {};
+  TableReader tables = {&disk, sector_size};
   uint8_t sector0[SECTOR_SIZE];
-  if (!ReadSector((void *)&disk, 0, sector0) || ClassifySectorZero(sector0) != LAYOUT_AT) return {};
+  if (!ReadSector(&tables, 0, sector0) || ClassifySectorZero(sector0) != LAYOUT_AT) return {};
   std::vector<uint8_t> reply(QUERY_BUFFER_SIZE);
   uint32_t returned = 0;
-  if (!BuildDriveLayoutReply(ReadSector, (void *)&disk, disk.size / SECTOR_SIZE, 255, 63,
-                             reply.data(), (uint32_t)reply.size(), &returned))
+  if (!BuildDriveLayoutReply(ReadSector, &tables, disk.size / sector_size, 255, 63, reply.data(),
+                             (uint32_t)reply.size(), &returned))
     return {};
-  return PartitionsOfLayout(reply.data(), returned);
+  // The reply counts 512-byte sectors.
+  std::vector<DiskPartition> partitions = PartitionsOfLayout(reply.data(), returned);
+  for (DiskPartition &p : partitions) {
+    p.start = p.start / SECTOR_SIZE * sector_size;
+    p.bytes = p.bytes / SECTOR_SIZE * sector_size;
+  }
+  return partitions;
 }

@@ -55,9 +55,10 @@ struct WindowsScan {
   bool refused() const;
 };
 
-// The data partitions of an AT-compatible disk, from its own tables (the
-// MBR and the EBR chain); none for other formats.
-std::vector<DiskPartition> ReadPartitions(const DiskBytes &disk);
+// The partitions of an AT-compatible disk, from its own tables (the MBR
+// and the EBR chain) in sectors of sector_size bytes; none for other
+// formats.
+std::vector<DiskPartition> ReadPartitions(const DiskBytes &disk, uint32_t sector_size = 512);
 
 // Searches every partition of the disk for stores naming old_signature.
 // new_signature (when has_new) must not be named by any store already.

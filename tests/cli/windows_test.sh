@@ -253,6 +253,32 @@ run -y restore "$IMG" "$WORK/backup"
 cmp -s "$WORK/fstab.before" "$root/etc/fstab" || fail "restore: fstab"
 expect_unchanged "$WORK/pristine.img" "$IMG" "restore after --linux"
 
+# 4096-byte sectors: the tables count them, the stores are found and written.
+k4=$WORK/4k.img
+truncate -s 64M "$k4"
+python3 - "$k4" <<'PY'
+import struct, sys
+mbr = bytearray(512)
+struct.pack_into("<I", mbr, 0x1B8, 0x12345678)
+mbr[0x1BE + 4] = 7
+struct.pack_into("<II", mbr, 0x1BE + 8, 256, 4096)
+mbr[510:512] = b"\x55\xaa"
+with open(sys.argv[1], "r+b") as f:
+    f.write(mbr)
+PY
+truncate -s 16M "$k4.p1"
+mkntfs -F -Q -q -s 4096 -p 256 -H 255 -S 63 "$k4.p1" >/dev/null 2>&1 &&
+  "$NTFSMKDIR" "$k4.p1" Windows/System32/config || fail "4096: volume"
+make_hive "$k4.sys" "$(system_reg $SIG 1048576 1048576)"
+put "$k4.p1" "$k4.sys" /Windows/System32/config/SYSTEM
+dd if="$k4.p1" of="$k4" bs=1M seek=1 conv=notrunc status=none
+cp "$k4" "$WORK/4k.before"
+run -y --sector-size=4096 --windows=update write "$k4" $NEW
+expect_rc 0 "4096: update"
+# C:, D: and the volume name: partition 1, at 1 MiB (sector 256).
+changed=$(cmp -l "$WORK/4k.before" "$k4" | wc -l)
+[ "$changed" = 16 ] || fail "4096: $changed bytes changed, expected 16"
+
 # On a loop device: a store on a partition something holds (mounted) is
 # not updated; free, the same write changes the same 40 bytes.
 loop=""
