@@ -203,17 +203,30 @@ expect_rc 1 "update a dirty hive"
 expect_unchanged "$WORK/dirty.img" "$IMG" "update a dirty hive"
 
 # Killed at each write (backup, patches, signature): the disk is as it was,
-# or the backup's restore brings it back.
+# or the backup's restore brings it back; a restore killed at each of its
+# writes is completed by running it again.
+killed() { # killed N ARGS...: the program killed at its Nth pwrite
+  { (strace -f -qq -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=KILL:when=$1 \
+    "$K" "${@:2}" </dev/null >/dev/null); } 2>/dev/null
+}
 if command -v strace >/dev/null; then
   for when in $(seq 1 12); do
     cp "$WORK/pristine.img" "$IMG"
     rm -f "$WORK/backup"
-    { (strace -f -qq -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=KILL:when=$when \
-      "$K" -y -q --windows=update --backup="$WORK/backup" write "$IMG" $NEW </dev/null >/dev/null); } \
-      2>/dev/null
+    killed $when -y -q --windows=update --backup="$WORK/backup" write "$IMG" $NEW
     cmp -s "$WORK/pristine.img" "$IMG" && continue
     run -y restore "$IMG" "$WORK/backup"
     cmp -s "$WORK/pristine.img" "$IMG" || fail "killed at write $when: restore did not complete"
+  done
+  cp "$WORK/pristine.img" "$IMG"
+  rm -f "$WORK/backup"
+  run -y --windows=update --backup="$WORK/backup" write "$IMG" $NEW
+  cp "$IMG" "$WORK/updated.img"
+  for when in $(seq 1 10); do
+    cp "$WORK/updated.img" "$IMG"
+    killed $when -y -q restore "$IMG" "$WORK/backup"
+    run -y restore "$IMG" "$WORK/backup"
+    cmp -s "$WORK/pristine.img" "$IMG" || fail "restore killed at write $when: not completed"
   done
 else
   echo "SKIP: strace is not installed: kills not tested"
