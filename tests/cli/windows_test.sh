@@ -86,17 +86,19 @@ place_volumes "$IMG"
 scan "$IMG" $SIG
 has_problem 3 5 "unclean volume"
 
-# A sparse hive has no plain place on the disk for each field.
-ntfs_volume "$WORK/sparse.vol" 18432 49152 Windows/System32/config
+# A sparse or compressed hive has no plain place on the disk for each field.
 cp "$IMG.sys2" "$WORK/sparse.hive"
 truncate -s +65536 "$WORK/sparse.hive"
-# (LeakSanitizer reports memory libntfs-3g allocates on this path.)
-ASAN_OPTIONS=detect_leaks=0 "$NTFSMKDIR" "$WORK/sparse.vol" --sparse "$WORK/sparse.hive" \
-  /Windows/System32/config/SYSTEM || fail "sparse hive"
-cp "$WORK/pristine.img" "$IMG"
-dd if="$WORK/sparse.vol" of="$IMG" bs=512 seek=18432 conv=notrunc status=none
-scan "$IMG" $SIG
-has_problem 4 2 "sparse hive"
+for kind in sparse compressed; do
+  ntfs_volume "$WORK/$kind.vol" 18432 49152 Windows/System32/config
+  # (LeakSanitizer reports memory libntfs-3g allocates on this path.)
+  ASAN_OPTIONS=detect_leaks=0 "$NTFSMKDIR" "$WORK/$kind.vol" --$kind "$WORK/sparse.hive" \
+    /Windows/System32/config/SYSTEM || fail "$kind hive"
+  cp "$WORK/pristine.img" "$IMG"
+  dd if="$WORK/$kind.vol" of="$IMG" bs=512 seek=18432 conv=notrunc status=none
+  scan "$IMG" $SIG
+  has_problem 4 2 "$kind hive"
+done
 
 cp "$WORK/pristine.img" "$IMG"
 scan "$IMG" $SIG 0badcafe

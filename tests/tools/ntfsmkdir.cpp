@@ -1,9 +1,10 @@
 // Creates directories in an NTFS volume file, parents first, for the tests'
 // Windows fixtures (ntfscp places files but makes no directories):
-//   ntfsmkdir VOLUME [--dirty] [--sparse SRC DEST] DIR...
+//   ntfsmkdir VOLUME [--dirty] [--sparse|--compressed SRC DEST] DIR...
 // DIR as "Windows/System32/config". --dirty marks the volume as not shut
 // down cleanly; --sparse copies SRC to the new file DEST (in an existing
-// directory) leaving its zero 4 KiB blocks as holes: a sparse file.
+// directory) leaving its zero 4 KiB blocks as holes: a sparse file;
+// --compressed copies it into a compressed file.
 #include <errno.h>
 #include <stdint.h>
 #include <stdio.h>
@@ -27,7 +28,7 @@ extern "C" {
 // clang-format on
 
 // DEST's parent must exist; its name is created.
-static int CopySparse(ntfs_volume *vol, const char *src, const char *dest) {
+static int CopySparse(ntfs_volume *vol, const char *src, const char *dest, bool compressed) {
   FILE *in = fopen(src, "rb");
   if (!in) {
     perror(src);
@@ -36,6 +37,11 @@ static int CopySparse(ntfs_volume *vol, const char *src, const char *dest) {
   std::string path = dest, parent = path.substr(0, path.rfind('/'));
   std::string name = path.substr(path.rfind('/') + 1);
   ntfs_inode *dir = ntfs_pathname_to_inode(vol, nullptr, parent.empty() ? "/" : parent.c_str());
+  // A file made in a compressed directory is compressed.
+  if (compressed && dir) {
+    NVolSetCompression(vol);
+    dir->flags = (FILE_ATTR_FLAGS)(dir->flags | FILE_ATTR_COMPRESSED);
+  }
   ntfschar *uname = nullptr;
   int len = ntfs_mbstoucs(name.c_str(), &uname);
   ntfs_inode *ni = dir && len > 0 ? ntfs_create(dir, 0, uname, (u8)len, S_IFREG) : nullptr;
@@ -48,12 +54,13 @@ static int CopySparse(ntfs_volume *vol, const char *src, const char *dest) {
     bool zero = true;
     for (size_t i = 0; i < n; i++)
       zero = zero && block[i] == 0;
-    if (!zero && ntfs_attr_pwrite(na, at, (s64)n, block) != (s64)n) status = 1;
+    if ((!zero || compressed) && ntfs_attr_pwrite(na, at, (s64)n, block) != (s64)n) status = 1;
     at += (s64)n;
   }
   if (status == 0 && na->data_size < at && ntfs_attr_truncate(na, at) != 0) status = 1;
-  if (status == 0 && !NAttrSparse(na)) {
-    fprintf(stderr, "ntfsmkdir: %s is not sparse\n", dest);
+  bool made = compressed ? (na->data_flags & ATTR_IS_COMPRESSED) != 0 : NAttrSparse(na);
+  if (status == 0 && !made) {
+    fprintf(stderr, "ntfsmkdir: %s is not %s\n", dest, compressed ? "compressed" : "sparse");
     status = 1;
   }
   if (status != 0) fprintf(stderr, "ntfsmkdir: %s: %s\n", dest, strerror(errno));
@@ -82,9 +89,10 @@ int main(int argc, char **argv) {
     if (ntfs_volume_write_flags(vol, vol->flags | VOLUME_IS_DIRTY) != 0) status = 1;
   }
   const char *sparse_src = nullptr, *sparse_dest = nullptr;
-  if (first < argc && strcmp(argv[first], "--sparse") == 0) {
+  bool compressed = first < argc && strcmp(argv[first], "--compressed") == 0;
+  if (first < argc && (strcmp(argv[first], "--sparse") == 0 || compressed)) {
     if (first + 2 >= argc) {
-      fprintf(stderr, "ntfsmkdir: --sparse SRC DEST\n");
+      fprintf(stderr, "ntfsmkdir: --sparse|--compressed SRC DEST\n");
       return 2;
     }
     sparse_src = argv[first + 1];
@@ -120,7 +128,8 @@ int main(int argc, char **argv) {
       if (dir) ntfs_inode_close(dir);
     }
   }
-  if (status == 0 && sparse_src && CopySparse(vol, sparse_src, sparse_dest) != 0) status = 1;
+  if (status == 0 && sparse_src && CopySparse(vol, sparse_src, sparse_dest, compressed) != 0)
+    status = 1;
   if (ntfs_umount(vol, FALSE) != 0) status = 1;
   return status;
 }
