@@ -449,30 +449,33 @@ void ScanNtfsPartition(const DiskBytes &disk, const DiskPartition &p, uint32_t o
   ntfs_umount(vol, FALSE);
 }
 
-// mtools reads the file; it gives no disk offsets, so what it finds is
-// reported and never changed.
-void ScanEfi(const DiskBytes &disk, const DiskPartition &p, uint32_t old_signature, bool has_new,
-             uint32_t new_signature, WindowsScan *scan) {
-  if (disk.path.empty()) {
-    scan->problems.push_back({WINDOWS_NOT_SEARCHED, p.number, "EFI: the disk has no path"});
-    return;
-  }
-  std::string image = disk.path + "@@" + std::to_string(p.start);
-  // The file through a pipe, the errors into a memory file: a child that
+// What an mtools command printed and how it ended.
+struct ToolRun {
+  bool spawned = false; // false: mtools is not installed
+  bool ok = false;      // exit status 0
+  bool whole = true;    // its output within MAX_HIVE_BYTES
+  std::vector<uint8_t> out;
+  std::string errors; // the first 512 bytes of its standard error
+};
+
+// Runs an mtools command on the FAT volume at image (PATH@@OFFSET).
+ToolRun RunMtools(const char *tool, const std::string &image, const char *file) {
+  ToolRun run;
+  // The output through a pipe, the errors into a memory file: a child that
   // writes much of both never waits on the reader.
   int out[2];
-  if (pipe2(out, O_CLOEXEC) != 0) return;
-  int err = memfd_create("mtype-errors", MFD_CLOEXEC);
+  if (pipe2(out, O_CLOEXEC) != 0) return run;
+  int err = memfd_create("mtools-errors", MFD_CLOEXEC);
   if (err < 0) {
     close(out[0]);
     close(out[1]);
-    return;
+    return run;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, out[1], 1);
   posix_spawn_file_actions_adddup2(&actions, err, 2);
-  const char *argv[] = {"mtype", "-i", image.c_str(), "::/EFI/Microsoft/Boot/BCD", nullptr};
+  const char *argv[] = {tool, "-i", image.c_str(), file, nullptr};
   // Its messages untranslated: "not found" tells a missing store.
   std::vector<std::string> env_text = {"MTOOLS_SKIP_CHECK=1", "MTOOLSRC=/dev/null", "LC_ALL=C"};
   std::vector<char *> env;
@@ -482,49 +485,111 @@ void ScanEfi(const DiskBytes &disk, const DiskPartition &p, uint32_t old_signatu
     env.push_back(&e[0]);
   env.push_back(nullptr);
   pid_t pid;
-  int spawned = posix_spawnp(&pid, "mtype", &actions, nullptr, (char *const *)argv, env.data());
+  run.spawned = posix_spawnp(&pid, tool, &actions, nullptr, (char *const *)argv, env.data()) == 0;
   posix_spawn_file_actions_destroy(&actions);
   close(out[1]);
-  std::vector<uint8_t> bytes;
-  bool whole = true;
-  if (spawned == 0) {
+  if (run.spawned) {
     // Read to the end; past the bound the rest is drained, not kept.
     uint8_t buffer[65536];
     ssize_t n;
     while ((n = read(out[0], buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
       if (n < 0) continue;
-      if (bytes.size() + (size_t)n > MAX_HIVE_BYTES)
-        whole = false;
+      if (run.out.size() + (size_t)n > MAX_HIVE_BYTES)
+        run.whole = false;
       else
-        bytes.insert(bytes.end(), buffer, buffer + n);
+        run.out.insert(run.out.end(), buffer, buffer + n);
     }
   }
   close(out[0]);
   int status = 0;
-  if (spawned == 0) waitpid(pid, &status, 0);
-  std::string errors(512, '\0');
-  ssize_t got = pread(err, &errors[0], errors.size(), 0);
-  errors.resize(got > 0 ? (size_t)got : 0);
+  if (run.spawned) waitpid(pid, &status, 0);
+  run.ok = run.spawned && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  run.errors.resize(512);
+  ssize_t got = pread(err, &run.errors[0], run.errors.size(), 0);
+  run.errors.resize(got > 0 ? (size_t)got : 0);
   close(err);
-  if (spawned != 0) {
+  return run;
+}
+
+// The clusters of a FAT file as mshowfat lists them ("<3-10> <12>"), and
+// where cluster 2 starts in the volume and how large a cluster is, from its
+// boot sector. False when either cannot be read.
+struct FatFile {
+  std::vector<uint64_t> clusters;
+  uint64_t data_start = 0;
+  uint64_t cluster_bytes = 0;
+};
+
+bool LocateFatFile(const DiskBytes &disk, const DiskPartition &p, const std::string &image,
+                   const char *file, FatFile *fat) {
+  ToolRun run = RunMtools("mshowfat", image, file);
+  if (!run.ok) return false;
+  std::string text(run.out.begin(), run.out.end());
+  for (size_t at = text.find('<'); at != std::string::npos; at = text.find('<', at + 1)) {
+    unsigned long long first = 0, last = 0;
+    int n = sscanf(text.c_str() + at, "<%llu-%llu>", &first, &last);
+    if (n == 1) last = first;
+    if (n < 1 || last < first || last - first > (1u << 24)) return false;
+    for (unsigned long long c = first; c <= last; c++)
+      fat->clusters.push_back(c);
+  }
+  uint8_t boot[SECTOR_SIZE];
+  if (!disk.read(disk.context, p.start, boot, sizeof boot)) return false;
+  uint32_t sector = LoadLe16(boot + 0x0B), per_cluster = boot[0x0D];
+  uint32_t reserved = LoadLe16(boot + 0x0E), fats = boot[0x10], roots = LoadLe16(boot + 0x11);
+  uint32_t per_fat = LoadLe16(boot + 0x16) ? LoadLe16(boot + 0x16) : LoadLe32(boot + 0x24);
+  if (sector < SECTOR_SIZE || sector % SECTOR_SIZE || per_cluster == 0 || fats == 0) return false;
+  uint64_t root_sectors = ((uint64_t)roots * 32 + sector - 1) / sector;
+  fat->data_start = ((uint64_t)reserved + (uint64_t)fats * per_fat + root_sectors) * sector;
+  fat->cluster_bytes = (uint64_t)per_cluster * sector;
+  return !fat->clusters.empty();
+}
+
+// mtools reads the file, and its cluster list places each field on the
+// disk (checked there before it counts as located).
+void ScanEfi(const DiskBytes &disk, const DiskPartition &p, uint32_t old_signature, bool has_new,
+             uint32_t new_signature, WindowsScan *scan) {
+  if (disk.path.empty()) {
+    scan->problems.push_back({WINDOWS_NOT_SEARCHED, p.number, "EFI: the disk has no path"});
+    return;
+  }
+  std::string image = disk.path + "@@" + std::to_string(p.start);
+  const char *file = "::/EFI/Microsoft/Boot/BCD";
+  ToolRun run = RunMtools("mtype", image, file);
+  if (!run.spawned) {
     scan->problems.push_back({WINDOWS_NOT_SEARCHED, p.number, "EFI: mtools is not installed"});
     return;
   }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    if (errors.find("not found") != std::string::npos) return; // no store there
-    std::string line = errors.substr(0, errors.find('\n'));
+  if (!run.ok) {
+    if (run.errors.find("not found") != std::string::npos) return; // no store there
+    std::string line = run.errors.substr(0, run.errors.find('\n'));
     scan->problems.push_back({WINDOWS_NOT_SEARCHED, p.number, "EFI: " + line});
     return;
   }
-  if (!whole) {
+  if (!run.whole) {
     scan->problems.push_back({WINDOWS_NOT_SEARCHED, p.number, "EFI: the store is too large"});
     return;
   }
   HiveResult result;
-  ScanStore(bytes, STORE_BCD, p.number, kEfiBcdPath, old_signature, has_new, new_signature, scan,
+  ScanStore(run.out, STORE_BCD, p.number, kEfiBcdPath, old_signature, has_new, new_signature, scan,
             &result);
-  for (Found &f : result.found)
+  FatFile fat;
+  bool placed = !result.found.empty() && LocateFatFile(disk, p, image, file, &fat);
+  for (Found &f : result.found) {
+    uint64_t index = f.hive_offset / (placed ? fat.cluster_bytes : 1);
+    uint8_t check[4];
+    if (placed && f.hive_offset && index < fat.clusters.size() && fat.clusters[index] >= 2 &&
+        f.hive_offset % fat.cluster_bytes + 4 <= fat.cluster_bytes) {
+      uint64_t at = p.start + fat.data_start + (fat.clusters[index] - 2) * fat.cluster_bytes +
+                    f.hive_offset % fat.cluster_bytes;
+      if (at + 4 <= p.start + p.bytes && disk.read(disk.context, at, check, 4) &&
+          LoadLe32(check) == old_signature) {
+        f.reference.located = true;
+        f.reference.disk_offset = at;
+      }
+    }
     scan->references.push_back(f.reference);
+  }
 }
 
 } // namespace

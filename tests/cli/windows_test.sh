@@ -114,18 +114,32 @@ printf '\x42' | dd of="$IMG" bs=1 seek=$((0x1be + 16 + 4)) conv=notrunc status=n
 scan "$IMG" $SIG
 has_problem 7 2 "dynamic disk"
 
-# An EFI system partition is read through mtools; its references have no
-# known place on the disk and are not changed.
+# An EFI system partition (UEFI boot of an MBR disk): the store read
+# through mtools, a fragmented file placed by its cluster list, and written.
 if command -v mformat >/dev/null; then
   cp "$WORK/pristine.img" "$IMG"
   printf '\xef' | dd of="$IMG" bs=1 seek=$((0x1be + 4)) conv=notrunc status=none
   export MTOOLS_SKIP_CHECK=1
-  mformat -i "$IMG@@$P1" -T 16384 -h 255 -s 63 -H 2048 :: &&
-    mmd -i "$IMG@@$P1" ::/EFI ::/EFI/Microsoft ::/EFI/Microsoft/Boot &&
-    mcopy -i "$IMG@@$P1" "$IMG.bcd" ::/EFI/Microsoft/Boot/BCD || fail "EFI partition"
+  esp=$IMG@@$P1
+  mformat -i "$esp" -T 16384 -h 255 -s 63 -H 2048 :: &&
+    mmd -i "$esp" ::/EFI ::/EFI/Microsoft ::/EFI/Microsoft/Boot &&
+    head -c 4096 "$IMG.bcd" >"$WORK/small" && mcopy -i "$esp" "$WORK/small" ::/EFI/a &&
+    mcopy -i "$esp" "$IMG.bcd" ::/EFI/b &&
+    mdel -i "$esp" ::/EFI/a &&
+    mcopy -i "$esp" "$IMG.bcd" ::/EFI/Microsoft/Boot/BCD || fail "EFI partition"
+  mshowfat -i "$esp" ::/EFI/Microsoft/Boot/BCD | grep -q '> <' || fail "EFI: the store is not fragmented"
   scan "$IMG" $SIG
-  grep -q '^ref 1 \\EFI\\Microsoft\\Boot\\BCD .* located=0 .* updatable=0' "$WORK/scan" ||
-    fail "EFI: references reported, not updatable"
+  [ "$(grep -c '^ref 1 \\EFI\\Microsoft\\Boot\\BCD .* located=1 .* updatable=1' "$WORK/scan")" = 3 ] ||
+    fail "EFI: three references located"
+  cp "$IMG" "$WORK/efi.img"
+  LC_ALL=C run -y --windows=update write "$IMG" cafef00d
+  expect_rc 0 "EFI: update"
+  mtype -i "$esp" ::/EFI/Microsoft/Boot/BCD >"$WORK/efi.bcd"
+  v=$(hivexget "$WORK/efi.bcd" '\Objects\{9dea862c-5cdd-4e70-acc1-f32b344d4795}\Elements\11000001' Element |
+    od -An -tx1 | tr -d ' \n')
+  [ "${v:112:8}" = 0df0feca ] || fail "EFI: the boot manager's device: $v"
+  changed=$(cmp -l "$WORK/efi.img" "$IMG" | wc -l)
+  [ "$changed" = $((4 * (1 + 3 + 6))) ] || fail "EFI: $changed bytes changed"
 else
   echo "SKIP: mtools is not installed: EFI system partition not tested"
 fi
