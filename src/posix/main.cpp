@@ -262,7 +262,7 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
 
 static void PrintJson(Run &r, const JsonWriter &j) {
   fputs(j.Text().c_str(), r.term.out);
-  fflush(r.term.out);
+  r.term.Flush(r.term.out);
 }
 
 // get: the report, read once on the disk's one descriptor; --json from the
@@ -366,7 +366,7 @@ static int List(Run &r, const std::vector<const char *> &paths) {
                     model.empty() ? "-" : model});
   }
   fputs(Columns(rows).c_str(), r.term.out);
-  fflush(r.term.out);
+  r.term.Flush(r.term.out);
   for (const SurveyedDisk &d : found)
     if (d.error != DISK_OK)
       r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(), DiskErrorText(d.error)));
@@ -542,7 +542,7 @@ static void RewriteText(Run &r, const Rewritten &w) {
   if (w.old_signature == w.new_signature) {
     fprintf(to, "%s\n",
             Text(TXT_LINUX_UNCHANGED, t.number, (unsigned long)w.old_signature).c_str());
-    fflush(to);
+    r.term.Flush(to);
     return;
   }
   fprintf(to, "%s\n",
@@ -557,7 +557,7 @@ static void RewriteText(Run &r, const Rewritten &w) {
                    Partuuid(w.new_signature, n).c_str())
                   .c_str());
   }
-  fflush(to);
+  r.term.Flush(to);
 }
 
 // Before the last question: the disks that already carry the new value
@@ -759,8 +759,24 @@ static const CommandEntry kCommands[] = {
     {"restore", COMMAND_RESTORE, 3, (size_t)-1},
 };
 
-int main(int argc, char **argv) {
-  InitLanguage();
+static int RunCommand(Run &r, Command command, const std::vector<const char *> &words) {
+  switch (command) {
+  case COMMAND_LIST:
+    return List(r, std::vector<const char *>(words.begin() + 1, words.end()));
+  case COMMAND_WRITE:
+  case COMMAND_RESTORE:
+    return Rewrite(r, command, words);
+  default:
+    break;
+  }
+  int id = Resolve(r, command, words[1]);
+  if (id == -2) return Cancelled(r);
+  if (id < 0) return EXIT_REFUSED;
+  return command == COMMAND_ACCESS ? Access(r, id) : Get(r, id);
+}
+
+// OUTPUT_ERROR: the first error of a write to standard output while it ran.
+static int Main(int argc, char **argv, int *output_error) {
   RunOptions options;
   bool yes = false, no = false;
   opterr = 0;
@@ -856,17 +872,23 @@ int main(int argc, char **argv) {
   options.patches = &systems.patches;
   options.undo_records = &systems.undo_text;
   Run run(&options, &systems);
-  switch (command) {
-  case COMMAND_LIST:
-    return List(run, std::vector<const char *>(words.begin() + 1, words.end()));
-  case COMMAND_WRITE:
-  case COMMAND_RESTORE:
-    return Rewrite(run, command, words);
-  default:
-    break;
-  }
-  int id = Resolve(run, command, words[1]);
-  if (id == -2) return Cancelled(run);
-  if (id < 0) return EXIT_REFUSED;
-  return command == COMMAND_ACCESS ? Access(run, id) : Get(run, id);
+  int status = RunCommand(run, command, words);
+  *output_error = run.term.output_error;
+  return status;
+}
+
+// What the run printed counts only if it reached its file: a write or close
+// of standard output that failed (a full disk, a closed pipe) is a failure
+// of every command.
+int main(int argc, char **argv) {
+  InitLanguage();
+  int error = 0;
+  int status = Main(argc, argv, &error);
+  bool failed = ferror(stdout) != 0 || error != 0;
+  if (fflush(stdout) != 0 && !error) failed = true, error = errno;
+  if (fclose(stdout) != 0 && !failed) failed = true, error = errno;
+  if (!failed) return status;
+  if (!error) error = EIO;
+  fprintf(stderr, "%s\n", Text(TXT_LINUX_OUTPUT_FAILED, strerror(error)).c_str());
+  return status == EXIT_DONE ? EXIT_REFUSED : status;
 }

@@ -365,7 +365,7 @@ void PrintWindowsCount(Terminal &term, const WindowsScan &scan, uint32_t signatu
   PrintReferences(term.out, scan, signature, signature, LIST_NOW);
   PrintProblems(term.out, scan, true);
   PrintProblems(term.out, scan, false);
-  fflush(term.out);
+  term.Flush(term.out);
 }
 
 void WindowsJson(JsonWriter &j, const WindowsScan &scan) {

@@ -4,6 +4,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -22,9 +23,14 @@ std::string Text(const char *format, ...) {
   return s;
 }
 
-static void Line(FILE *to, const std::string &text) {
+void Terminal::Flush(FILE *to) {
+  if ((fflush(to) != 0 || ferror(to)) && to == out && !output_error)
+    output_error = errno ? errno : EIO;
+}
+
+void Terminal::Line(FILE *to, const std::string &text) {
   fprintf(to, "%s\n", text.c_str());
-  fflush(to);
+  Flush(to);
 }
 
 void Terminal::Say(const std::string &text) {
