@@ -1,5 +1,7 @@
 #include "posix/language.h"
 
+#include <iconv.h>
+#include <langinfo.h>
 #include <libintl.h>
 #include <unistd.h>
 
@@ -321,10 +323,31 @@ static std::string LocaleDir() {
   return dir + "/../share/locale";
 }
 
+// Whether UTF-8 TEXT converts to CODESET without loss.
+static bool Showable(const char *text, const char *codeset) {
+  iconv_t cd = iconv_open(codeset, "UTF-8");
+  if (cd == (iconv_t)-1) return false;
+  std::string in = text;
+  std::string out(in.size() * 4 + 16, '\0');
+  char *from = &in[0], *to = &out[0];
+  size_t left = in.size(), room = out.size();
+  bool ok = iconv(cd, &from, &left, &to, &room) != (size_t)-1 &&
+            iconv(cd, nullptr, nullptr, &to, &room) != (size_t)-1;
+  iconv_close(cd);
+  return ok;
+}
+
 void InitLanguage(const char *locale_dir) {
   // The texts' language and character set only: numbers keep their C form
   // in every report, and no other category is loaded.
   setlocale(LC_CTYPE, "");
   setlocale(LC_MESSAGES, "");
   bindtextdomain(KORMELDE_DOMAIN, locale_dir ? locale_dir : LocaleDir().c_str());
+  // A character set that cannot show the language's texts (Japanese under
+  // LC_CTYPE=C) would turn them into question marks: English instead.
+  const char *codeset = nl_langinfo(CODESET);
+  bind_textdomain_codeset(KORMELDE_DOMAIN, "UTF-8");
+  if (!Showable(dgettext(KORMELDE_DOMAIN, kCatalog[0].english), codeset))
+    setlocale(LC_MESSAGES, "C");
+  bind_textdomain_codeset(KORMELDE_DOMAIN, codeset);
 }
