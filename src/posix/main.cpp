@@ -20,6 +20,7 @@
 #include "app/columns.h"
 #include "app/json.h"
 #include "app/partuuid.h"
+#include "app/shown.h"
 #include "disk/bootrecord.h"
 #include "disk/disk.h"
 #include "posix/disk.h"
@@ -34,7 +35,7 @@
 enum { EXIT_DONE = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2 };
 
 static int Usage(const char *format, const char *argument = "") {
-  std::string detail = Text(format, argument);
+  std::string detail = Text(format, Shown(argument).c_str());
   fprintf(stderr, SurfaceText(TXT_LINUX_USAGE_HINT), detail.c_str());
   return EXIT_USAGE;
 }
@@ -74,7 +75,7 @@ static const RegisteredDisk &DiskOf(Run &r, int id) {
 
 // How messages name a disk: its number, or its path when it has none.
 static std::string Label(const RegisteredDisk &d, bool hash) {
-  return d.number < 0 ? d.path : (hash ? "#" : "") + std::to_string(d.number);
+  return d.number < 0 ? Shown(d.path) : (hash ? "#" : "") + std::to_string(d.number);
 }
 
 static QuestionDisk Asked(const RegisteredDisk &d) {
@@ -88,7 +89,7 @@ static QuestionDisk Asked(const RegisteredDisk &d) {
 }
 
 static void ShowDiskPath(Run &r, const RegisteredDisk &d) {
-  if (d.number >= 0) r.term.Tell(Text(TXT_LINUX_DISK_PATH, d.number, d.path.c_str()));
+  if (d.number >= 0) r.term.Tell(Text(TXT_LINUX_DISK_PATH, d.number, Shown(d.path).c_str()));
 }
 
 static int Reason(Run &r, DiskError reason) {
@@ -119,7 +120,7 @@ static int Resolve(Run &r, Command command, const char *name) {
   if (AllDigits(name)) {
     int id = PosixRegister(&r.disks, name, &error);
     if (id < 0) {
-      r.term.Say(Text(TXT_LINUX_READ_FAILED, name));
+      r.term.Say(Text(TXT_LINUX_READ_FAILED, Shown(name).c_str()));
       Reason(r, error);
       return -1;
     }
@@ -130,18 +131,18 @@ static int Resolve(Run &r, Command command, const char *name) {
   const char *path = name;
   switch (PosixClassifyPath(name, whole, sizeof whole)) {
   case POSIX_PATH_MISSING:
-    r.term.Say(Text(TXT_LINUX_PATH_ERROR, name, DiskErrorText(DISK_NO_SUCH_DISK)));
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), DiskErrorText(DISK_NO_SUCH_DISK)));
     return -1;
   case POSIX_PATH_OTHER:
-    r.term.Say(Text(TXT_LINUX_PATH_ERROR, name, DiskErrorText(DISK_NOT_A_DISK)));
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), DiskErrorText(DISK_NOT_A_DISK)));
     return -1;
   case POSIX_PATH_PARTITION:
     if (command != COMMAND_GET && IsPlainDirectory(name)) {
-      r.term.Say(Text(TXT_LINUX_PATH_ERROR, name, DiskErrorText(DISK_NOT_A_DISK)));
+      r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), DiskErrorText(DISK_NOT_A_DISK)));
       return -1;
     }
     if (command != COMMAND_GET) {
-      r.term.Say(Text(TXT_LINUX_PARTITION_REFUSED, name));
+      r.term.Say(Text(TXT_LINUX_PARTITION_REFUSED, Shown(name).c_str()));
       return -1;
     }
     path = whole;
@@ -152,7 +153,7 @@ static int Resolve(Run &r, Command command, const char *name) {
   }
   int id = PosixRegister(&r.disks, path, &error);
   if (id < 0) {
-    r.term.Say(Text(TXT_LINUX_PATH_ERROR, path, DiskErrorText(error)));
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(path).c_str(), DiskErrorText(error)));
     return -1;
   }
   if (path != name) {
@@ -175,13 +176,13 @@ static int RegisterNamed(Run &r, const char *path) {
   PosixPathKind kind = PosixClassifyPath(path, whole, sizeof whole);
   DiskError error = kind == POSIX_PATH_MISSING ? DISK_NO_SUCH_DISK : DISK_NOT_A_DISK;
   if (kind == POSIX_PATH_PARTITION) {
-    r.term.Say(Text(TXT_LINUX_PARTITION_REFUSED, path));
+    r.term.Say(Text(TXT_LINUX_PARTITION_REFUSED, Shown(path).c_str()));
     return -1;
   }
   int id = -1;
   if (kind == POSIX_PATH_IMAGE || kind == POSIX_PATH_WHOLE_DISK)
     id = PosixRegister(&r.disks, path, &error);
-  if (id < 0) r.term.Say(Text(TXT_LINUX_PATH_ERROR, path, DiskErrorText(error)));
+  if (id < 0) r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(path).c_str(), DiskErrorText(error)));
   return id;
 }
 
@@ -359,17 +360,20 @@ static int List(Run &r, const std::vector<const char *> &paths) {
     for (int n : d.collides_with)
       collides += (collides.empty() ? "*#" : ",#") + std::to_string(n);
     any_collision = any_collision || !collides.empty();
-    std::string model = d.image ? Text(TXT_LINUX_LIST_IMAGE, d.model.c_str()) : d.model;
-    if (!d.serial.empty() && d.serial != model) model += (model.empty() ? "" : " ") + d.serial;
-    rows.push_back({std::to_string(d.number), d.path, HumanSize(d.bytes), FormatText(d.format),
-                    d.has_signature ? Hex8(d.signature) : "-", collides.empty() ? "-" : collides,
-                    model.empty() ? "-" : model});
+    std::string model =
+        d.image ? Text(TXT_LINUX_LIST_IMAGE, Shown(d.model).c_str()) : Shown(d.model);
+    if (!d.serial.empty() && d.serial != d.model)
+      model += (model.empty() ? "" : " ") + Shown(d.serial);
+    rows.push_back({std::to_string(d.number), Shown(d.path), HumanSize(d.bytes),
+                    FormatText(d.format), d.has_signature ? Hex8(d.signature) : "-",
+                    collides.empty() ? "-" : collides, model.empty() ? "-" : model});
   }
   fputs(Columns(rows).c_str(), r.term.out);
   r.term.Flush(r.term.out);
   for (const SurveyedDisk &d : found)
     if (d.error != DISK_OK)
-      r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(), DiskErrorText(d.error)));
+      r.term.Say(
+          Text(TXT_LINUX_UNREAD_REASON, d.number, Shown(d.path).c_str(), DiskErrorText(d.error)));
   if (any_collision) r.term.Say(SurfaceText(TXT_LINUX_LIST_COLLISIONS));
   return EXIT_DONE;
 }
@@ -409,7 +413,7 @@ static bool WriteAllowed(Run &r, const SurveyedDisk &t) {
   else if (DiskError w = PosixWritable(DiskOf(r, t.id)))
     reason = DiskErrorText(w);
   if (!reason) return true;
-  r.term.Say(Text(TXT_LINUX_WRITE_REFUSED, t.number, t.path.c_str()));
+  r.term.Say(Text(TXT_LINUX_WRITE_REFUSED, t.number, Shown(t.path).c_str()));
   r.term.Say(Text(TXT_LINUX_REASON, reason));
   return false;
 }
@@ -445,26 +449,26 @@ static bool BackupSignature(Run &r, const SurveyedDisk &t, const char *path, uin
   // The boot area, then what else the write changed (app/undo.h).
   std::string file;
   if (!ReadWholeFile(path, &file)) {
-    r.term.Say(Text(TXT_LINUX_RESTORE_UNREADABLE, path));
+    r.term.Say(Text(TXT_LINUX_RESTORE_UNREADABLE, Shown(path).c_str()));
     return false;
   }
   const uint8_t *area = reinterpret_cast<const uint8_t *>(file.data());
   if (file.size() < IPL_AREA_BYTES) {
-    r.term.Say(Text(TXT_LINUX_RESTORE_SIZE, path, (int)IPL_AREA_BYTES));
+    r.term.Say(Text(TXT_LINUX_RESTORE_SIZE, Shown(path).c_str(), (int)IPL_AREA_BYTES));
     return false;
   }
   // The format is what sector 0 announces, on the disk and in the file.
   const uint8_t *boot = DiskOf(r, t.id).boot;
   LayoutKind disk_kind = ClassifySectorZero(boot), saved_kind = ClassifySectorZero(area);
   if (saved_kind != disk_kind) {
-    r.term.Say(Text(TXT_LINUX_RESTORE_FORMAT, path, FormatText(KindFormat(disk_kind)),
-                    FormatText(KindFormat(saved_kind))));
+    r.term.Say(Text(TXT_LINUX_RESTORE_FORMAT, Shown(path).c_str(),
+                    FormatText(KindFormat(disk_kind)), FormatText(KindFormat(saved_kind))));
     return false;
   }
   BootFormat format = t.format == FORMAT_AT ? AtCompatible : Pc9821;
   BackupDifference difference = CompareBackup(boot, area, format);
   if (difference.first_offset >= 0) {
-    r.term.Say(Text(TXT_LINUX_RESTORE_DIFFERS, path, difference.first_offset,
+    r.term.Say(Text(TXT_LINUX_RESTORE_DIFFERS, Shown(path).c_str(), difference.first_offset,
                     difference.table_differs ? SurfaceText(TXT_LINUX_RESTORE_TABLE_DIFFERS)
                                              : SurfaceText(TXT_LINUX_RESTORE_TABLE_SAME)));
     return false;
@@ -568,7 +572,8 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
                          const std::vector<PartuuidReference> &references) {
   for (const SurveyedDisk &d : disks)
     if (d.id != t.id && d.error != DISK_OK)
-      r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(), DiskErrorText(d.error)));
+      r.term.Say(
+          Text(TXT_LINUX_UNREAD_REASON, d.number, Shown(d.path).c_str(), DiskErrorText(d.error)));
   std::vector<const SurveyedDisk *> holders = SurveyHolders(&r.disks, disks, t.id, new_signature);
   if (!holders.empty()) {
     Question q;
@@ -587,11 +592,11 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
     for (const SurveyedDisk &d : disks)
       if (!clone && d.id != t.id && d.has_signature && d.signature == old_signature) clone = &d;
     if (clone)
-      r.term.Tell(Text(TXT_LINUX_LINES_CLONE, clone->number, clone->path.c_str()));
+      r.term.Tell(Text(TXT_LINUX_LINES_CLONE, clone->number, Shown(clone->path).c_str()));
     else
       r.term.Tell(SurfaceText(TXT_LINUX_REFERENCES_HEAD));
     for (const PartuuidReference &ref : references)
-      r.term.Tell(Text(TXT_LINUX_REFERENCE_ITEM, ref.file.c_str(), ref.line,
+      r.term.Tell(Text(TXT_LINUX_REFERENCE_ITEM, Shown(ref.file).c_str(), ref.line,
                        Partuuid(old_signature, ref.partition).c_str(),
                        Partuuid(new_signature, ref.partition).c_str()));
   }
@@ -618,11 +623,11 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   if (options.backup) {
     struct stat st;
     if (lstat(options.backup, &st) == 0) {
-      r.term.Say(Text(TXT_LINUX_BACKUP_EXISTS, options.backup));
+      r.term.Say(Text(TXT_LINUX_BACKUP_EXISTS, Shown(options.backup).c_str()));
       return EXIT_REFUSED;
     }
     if (const char *problem = BackupProblem(options.backup)) {
-      r.term.Say(Text(TXT_LINUX_BACKUP_UNUSABLE, options.backup, problem));
+      r.term.Say(Text(TXT_LINUX_BACKUP_UNUSABLE, Shown(options.backup).c_str(), problem));
       return EXIT_REFUSED;
     }
   }
@@ -703,7 +708,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
         r.term.Say(Text(TXT_LINUX_SIGNATURE_NOW, (unsigned long)plan.found, (unsigned long)found));
       // A write that went wrong was preceded by the backup (when asked for).
       if (options.backup && reason >= DISK_WRITE_UNDONE && reason <= DISK_WRITE_UNVERIFIED)
-        r.term.Say(Text(TXT_LINUX_BACKUP_SAVED, options.backup));
+        r.term.Say(Text(TXT_LINUX_BACKUP_SAVED, Shown(options.backup).c_str()));
       return EXIT_REFUSED;
     }
     w.written = plan.found != value;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/shown.h"
 #include "ui/surface.h"
 #include "ui/texts.h"
 
@@ -100,7 +101,7 @@ bool Terminal::AskOnTerminal(const std::string &text) {
 }
 
 static std::string Which(const QuestionDisk &disk) {
-  return disk.which.empty() ? "-" : disk.which;
+  return disk.which.empty() ? "-" : Shown(disk.which);
 }
 
 bool Terminal::Ask(const Question &q) {
@@ -108,17 +109,19 @@ bool Terminal::Ask(const Question &q) {
   case QUESTION_NOTICE:
     return Answer(SurfaceText(TXT_NOTICE), false);
   case QUESTION_PARTITION:
-    return Answer(
-        Text(TXT_LINUX_PARTITION_ASK, q.named.c_str(), q.disk.number, q.disk.path.c_str()), false);
+    return Answer(Text(TXT_LINUX_PARTITION_ASK, Shown(q.named).c_str(), q.disk.number,
+                       Shown(q.disk.path).c_str()),
+                  false);
   case QUESTION_COLLISION: {
     std::string list;
     for (const QuestionDisk &d : q.holders)
-      list += Text(TXT_LINUX_COLLISION_ITEM, d.number, d.path.c_str());
+      list += Text(TXT_LINUX_COLLISION_ITEM, d.number, Shown(d.path).c_str());
     return Answer(Text(TXT_LINUX_COLLISION_ASK, (unsigned)q.new_signature, list.c_str()), true);
   }
   case QUESTION_REWRITE:
     return Answer(Text(TXT_WRITE_CONFIRM_LINUX, q.disk.number, (unsigned)q.old_signature,
-                       (unsigned long)q.new_signature, q.disk.path.c_str(), Which(q.disk).c_str()),
+                       (unsigned long)q.new_signature, Shown(q.disk.path).c_str(),
+                       Which(q.disk).c_str()),
                   false);
   }
   return false;

@@ -15,4 +15,30 @@ for args in "--json list $img" "list $img" "get $img" "--json get $img" "--help"
   grep -q "^標準出力に書き込めませんでした: デバイスに空き領域がありません$" "$WORK/err" || fail "$args >/dev/full: no reason"
 done
 
+# Names with escape sequences, newlines, bytes that are not UTF-8 and
+# backslashes reach the terminal escaped, on every line that shows them.
+bad=$WORK/$'a\e]0;t\a\e[31m\nb\\\xff\xc2\x85'
+shown=$WORK/'a\e]0;t\x07\e[31m\nb\\\xff\xc2\x85'
+cp "$img" "$bad.img"
+mkdir -p "$bad/etc"
+echo "PARTUUID=1234abcd-01 / ext4 defaults 0 1" >"$bad/etc/fstab"
+# shown WHAT STRING COUNT: COUNT lines of out and err hold STRING; no raw
+# control or invalid byte anywhere.
+shown() {
+  LC_ALL=C grep -q $'[\e\a\xff]' "$WORK/out" "$WORK/err" && fail "$1: raw bytes"
+  [ "$(cat "$WORK/out" "$WORK/err" | grep -cF -- "$2")" = "$3" ] || {
+    fail "$1: not $3 lines with $2"
+    show_err
+  }
+}
+run list "$bad.img"
+shown list " $shown.img " 1
+run get "$bad.img"
+shown get "$shown.img" 1
+run get "$bad.missing"
+shown missing "[$shown.missing]" 1
+run --yes --dry-run --root "$bad" write "$bad.img" 0
+shown write "$shown" 3
+shown reference "$shown/etc/fstab" 1
+
 finish
