@@ -87,6 +87,17 @@ JsonWriter &JsonWriter::String(const std::string &value) {
   return *this;
 }
 
+JsonWriter &JsonWriter::Name(const char *key, const std::string &value) {
+  Key(key).String(value);
+  if (IsUtf8(value)) return *this;
+  std::string hex;
+  for (unsigned char c : value) {
+    hex += "0123456789abcdef"[c >> 4];
+    hex += "0123456789abcdef"[c & 15];
+  }
+  return Key((std::string(key) + "_bytes").c_str()).String(hex);
+}
+
 JsonWriter &JsonWriter::Number(uint64_t value) {
   Value();
   out_ += std::to_string(value);

@@ -222,11 +222,11 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
                      const WindowsScan *windows = nullptr, bool each = false) {
   j.BeginObject();
   j.Key("number").Number((uint64_t)d.number);
-  j.Key("device").String(d.path);
+  j.Name("device", d.path);
   j.Key("size").Number(d.bytes);
   j.Key("image").Bool(d.image);
-  j.Key("model").String(d.model);
-  j.Key("serial").String(d.serial);
+  j.Name("model", d.model);
+  j.Name("serial", d.serial);
   const char *format = SurveyFormatKey(d.format);
   if (format)
     j.Key("format").String(format);
@@ -500,7 +500,7 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
   JsonWriter j;
   j.BeginObject();
   j.Key("number").Number((uint64_t)t.number);
-  j.Key("device").String(t.path);
+  j.Name("device", t.path);
   j.Key("format").String(SurveyFormatKey(t.format));
   j.Key("old_signature").String(JsonSignature(w.old_signature));
   j.Key("signature").String(JsonSignature(w.new_signature));
@@ -514,7 +514,7 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
   if (changes)
     for (const PartuuidReference &ref : references) {
       j.BeginObject();
-      j.Key("file").String(ref.file);
+      j.Name("file", ref.file);
       j.Key("line").Number(ref.line);
       j.Key("partuuid").String(Partuuid(w.old_signature, ref.partition));
       j.Key("new_partuuid").String(Partuuid(w.new_signature, ref.partition));

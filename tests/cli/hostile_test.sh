@@ -41,4 +41,16 @@ run --yes --dry-run --root "$bad" write "$bad.img" 0
 shown write "$shown" 3
 shown reference "$shown/etc/fstab" 1
 
+# JSON: the name's bytes beside its text, apart from a real U+FFFD.
+cp "$img" "$WORK/"$'\xef\xbf\xbd.img'
+cp "$img" "$WORK/"$'\xff.img'
+run --json list "$WORK/"$'\xef\xbf\xbd.img' "$WORK/"$'\xff.img'
+python3 - "$WORK/out" <<'PY' || fail "json: names not told apart"
+import json, sys
+disks = [d for d in json.load(open(sys.argv[1]))["disks"] if d["image"]]
+bytes_of = {bytes.fromhex(d["device_bytes"]) if "device_bytes" in d else d["device"].encode() for d in disks}
+assert len(disks) == 2 and len(bytes_of) == 2, disks
+assert any(b.endswith(b"/\xff.img") for b in bytes_of), bytes_of
+PY
+
 finish
