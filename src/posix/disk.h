@@ -113,7 +113,8 @@ enum PosixPathKind {
   POSIX_PATH_PARTITION = 3,  // partition device, or a directory on a mounted file system
   POSIX_PATH_OTHER = 4,      // directory not on a disk, character device, ...
 };
-// For POSIX_PATH_PARTITION, disk_path receives the whole disk that holds it.
+// For POSIX_PATH_PARTITION, disk_path receives the whole disk that holds it;
+// for POSIX_PATH_MISSING, errno tells why (ENOENT, ENAMETOOLONG, ELOOP...).
 PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size);
 
 // Pins the disk a number or a path (whole-disk device or image file) names,

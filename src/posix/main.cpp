@@ -111,6 +111,11 @@ static bool IsPlainDirectory(const char *path) {
          parent.st_dev == st.st_dev && parent.st_ino != st.st_ino;
 }
 
+// Why a path names nothing: the system's reason unless it is simply absent.
+static const char *MissingReason(int error) {
+  return error == ENOENT ? DiskErrorText(DISK_NO_SUCH_DISK) : strerror(error);
+}
+
 // Pins the disk NAME names and returns its id; -1 when it names none (told
 // why), -2 when the question about a partition was answered No. A
 // partition or mount point is read as its disk after a question, for Get
@@ -131,7 +136,7 @@ static int Resolve(Run &r, Command command, const char *name) {
   const char *path = name;
   switch (PosixClassifyPath(name, whole, sizeof whole)) {
   case POSIX_PATH_MISSING:
-    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), DiskErrorText(DISK_NO_SUCH_DISK)));
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), MissingReason(errno)));
     return -1;
   case POSIX_PATH_OTHER:
     r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), DiskErrorText(DISK_NOT_A_DISK)));
@@ -174,7 +179,11 @@ static int Resolve(Run &r, Command command, const char *name) {
 static int RegisterNamed(Run &r, const char *path) {
   char whole[POSIX_PATH_SIZE] = "";
   PosixPathKind kind = PosixClassifyPath(path, whole, sizeof whole);
-  DiskError error = kind == POSIX_PATH_MISSING ? DISK_NO_SUCH_DISK : DISK_NOT_A_DISK;
+  if (kind == POSIX_PATH_MISSING) {
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(path).c_str(), MissingReason(errno)));
+    return -1;
+  }
+  DiskError error = DISK_NOT_A_DISK;
   if (kind == POSIX_PATH_PARTITION) {
     r.term.Say(Text(TXT_LINUX_PARTITION_REFUSED, Shown(path).c_str()));
     return -1;

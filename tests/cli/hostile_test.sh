@@ -53,4 +53,18 @@ assert len(disks) == 2 and len(bytes_of) == 2, disks
 assert any(b.endswith(b"/\xff.img") for b in bytes_of), bytes_of
 PY
 
+# A path as long as the system takes works; one it refuses gets its reason.
+long=$WORK/$(printf 'd%.0s' {1..200})/$(printf 'e%.0s' {1..200})/$(printf 'f%.0s' {1..120})
+mkdir -p "$long"
+cp "$img" "$long/x.img"
+run get "$long/x.img"
+expect_rc 0 "get, ${#long}-character path"
+ln -s loop "$WORK/loop"
+for path in "$WORK/$(printf 'n%.0s' {1..300})" "$WORK/loop"; do
+  run get "$path"
+  expect_rc 1 "get ${path:0:40}..."
+  grep -q "^\[$path\] ." "$WORK/err" && ! grep -q "ディスクがありません" "$WORK/err" ||
+    fail "get ${path:0:40}...: not the system's reason: $(cat "$WORK/err")"
+done
+
 finish
