@@ -457,8 +457,11 @@ static SurveyFormat KindFormat(LayoutKind kind) {
 static bool BackupSignature(Run &r, const SurveyedDisk &t, const char *path, uint32_t *value) {
   // The boot area, then what else the write changed (app/undo.h).
   std::string file;
+  errno = 0;
   if (!ReadWholeFile(path, &file)) {
+    int error = errno;
     r.term.Say(Text(TXT_LINUX_RESTORE_UNREADABLE, Shown(path).c_str()));
+    if (error) r.term.Say(Text(TXT_LINUX_REASON, strerror(error)));
     return false;
   }
   const uint8_t *area = reinterpret_cast<const uint8_t *>(file.data());
@@ -705,13 +708,21 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   Rewritten w = {target, plan.found, value, false};
   if (!options.dry_run) {
     DiskHandle writer = OpenPhysicalDisk(&r.disks, id, 'W', &reason);
+    int backup_error = 0;
     if (writer != INVALID_DISK_HANDLE) {
       reason = ApplyRewrite(writer, plan);
+      backup_error = PosixSystemError(writer);
       CloseDisk(writer);
     }
     if (reason != DISK_OK) {
       r.term.Say(Text(TXT_WRITE_FAILED, target->number));
-      Reason(r, reason);
+      if (reason == DISK_BACKUP_FAILED && backup_error)
+        r.term.Say(
+            Text(TXT_LINUX_REASON, Text(TXT_LINUX_BACKUP_UNUSABLE, Shown(options.backup).c_str(),
+                                        strerror(backup_error))
+                                       .c_str()));
+      else
+        Reason(r, reason);
       uint32_t found = 0;
       if (reason == DISK_CHANGED && SignatureNow(r, id, &found) && found != plan.found)
         r.term.Say(Text(TXT_LINUX_SIGNATURE_NOW, (unsigned long)plan.found, (unsigned long)found));

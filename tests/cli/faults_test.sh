@@ -92,6 +92,12 @@ target at-raw "$WORK/at.img" "$WORK/at.orig" 0
 sigat=$((0x2000))
 target pc98-hdi "$WORK/pc98.hdi" "$WORK/pc98.orig" 4096
 
+# The backup file's own failure is named with the system's reason.
+bak=$WORK/eio.bak
+rm -f "$bak"
+KORMELDE_FAULT_PATHS=$bak KORMELDE_FAULT=fsync:1 run --yes --backup "$bak" write "$WORK/at.img" $NEW
+expect_err "理由: バックアップファイル[$bak]を作れません: 入力/出力エラーです" "backup fsync EIO"
+
 loop=""
 if [ "$(id -u)" = 0 ] && command -v losetup >/dev/null; then
   "$MKIMAGE" at "$WORK/loop.img" && cp "$WORK/loop.img" "$WORK/loop.orig"

@@ -67,4 +67,21 @@ for path in "$WORK/$(printf 'n%.0s' {1..300})" "$WORK/loop"; do
     fail "get ${path:0:40}...: not the system's reason: $(cat "$WORK/err")"
 done
 
+# A backup that cannot be written gives the system's reason (a full file
+# system), and the disk is left as it was.
+if [ "$(id -u)" = 0 ] && mkdir "$WORK/full" && mount -t tmpfs -o size=4k none "$WORK/full"; then
+  trap 'umount "$WORK/full"' EXIT
+  cp "$img" "$WORK/full.img"
+  run --yes --backup "$WORK/full/b" write "$WORK/full.img" 5A6B7C8D
+  expect_rc 1 "backup on a full file system"
+  expect_err "理由: バックアップファイル[$WORK/full/b]を作れません: デバイスに空き領域がありません" \
+    "backup on a full file system"
+  expect_unchanged "$img" "$WORK/full.img" "backup on a full file system"
+  [ -e "$WORK/full/b" ] && fail "backup on a full file system: partial file left"
+  umount "$WORK/full"
+  trap - EXIT
+else
+  echo "note: no tmpfs mount here; the full file system is not tried"
+fi
+
 finish
