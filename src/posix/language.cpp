@@ -142,6 +142,8 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_NO_TERMINAL, N_("no (no terminal; answer yes with --yes)")},
     {TXT_LINUX_CANCELLED, N_("Cancelled. Nothing was written.")},
     {TXT_LINUX_REASON, N_("Reason: %s")},
+    {TXT_LINUX_INTERRUPTED, N_("Stopped by %s: the disk holds what is said above; nothing was "
+                               "changed after it.")},
     {TXT_LINUX_OUTPUT_FAILED, N_("Standard output could not be written: %s")},
     {TXT_LINUX_DISK_PATH, N_("Disk #%d = %s")},
     {TXT_LINUX_PATH_ERROR, N_("[%s] %s")},

@@ -184,6 +184,7 @@
 #define TXT_LINUX_NO_TERMINAL "いいえ (端末が無いため。「はい」と答えるには --yes)"
 #define TXT_LINUX_CANCELLED "中止しました。何も書き込んでいません。"
 #define TXT_LINUX_REASON "理由: %s"
+#define TXT_LINUX_INTERRUPTED "%s を受けたので、ここで終了します。ディスクは上記のとおりです。これ以降は何も変更していません。"
 #define TXT_LINUX_OUTPUT_FAILED "標準出力に書き込めませんでした: %s"
 #define TXT_LINUX_DISK_PATH "ディスク #%d = %s"
 #define TXT_LINUX_PATH_ERROR "[%s] %s"
