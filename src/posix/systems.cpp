@@ -337,9 +337,9 @@ bool PlanRestore(Terminal &term, const uint8_t *records, size_t size, uint32_t s
     term.Tell(Text(TXT_LINUX_RESTORE_RECORDS, (unsigned)plan->patches.size(),
                    (unsigned)plan->files.size()));
     for (const BytePatch &p : plan->patches)
-      term.Tell("  " + std::to_string(p.offset) + ": " + p.what);
+      term.Tell("  " + std::to_string(p.offset) + ": " + Shown(p.what));
     for (const FileVersion &f : plan->files)
-      term.Tell("  " + f.path);
+      term.Tell("  " + Shown(f.path));
   }
   return true;
 }
