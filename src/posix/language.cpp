@@ -55,7 +55,7 @@ const CatalogEntry kCatalog[] = {
                     "no warranty of any kind, even where the author or distributor is at\n"
                     "fault.\n"
                     "This program does not support RAID and similar setups.")},
-    {TXT_LINUX_VERSION, N_("kormelde 1.34T (build %s)")},
+    {TXT_LINUX_VERSION, N_("kormelde %s (build %s)")},
     {TXT_LINUX_USAGE,
      N_("Usage: kormelde [OPTION]... COMMAND [ARGUMENT]...\n"
         "\n"
@@ -111,8 +111,8 @@ const CatalogEntry kCatalog[] = {
         "  -V, --version    show the version and build.\n"
         "  Short options may be bundled (-yq), long ones abbreviated (--dry).\n"
         "\n"
-        "Results (get's report, write's result) go to standard output; questions,\n"
-        "progress and errors to standard error.\n"
+        "Results (the report of get, the result of write) go to standard output;\n"
+        "questions, progress and errors to standard error.\n"
         "Exit status: 0 done (--dry-run included), 1 refused, declined or failed,\n"
         "2 bad usage\n"
         "\n"

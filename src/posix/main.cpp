@@ -771,7 +771,7 @@ int main(int argc, char **argv) {
       fputs(SurfaceText(TXT_LINUX_USAGE), stdout);
       return EXIT_DONE;
     case 'V':
-      printf(SurfaceText(TXT_LINUX_VERSION), KORMELDE_BUILD);
+      printf(SurfaceText(TXT_LINUX_VERSION), KORMELDE_VERSION, KORMELDE_BUILD);
       putchar('\n');
       return EXIT_DONE;
     case 'y':

@@ -101,7 +101,7 @@
   "　対象: %s (%s)"
 
 // Linux program (kormelde): the terminal's own texts.
-#define TXT_LINUX_VERSION "kormelde 1.34T (ビルド %s)"
+#define TXT_LINUX_VERSION "kormelde %s (ビルド %s)"
 #define TXT_LINUX_USAGE \
   "使い方: kormelde [オプション] コマンド [引数]\n" \
   "\n" \
