@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <getopt.h>
+#include <strings.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,6 +62,9 @@ struct Run {
   Run(const RunOptions *options, SystemsPlan *plan)
       : options(*options), disks(options), term(options), systems(*plan) {}
   const RunOptions &options;
+  // The options a later command must repeat (--sector-size, --root, ...),
+  // as the shell takes them: for the commands the results suggest.
+  std::string same_options, same_disk_options;
   DiskSet disks;
   Terminal term;
   // What changes with the signature: the disk's patches (written before it
@@ -97,9 +101,20 @@ static int Reason(Run &r, DiskError reason) {
   return EXIT_REFUSED;
 }
 
-static int Cancelled(Run &r) {
-  r.term.Say(SurfaceText(TXT_LINUX_CANCELLED));
+static int Cancelled(Run &r, bool read = false) {
+  r.term.Say(SurfaceText(read ? TXT_LINUX_READ_CANCELLED : TXT_LINUX_CANCELLED));
   return EXIT_REFUSED;
+}
+
+// A word as the shell reads it back.
+static std::string Quoted(const std::string &word) {
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789_./=:@%+-,") == std::string::npos)
+    return word;
+  std::string q = "'";
+  for (char c : word)
+    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
 }
 
 // A directory that is not a mount point names no partition of its own.
@@ -108,6 +123,11 @@ static bool IsPlainDirectory(const char *path) {
   std::string up = std::string(path) + "/..";
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode) && stat(up.c_str(), &parent) == 0 &&
          parent.st_dev == st.st_dev && parent.st_ino != st.st_ino;
+}
+
+static bool IsDirectory(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Pins the disk NAME names and returns its id; -1 when it names none (told
@@ -161,6 +181,7 @@ static int Resolve(Run &r, Command command, const char *name) {
     Question q;
     q.kind = QUESTION_PARTITION;
     q.named = name;
+    q.mount_point = IsDirectory(name);
     q.disk = Asked(DiskOf(r, id));
     if (!r.term.Ask(q)) return -2;
     ShowDiskPath(r, DiskOf(r, id));
@@ -217,8 +238,10 @@ static void PtuuidJson(JsonWriter &j, SurveyFormat format, uint32_t signature) {
 }
 
 // One disk as --json gives it; collisions only where every disk was read.
+// refusal: why get refuses a disk that could be read (a GPT disk).
 static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
-                     const WindowsScan *windows = nullptr, bool each = false) {
+                     const WindowsScan *windows = nullptr, bool each = false,
+                     const char *refusal = nullptr) {
   j.BeginObject();
   j.Key("number").Number((uint64_t)d.number);
   j.Key("device").String(d.path);
@@ -231,7 +254,13 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
     j.Key("format").String(format);
   else
     j.Key("format").Null();
-  if (d.error != DISK_OK) j.Key("error").String(DiskErrorText(d.error));
+  if (d.error != DISK_OK) {
+    j.Key("error").String(DiskErrorText(d.error));
+    j.Key("error_code").String(DiskErrorKey(d.error));
+  } else if (refusal) {
+    j.Key("error").String(refusal);
+    j.Key("error_code").String("gpt");
+  }
   if (d.has_signature)
     j.Key("signature").String(JsonSignature(d.signature));
   else
@@ -282,6 +311,21 @@ static int Get(Run &r, int id) {
                         : read.failed == REPORT_NO_LAYOUT ? TXT_LINUX_LAYOUT_FAILED
                         : read.format == NoIpl            ? TXT_LINUX_NO_IPL
                                                           : nullptr;
+  if (read.failed == REPORT_NO_LAYOUT) {
+    // A GPT disk: its format, and why it has no signature.
+    SurveyedDisk s = SurveyOpen(&r.disks, id, handle, false);
+    if (s.format == FORMAT_GPT) {
+      CloseDisk(handle);
+      std::string why = Text(TXT_LINUX_GPT_NO_SIGNATURE, label.c_str());
+      if (r.options.json) {
+        JsonWriter j;
+        DiskJson(j, s, false, nullptr, false, why.c_str());
+        PrintJson(r, j);
+      }
+      r.term.Say(why);
+      return EXIT_REFUSED;
+    }
+  }
   if (failure) {
     CloseDisk(handle);
     r.term.Say(Text(failure, label.c_str()));
@@ -297,8 +341,16 @@ static int Get(Run &r, int id) {
     DiskJson(j, SurveyOpen(&r.disks, id, handle, false), false, at ? &windows : nullptr, true);
     PrintJson(r, j);
   } else {
+    // The disk's own size, not its geometry's (whole cylinders).
+    DiskGeometry size = read.geometry;
+    ImageContainer container = IMAGE_RAW;
+    uint64_t bytes = PosixDataBytes(handle, &container);
+    if (bytes > 0 && size.BytesPerSector > 0) {
+      size.Cylinders = (int64_t)(bytes / size.BytesPerSector);
+      size.TracksPerCylinder = size.SectorsPerTrack = 1;
+    }
     char report[REPORT_BUFFER_SIZE];
-    FormatGetReport(report, sizeof report, read.geometry, read.layout, read.format);
+    FormatGetReport(report, sizeof report, size, read.layout, read.format);
     r.term.Result(report);
     if (at) PrintWindowsCount(r.term, windows, read.layout.signature);
   }
@@ -646,13 +698,19 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   uint32_t value = 0;
   if (command == COMMAND_RESTORE) {
     if (!BackupSignature(r, *target, words[2], &value)) return EXIT_REFUSED;
-  } else if (strcmp(words[2], "random") == 0) {
+  } else if (strcasecmp(words[2], "random") == 0) {
     if (!RandomSignature(disks, &value)) {
       r.term.Say(SurfaceText(TXT_LINUX_RANDOM_FAILED));
       return EXIT_REFUSED;
     }
   } else {
     value = (uint32_t)strtoul(words[2], nullptr, 16);
+    if (target->has_signature && target->signature == value) {
+      // Nothing to do, nothing asked.
+      r.term.Say(Text(TXT_LINUX_ALREADY, target->number, (unsigned long)value));
+      if (options.json) RewriteJson(r, {target, value, value, false}, disks, {});
+      return EXIT_DONE;
+    }
   }
   Question notice;
   if (!r.term.Ask(notice)) return Cancelled(r);
@@ -708,10 +766,28 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     }
     w.written = plan.found != value;
     RewriteText(r, w);
+    if (options.backup && w.written) {
+      std::string restore = "kormelde" + r.same_disk_options + " restore " + Quoted(words[1]) +
+                            " " + Quoted(options.backup);
+      FILE *to = options.json ? r.term.err : r.term.out;
+      fprintf(to, "%s\n", Text(TXT_LINUX_RESTORE_HINT, options.backup, restore.c_str()).c_str());
+      fflush(to);
+    }
     // The configuration files follow the signature they name.
     if (!WriteSystemFiles(r.term, r.systems)) return EXIT_REFUSED;
   } else if (!options.json) {
     r.term.Result(SurfaceText(TXT_LINUX_DRY_RUN_DONE));
+  }
+  if (options.dry_run && command == COMMAND_WRITE && strcasecmp(words[2], "random") == 0) {
+    // The value drawn is this run's only: the command that writes it.
+    std::string write =
+        "kormelde" + r.same_options + " write " + Quoted(words[1]) + " " + Hex8(value);
+    for (size_t i = 3; i < words.size(); i++)
+      write += " " + Quoted(words[i]);
+    FILE *to = options.json ? r.term.err : r.term.out;
+    fprintf(to, "%s\n",
+            Text(TXT_LINUX_DRY_RUN_RANDOM, (unsigned long)value, write.c_str()).c_str());
+    fflush(to);
   }
   if (options.json) RewriteJson(r, w, disks, references);
   return EXIT_DONE;
@@ -763,6 +839,7 @@ int main(int argc, char **argv) {
   InitLanguage();
   RunOptions options;
   bool yes = false, no = false;
+  std::string same_options, same_disk_options;
   opterr = 0;
   int key;
   while ((key = getopt_long(argc, argv, kShortOptions, kOptions, nullptr)) != -1) {
@@ -786,11 +863,13 @@ int main(int argc, char **argv) {
     case OPT_BACKUP:
       if (optarg[0] == '\0') return Usage(TXT_LINUX_BACKUP_MISSING);
       options.backup = optarg;
+      same_options += " " + Quoted(std::string("--backup=") + optarg);
       break;
     case OPT_SECTOR_SIZE:
       if (strcmp(optarg, "512") != 0 && strcmp(optarg, "4096") != 0)
         return Usage(TXT_LINUX_BAD_SECTOR_SIZE, optarg);
       options.sector_size = optarg[0] == '5' ? 512 : 4096;
+      same_disk_options += std::string(" --sector-size=") + optarg;
       break;
     case OPT_DRY_RUN:
       options.dry_run = true;
@@ -798,6 +877,7 @@ int main(int argc, char **argv) {
     case OPT_ROOT:
       if (optarg[0] == '\0') return Usage(TXT_LINUX_OPTION_ARGUMENT, "--root");
       options.root = optarg;
+      same_disk_options += " " + Quoted(std::string("--root=") + optarg);
       break;
     case OPT_JSON:
       options.json = true;
@@ -811,6 +891,7 @@ int main(int argc, char **argv) {
         choice = UPDATE_LEAVE;
       else
         return Usage(TXT_LINUX_BAD_UPDATE_CHOICE, argv[optind - 1]);
+      same_options += std::string(key == OPT_WINDOWS ? " --windows=" : " --linux=") + optarg;
       break;
     }
     case ':':
@@ -843,7 +924,7 @@ int main(int argc, char **argv) {
   if (options.quiet && rewrite && options.answers == ANSWERS_ASK)
     return Usage(TXT_LINUX_QUIET_NEEDS_ANSWER);
   if (options.json && command == COMMAND_ACCESS) return Usage(TXT_LINUX_JSON_NOT_ACCESS);
-  if (command == COMMAND_WRITE && !IsSignature(words[2]) && strcmp(words[2], "random") != 0)
+  if (command == COMMAND_WRITE && !IsSignature(words[2]) && strcasecmp(words[2], "random") != 0)
     return Usage(TXT_LINUX_BAD_SIGNATURE, words[2]);
   // Disks named to compare must be there: a typo is bad usage, as before.
   size_t first_named = command == COMMAND_LIST ? 1 : 3;
@@ -856,6 +937,8 @@ int main(int argc, char **argv) {
   options.patches = &systems.patches;
   options.undo_records = &systems.undo_text;
   Run run(&options, &systems);
+  run.same_disk_options = same_disk_options;
+  run.same_options = same_disk_options + same_options;
   switch (command) {
   case COMMAND_LIST:
     return List(run, std::vector<const char *>(words.begin() + 1, words.end()));
@@ -866,7 +949,7 @@ int main(int argc, char **argv) {
     break;
   }
   int id = Resolve(run, command, words[1]);
-  if (id == -2) return Cancelled(run);
+  if (id == -2) return Cancelled(run, true);
   if (id < 0) return EXIT_REFUSED;
   return command == COMMAND_ACCESS ? Access(run, id) : Get(run, id);
 }

@@ -261,3 +261,34 @@ std::vector<PartuuidReference> FindReferences(const std::vector<ConfigFile> &fil
     FindPartuuidReferences(f.name, f.contents, signature, &found);
   return found;
 }
+
+const char *DiskErrorKey(DiskError error) {
+  static const char *const kKeys[] = {"ok",
+                                      "no-such-disk",
+                                      "no-permission",
+                                      "locked",
+                                      "not-a-disk",
+                                      "too-short",
+                                      "bad-container",
+                                      "backup-failed",
+                                      "io-error",
+                                      "unsupported-image",
+                                      "read-only",
+                                      "changed",
+                                      "root-refused",
+                                      "other-disk",
+                                      "no-number-left",
+                                      "sector-size",
+                                      "no-layout",
+                                      "not-expected",
+                                      "no-boot-mark",
+                                      "format-unknown",
+                                      "sector-unsupported",
+                                      "write-undone",
+                                      "write-left-new",
+                                      "write-torn",
+                                      "write-unverified",
+                                      "unknown"};
+  static_assert(sizeof kKeys / sizeof *kKeys == DISK_UNKNOWN + 1, "one key per DiskError");
+  return kKeys[error];
+}

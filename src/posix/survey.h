@@ -63,6 +63,8 @@ std::vector<const SurveyedDisk *> SurveyHolders(const DiskSet *disks,
 
 // "at", "pc98", "gpt", "none", "unknown", or nullptr for a disk not read.
 const char *SurveyFormatKey(SurveyFormat format);
+// A DiskError as --json names it, the same in every language.
+const char *DiskErrorKey(DiskError error);
 
 // The configuration files that may name a PARTUUID, read under root ("" or
 // nullptr: /), /proc/cmdline only without a root. Name as shown (the path

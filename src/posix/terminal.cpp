@@ -61,6 +61,10 @@ bool Terminal::Answer(const std::string &text, bool warning) {
     yes = true;
   } else if (options->answers == ANSWERS_NO) {
     fprintf(err, "%s\n", SurfaceText(TXT_LINUX_NO));
+  } else if (!isatty(fileno(in)) && options->dry_run) {
+    // Nothing is written: every check and question is gone through.
+    fprintf(err, "%s\n", SurfaceText(TXT_LINUX_DRY_RUN_YES));
+    yes = true;
   } else if (!isatty(fileno(in))) {
     fprintf(err, "%s\n", SurfaceText(TXT_LINUX_NO_TERMINAL));
   } else {
@@ -102,8 +106,9 @@ bool Terminal::Ask(const Question &q) {
   case QUESTION_NOTICE:
     return Answer(SurfaceText(TXT_NOTICE), false);
   case QUESTION_PARTITION:
-    return Answer(
-        Text(TXT_LINUX_PARTITION_ASK, q.named.c_str(), q.disk.number, q.disk.path.c_str()), false);
+    return Answer(Text(q.mount_point ? TXT_LINUX_MOUNT_POINT_ASK : TXT_LINUX_PARTITION_ASK,
+                       q.named.c_str(), q.disk.number, q.disk.path.c_str()),
+                  false);
   case QUESTION_COLLISION: {
     std::string list;
     for (const QuestionDisk &d : q.holders)

@@ -119,8 +119,8 @@ run get "$l4k"
 expect_rc 0 "get $l4k"
 grep -qxF "$(printf 'NTSig\t= 4096ABCD')" "$WORK/out" || fail "get $l4k: $(head -1 "$WORK/out")"
 grep -qF 'AT互換機' "$WORK/out" || fail "get $l4k: not AT-compatible"
-# DISK counts 4096-byte sectors: 64 MiB in whole 255 x 63 cylinders.
-grep -qxF "$(printf 'DISK\t= 63MB')" "$WORK/out" || fail "get $l4k: $(sed -n 3p "$WORK/out")"
+# DISK is the device's own size (not whole 255 x 63 cylinders of 4096 bytes).
+grep -qxF "$(printf 'DISK\t= 64MB')" "$WORK/out" || fail "get $l4k: $(sed -n 3p "$WORK/out")"
 run --sector-size 512 get "$l4k"
 expect_rc 1 "get $l4k --sector-size 512"
 grep -q '^理由: --sector-size' "$WORK/err" || fail "$l4k --sector-size 512: no reason"
