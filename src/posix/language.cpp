@@ -140,6 +140,10 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_NO_TERMINAL, N_("no (no terminal; answer yes with --yes)")},
     {TXT_LINUX_CANCELLED, N_("Cancelled. Nothing was written.")},
     {TXT_LINUX_READ_CANCELLED, N_("Cancelled.")},
+    {TXT_LINUX_UNREAD_GROUP, N_("Disk %s cannot be read: %s")},
+    {TXT_LINUX_BAD_COLUMN, N_("unknown column: %s")},
+    {TXT_LINUX_LIST_GET_ONLY, N_("%s goes with list and get only")},
+    {TXT_LINUX_OUTPUT_JSON, N_("%s and --json cannot be given together")},
     {TXT_LINUX_DRY_RUN_YES, N_("yes (--dry-run without a terminal; nothing is written)")},
     {TXT_LINUX_DRY_RUN_RANDOM, N_("The random value is [%08lX]. To write this value:\n  %s")},
     {TXT_LINUX_ALREADY, N_("Disk #%d already has the NT signature [%08lX]. Nothing was written.")},
@@ -173,7 +177,6 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_LIST_COLLISIONS,
      N_("Note: disks marked (*) carry the same NT signature as another disk. Windows\n"
         "      keeps one of them offline. Change one with write DISK random.")},
-    {TXT_LINUX_UNREAD_REASON, N_("Disk #%d (%s) cannot be read: %s")},
     {TXT_LINUX_WRITE_REFUSED, N_("Disk #%d (%s) cannot be written. Nothing was written.")},
     {TXT_LINUX_GPT_REASON,
      N_("This is a GPT disk. This program does not handle a GPT disk's disk GUID.")},
@@ -216,7 +219,7 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_GEOMETRY_FAILED, N_("The size of disk %s could not be read.")},
     {TXT_LINUX_LAYOUT_FAILED, N_("The partition table of disk %s could not be read.")},
     {TXT_LINUX_NO_IPL, N_("Disk %s has no boot record (no 55 AA boot mark in sector 0): an empty "
-                           "disk, or one never partitioned.")},
+                          "disk, or one never partitioned.")},
     {TXT_LINUX_FORMAT_UNKNOWN_WARN,
      N_("Disk %s: the boot record could not be told to be AT-compatible or PC-9821.")},
     {TXT_POSIX_OK, N_("No error.")},

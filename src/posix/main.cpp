@@ -65,6 +65,8 @@ struct Run {
   // The options a later command must repeat (--sector-size, --root, ...),
   // as the shell takes them: for the commands the results suggest.
   std::string same_options, same_disk_options;
+  // -o: the columns list shows, the values get prints (none: all, the report).
+  std::vector<int> columns;
   DiskSet disks;
   Terminal term;
   // What changes with the signature: the disk's patches (written before it
@@ -238,12 +240,26 @@ static void PtuuidJson(JsonWriter &j, SurveyFormat format, uint32_t signature) {
 }
 
 // One disk as --json gives it; collisions only where every disk was read.
+// The device of a block device's partition NUMBER (sdb1, loop0p1), or ""
+// where the kernel made none (an image, a loop device without partitions).
+static std::string PartitionNode(const SurveyedDisk &d, unsigned number) {
+  if (d.image || d.path.empty()) return "";
+  bool digit = d.path.back() >= '0' && d.path.back() <= '9';
+  std::string node = d.path + (digit ? "p" : "") + std::to_string(number);
+  struct stat st;
+  return stat(node.c_str(), &st) == 0 && S_ISBLK(st.st_mode) ? node : "";
+}
+
 // refusal: why get refuses a disk that could be read (a GPT disk).
 static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
                      const WindowsScan *windows = nullptr, bool each = false,
                      const char *refusal = nullptr) {
   j.BeginObject();
-  j.Key("number").Number((uint64_t)d.number);
+  // An image named by its path has no number.
+  if (d.number < 0)
+    j.Key("number").Null();
+  else
+    j.Key("number").Number((uint64_t)d.number);
   j.Key("device").String(d.path);
   j.Key("size").Number(d.bytes);
   j.Key("image").Bool(d.image);
@@ -273,6 +289,18 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
       j.BeginObject();
       j.Key("index").Number((uint64_t)i + 1);
       j.Key("bytes").Number((uint64_t)d.layout.partition_length[i]);
+      for (const DiskPartition &p : d.partitions) {
+        if (p.entry != (uint32_t)i || d.sector_bytes == 0) continue;
+        // As sfdisk -J: the kernel's number, its device, logical sectors.
+        j.Key("number").Number((uint64_t)p.number);
+        std::string node = PartitionNode(d, p.number);
+        if (node.empty())
+          j.Key("node").Null();
+        else
+          j.Key("node").String(node);
+        j.Key("start").Number(p.start / d.sector_bytes);
+        j.Key("size").Number(p.bytes / d.sector_bytes);
+      }
       j.EndObject();
     }
   j.EndArray();
@@ -292,6 +320,76 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
 static void PrintJson(Run &r, const JsonWriter &j) {
   fputs(j.Text().c_str(), r.term.out);
   fflush(r.term.out);
+}
+
+// list's columns, as -o names them.
+enum Column { COL_NUMBER, COL_PATH, COL_SIZE, COL_FORMAT, COL_SIGNATURE, COL_SAME, COL_MODEL };
+static const char *const kColumnNames[] = {"number",    "path", "size", "format",
+                                           "signature", "same", "model"};
+static const char *const kColumnHeads[] = {
+    TXT_LINUX_LIST_NUMBER,    TXT_LINUX_LIST_PATH,     TXT_LINUX_LIST_SIZE, TXT_LINUX_LIST_FORMAT,
+    TXT_LINUX_LIST_SIGNATURE, TXT_LINUX_LIST_COLLIDES, TXT_LINUX_LIST_MODEL};
+
+// The columns -o names (comma-separated, any case); false for a name that
+// is none, left in *bad.
+static bool ParseColumns(const char *text, std::vector<int> *columns, std::string *bad) {
+  std::string list = text;
+  size_t at = 0;
+  do {
+    size_t comma = list.find(',', at);
+    std::string name = list.substr(at, comma == std::string::npos ? comma : comma - at);
+    int found = -1;
+    for (int c = COL_NUMBER; c <= COL_MODEL; c++)
+      if (strcasecmp(name.c_str(), kColumnNames[c]) == 0) found = c;
+    if (found < 0) {
+      *bad = name;
+      return false;
+    }
+    columns->push_back(found);
+    at = comma == std::string::npos ? comma : comma + 1;
+  } while (at != std::string::npos);
+  return true;
+}
+
+// A disk's cells in column order.
+static std::vector<std::string> Cells(const SurveyedDisk &d) {
+  std::string collides;
+  for (int n : d.collides_with)
+    collides += (collides.empty() ? "*#" : ",#") + std::to_string(n);
+  std::string model = d.image ? Text(TXT_LINUX_LIST_IMAGE, d.model.c_str()) : d.model;
+  if (!d.serial.empty() && d.serial != model) model += (model.empty() ? "" : " ") + d.serial;
+  return {d.number < 0 ? "-" : std::to_string(d.number),
+          d.path,
+          HumanSize(d.bytes),
+          FormatText(d.format),
+          d.has_signature ? Hex8(d.signature) : "-",
+          collides.empty() ? "-" : collides,
+          model.empty() ? "-" : model};
+}
+
+// The cells of the columns chosen (all without -o).
+static std::vector<std::string> Chosen(const Run &r, const std::vector<std::string> &cells) {
+  if (r.columns.empty()) return cells;
+  std::vector<std::string> chosen;
+  for (int c : r.columns)
+    chosen.push_back(cells[c]);
+  return chosen;
+}
+
+// Disks that could not be read: one line for each reason.
+static void SayUnread(Run &r, const std::vector<SurveyedDisk> &disks, int except) {
+  std::vector<bool> told(disks.size(), false);
+  for (size_t i = 0; i < disks.size(); i++) {
+    if (told[i] || disks[i].error == DISK_OK || disks[i].id == except) continue;
+    std::string names;
+    for (size_t k = i; k < disks.size(); k++) {
+      if (disks[k].error != disks[i].error || disks[k].id == except) continue;
+      told[k] = true;
+      names += (names.empty() ? "#" : ", #") + std::to_string(disks[k].number) + " (" +
+               disks[k].path + ")";
+    }
+    r.term.Say(Text(TXT_LINUX_UNREAD_GROUP, names.c_str(), DiskErrorText(disks[i].error)));
+  }
 }
 
 // get: the report, read once on the disk's one descriptor; --json from the
@@ -332,13 +430,23 @@ static int Get(Run &r, int id) {
     return read.format == NoIpl ? EXIT_REFUSED : Reason(r, read.reason);
   }
   if (read.format == Unknown) r.term.Say(Text(TXT_LINUX_FORMAT_UNKNOWN_WARN, label.c_str()));
+  if (!r.columns.empty()) {
+    // The values alone, for scripts (get --value: the signature).
+    std::vector<std::string> values = Chosen(r, Cells(SurveyOpen(&r.disks, id, handle, false)));
+    std::string line;
+    for (const std::string &v : values)
+      line += (line.empty() ? "" : " ") + v;
+    CloseDisk(handle);
+    r.term.Result(line);
+    return EXIT_DONE;
+  }
   // The Windows stores that name the signature, on AT disks.
   WindowsScan windows;
   bool at = read.format == AtCompatible;
   if (at) windows = ScanDiskWindows(&r.disks, id, read.layout.signature, false, 0);
   if (r.options.json) {
     JsonWriter j;
-    DiskJson(j, SurveyOpen(&r.disks, id, handle, false), false, at ? &windows : nullptr, true);
+    DiskJson(j, SurveyOpen(&r.disks, id, handle, true), false, at ? &windows : nullptr, true);
     PrintJson(r, j);
   } else {
     // The disk's own size, not its geometry's (whole cylinders).
@@ -390,7 +498,14 @@ static int List(Run &r, const std::vector<const char *> &paths) {
       WindowsScan windows;
       bool at = d.format == FORMAT_AT && d.error == DISK_OK;
       if (at) windows = ScanDiskWindows(&r.disks, d.id, d.signature, false, 0);
-      DiskJson(j, d, true, at ? &windows : nullptr);
+      SurveyedDisk described = d;
+      if (at) {
+        // Where each partition lies: the tables read again.
+        SurveyedDisk full = SurveyDisk(&r.disks, d.id, true);
+        described.partitions = full.partitions;
+        described.sector_bytes = full.sector_bytes;
+      }
+      DiskJson(j, described, true, at ? &windows : nullptr);
     }
     j.EndArray().EndObject();
     PrintJson(r, j);
@@ -400,28 +515,18 @@ static int List(Run &r, const std::vector<const char *> &paths) {
     r.term.Say(SurfaceText(TXT_LINUX_LIST_EMPTY));
     return EXIT_DONE;
   }
-  std::vector<std::vector<std::string>> rows = {
-      {SurfaceText(TXT_LINUX_LIST_NUMBER), SurfaceText(TXT_LINUX_LIST_PATH),
-       SurfaceText(TXT_LINUX_LIST_SIZE), SurfaceText(TXT_LINUX_LIST_FORMAT),
-       SurfaceText(TXT_LINUX_LIST_SIGNATURE), SurfaceText(TXT_LINUX_LIST_COLLIDES),
-       SurfaceText(TXT_LINUX_LIST_MODEL)}};
+  std::vector<std::string> heads;
+  for (const char *head : kColumnHeads)
+    heads.push_back(SurfaceText(head));
+  std::vector<std::vector<std::string>> rows = {Chosen(r, heads)};
   bool any_collision = false;
   for (const SurveyedDisk &d : found) {
-    std::string collides;
-    for (int n : d.collides_with)
-      collides += (collides.empty() ? "*#" : ",#") + std::to_string(n);
-    any_collision = any_collision || !collides.empty();
-    std::string model = d.image ? Text(TXT_LINUX_LIST_IMAGE, d.model.c_str()) : d.model;
-    if (!d.serial.empty() && d.serial != model) model += (model.empty() ? "" : " ") + d.serial;
-    rows.push_back({std::to_string(d.number), d.path, HumanSize(d.bytes), FormatText(d.format),
-                    d.has_signature ? Hex8(d.signature) : "-", collides.empty() ? "-" : collides,
-                    model.empty() ? "-" : model});
+    any_collision = any_collision || !d.collides_with.empty();
+    rows.push_back(Chosen(r, Cells(d)));
   }
   fputs(Columns(rows).c_str(), r.term.out);
   fflush(r.term.out);
-  for (const SurveyedDisk &d : found)
-    if (d.error != DISK_OK)
-      r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(), DiskErrorText(d.error)));
+  SayUnread(r, found, -1);
   if (any_collision) r.term.Say(SurfaceText(TXT_LINUX_LIST_COLLISIONS));
   return EXIT_DONE;
 }
@@ -618,9 +723,7 @@ static void RewriteText(Run &r, const Rewritten &w) {
 static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const SurveyedDisk &t,
                          uint32_t old_signature, uint32_t new_signature,
                          const std::vector<PartuuidReference> &references) {
-  for (const SurveyedDisk &d : disks)
-    if (d.id != t.id && d.error != DISK_OK)
-      r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(), DiskErrorText(d.error)));
+  SayUnread(r, disks, t.id);
   std::vector<const SurveyedDisk *> holders = SurveyHolders(&r.disks, disks, t.id, new_signature);
   if (!holders.empty()) {
     Question q;
@@ -803,6 +906,7 @@ enum {
   OPT_JSON,
   OPT_WINDOWS,
   OPT_LINUX,
+  OPT_VALUE,
 };
 static const struct option kOptions[] = {
     {"yes", no_argument, nullptr, 'y'},
@@ -817,10 +921,12 @@ static const struct option kOptions[] = {
     {"json", no_argument, nullptr, OPT_JSON},
     {"windows", required_argument, nullptr, OPT_WINDOWS},
     {"linux", required_argument, nullptr, OPT_LINUX},
+    {"output", required_argument, nullptr, 'o'},
+    {"value", no_argument, nullptr, OPT_VALUE},
     {nullptr, 0, nullptr, 0},
 };
 // ':' first: a missing value is told apart from an unknown option.
-static const char kShortOptions[] = ":ynqhV";
+static const char kShortOptions[] = ":ynqhVo:";
 
 struct CommandEntry {
   const char *name;
@@ -840,6 +946,8 @@ int main(int argc, char **argv) {
   RunOptions options;
   bool yes = false, no = false;
   std::string same_options, same_disk_options;
+  std::vector<int> columns;
+  const char *output = nullptr; // -o or --value as given
   opterr = 0;
   int key;
   while ((key = getopt_long(argc, argv, kShortOptions, kOptions, nullptr)) != -1) {
@@ -881,6 +989,16 @@ int main(int argc, char **argv) {
       break;
     case OPT_JSON:
       options.json = true;
+      break;
+    case 'o': {
+      std::string bad;
+      if (!ParseColumns(optarg, &columns, &bad)) return Usage(TXT_LINUX_BAD_COLUMN, bad.c_str());
+      output = argv[optind - 1];
+      break;
+    }
+    case OPT_VALUE:
+      columns.push_back(COL_SIGNATURE);
+      output = "--value";
       break;
     case OPT_WINDOWS:
     case OPT_LINUX: {
@@ -924,6 +1042,13 @@ int main(int argc, char **argv) {
   if (options.quiet && rewrite && options.answers == ANSWERS_ASK)
     return Usage(TXT_LINUX_QUIET_NEEDS_ANSWER);
   if (options.json && command == COMMAND_ACCESS) return Usage(TXT_LINUX_JSON_NOT_ACCESS);
+  if (output && command != COMMAND_LIST && command != COMMAND_GET)
+    return Usage(TXT_LINUX_LIST_GET_ONLY, output);
+  if (output && options.json) return Usage(TXT_LINUX_OUTPUT_JSON, output);
+  // get reads one disk: no column compares it with the others.
+  if (command == COMMAND_GET &&
+      std::find(columns.begin(), columns.end(), (int)COL_SAME) != columns.end())
+    return Usage(TXT_LINUX_BAD_COLUMN, kColumnNames[COL_SAME]);
   if (command == COMMAND_WRITE && !IsSignature(words[2]) && strcasecmp(words[2], "random") != 0)
     return Usage(TXT_LINUX_BAD_SIGNATURE, words[2]);
   // Disks named to compare must be there: a typo is bad usage, as before.
@@ -939,6 +1064,7 @@ int main(int argc, char **argv) {
   Run run(&options, &systems);
   run.same_disk_options = same_disk_options;
   run.same_options = same_disk_options + same_options;
+  run.columns = columns;
   switch (command) {
   case COMMAND_LIST:
     return List(run, std::vector<const char *>(words.begin() + 1, words.end()));

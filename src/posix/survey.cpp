@@ -24,7 +24,8 @@ int ReadLogical(void *context, uint64_t sector, uint8_t *buffer) {
 // The kernel's numbers of an AT disk's partitions: its tables read again in
 // the disk's logical sectors, as the kernel reads them. False when a read
 // failed.
-bool PartitionsOf(DiskHandle handle, uint64_t bytes, std::vector<unsigned> *numbers) {
+bool PartitionsOf(DiskHandle handle, uint64_t bytes, std::vector<unsigned> *numbers,
+                  std::vector<DiskPartition> *partitions, uint32_t *sector_bytes) {
   DiskGeometry g;
   if (!GetDiskGeometry(handle, &g) || g.BytesPerSector < SECTOR_SIZE) return false;
   LogicalReader reader = {handle, g.BytesPerSector / SECTOR_SIZE};
@@ -33,7 +34,11 @@ bool PartitionsOf(DiskHandle handle, uint64_t bytes, std::vector<unsigned> *numb
   if (!BuildDriveLayoutReply(ReadLogical, &reader, bytes / g.BytesPerSector, g.TracksPerCylinder,
                              g.SectorsPerTrack, reply, sizeof reply, &returned))
     return false;
-  *numbers = LinuxPartitionNumbers(reply, returned);
+  *partitions = PartitionsOfLayout(reply, returned);
+  *sector_bytes = g.BytesPerSector;
+  numbers->clear();
+  for (const DiskPartition &p : *partitions)
+    numbers->push_back(p.number);
   return true;
 }
 
@@ -137,7 +142,8 @@ SurveyedDisk SurveyOpen(DiskSet *disks, int id, DiskHandle handle, bool partitio
   s.has_signature = s.format == FORMAT_AT || s.format == FORMAT_PC98;
   if (s.has_signature) s.signature = s.layout.signature;
   // A disk that fails a read here is not one to write.
-  if (partitions && s.format == FORMAT_AT && !PartitionsOf(handle, s.bytes, &s.linux_partitions)) {
+  if (partitions && s.format == FORMAT_AT &&
+      !PartitionsOf(handle, s.bytes, &s.linux_partitions, &s.partitions, &s.sector_bytes)) {
     s.error = DiskHandleError(handle) == DISK_OK ? DISK_IO_ERROR : DiskHandleError(handle);
     s.format = FORMAT_UNREAD;
     s.has_signature = false;

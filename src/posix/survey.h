@@ -36,6 +36,8 @@ struct SurveyedDisk {
   bool has_signature = false; // AT-compatible and PC-9821 disks
   uint32_t signature = 0;
   std::vector<unsigned> linux_partitions; // the kernel's partition numbers (AT)
+  std::vector<DiskPartition> partitions;  // the same partitions, where they lie
+  uint32_t sector_bytes = 0;              // the logical sector the tables count
   std::vector<int> collides_with;         // numbers of disks with the same signature
 };
 

@@ -184,6 +184,10 @@
 #define TXT_LINUX_NO_TERMINAL "いいえ (端末が無いため。「はい」と答えるには --yes)"
 #define TXT_LINUX_CANCELLED "中止しました。何も書き込んでいません。"
 #define TXT_LINUX_READ_CANCELLED "中止しました。"
+#define TXT_LINUX_UNREAD_GROUP "ディスク %s を読めません: %s"
+#define TXT_LINUX_BAD_COLUMN "不明な列です: %s"
+#define TXT_LINUX_LIST_GET_ONLY "%s は list と get にだけ指定できます"
+#define TXT_LINUX_OUTPUT_JSON "%s と --json は同時に指定できません"
 #define TXT_LINUX_DRY_RUN_YES "はい (--dry-run で端末が無いため。何も書き込みません)"
 #define TXT_LINUX_DRY_RUN_RANDOM "random の値は [%08lX] です。この値を書き込むには:\n  %s"
 #define TXT_LINUX_ALREADY "ディスク #%d のＮＴシグニチャは既に [%08lX] です。何も書き込んでいません。"
@@ -219,7 +223,6 @@
 #define TXT_LINUX_LIST_COLLISIONS                                                        \
   "注意: 印(*)のディスクは他のディスクと同じＮＴシグニチャです。Windows は片方を\n"       \
   "　　 オフラインにします。write DISK random で片方を書き換えられます。"
-#define TXT_LINUX_UNREAD_REASON "ディスク #%d (%s) を読めません: %s"
 #define TXT_LINUX_LIST_EMPTY "ディスクが見つかりません。"
 #define TXT_LINUX_WRITE_REFUSED "ディスク #%d (%s) には書き込めません。何も書き込んでいません。"
 #define TXT_LINUX_GPT_REASON                                                             \
