@@ -107,17 +107,17 @@
   "\n" \
   "コマンド:\n" \
   "  list [IMAGE...]\n" \
-  "      ディスクの一覧(番号・パス・サイズ・形式・NTシグニチャ・モデル)。\n" \
+  "      ディスクの一覧(番号・パス・サイズ・形式・ＮＴシグニチャ・モデル)。\n" \
   "      同じシグニチャのディスクには印を付けます。\n" \
   "  get DISK\n" \
-  "      NTシグニチャ・パーテーション・サイズ・形式を表示します。\n" \
+  "      ＮＴシグニチャ・パーティション・サイズ・形式を表示します。\n" \
   "  access DISK\n" \
   "      テストアクセス(64KiB x 200回の読込)でディスクを確認します。\n" \
   "  write DISK SIG [IMAGE...]\n" \
-  "      NTシグニチャを SIG に書き換えます。SIG は16進1-8桁(0でクリヤ)か\n" \
+  "      ＮＴシグニチャを SIG に書き換えます。SIG は16進1-8桁(0でクリヤ)か\n" \
   "      random (どのディスクにも無い乱数値)。\n" \
   "  restore DISK BACKUP [IMAGE...]\n" \
-  "      --backup で保存したファイルのNTシグニチャに戻します。\n" \
+  "      --backup で保存したファイルのＮＴシグニチャに戻します。\n" \
   "      BACKUP がこのディスクの物である事を確かめてから書きます。\n" \
   "  IMAGE はシグニチャの重複を調べる対象に加えるイメージファイルです。\n" \
   "  write と restore は注意事項と確認に「はい」と答えた時だけ書き込みます。\n" \
@@ -210,7 +210,7 @@
 #define TXT_LINUX_LIST_PATH "パス"
 #define TXT_LINUX_LIST_SIZE "サイズ"
 #define TXT_LINUX_LIST_FORMAT "形式"
-#define TXT_LINUX_LIST_SIGNATURE "NTシグニチャ"
+#define TXT_LINUX_LIST_SIGNATURE "ＮＴシグニチャ"
 #define TXT_LINUX_LIST_MODEL "モデル/シリアル"
 #define TXT_LINUX_LIST_COLLIDES "重複"
 #define TXT_LINUX_LIST_IMAGE "イメージ(%s)"
@@ -262,7 +262,7 @@
 #define TXT_LINUX_ACCESS_BUSY "ディスク %s にアクセス中。"
 #define TXT_LINUX_READ_FAILED "ディスクの読込に失敗しました (%s)"
 #define TXT_LINUX_GEOMETRY_FAILED "ディスク情報の取得に失敗しました (%s/geo)"
-#define TXT_LINUX_LAYOUT_FAILED "パーテーション情報の取得に失敗しました (%s/ddl)"
+#define TXT_LINUX_LAYOUT_FAILED "パーティション情報の取得に失敗しました (%s/ddl)"
 #define TXT_LINUX_NO_IPL "ハードディスクＩＰＬが見つかりません。(%s)"
 #define TXT_LINUX_FORMAT_UNKNOWN_WARN "ハードウェア機種情報の取得に失敗しました(%s)"
 

@@ -28,6 +28,10 @@ for page in man1/kormelde.1.gz ja/man1/kormelde.1.gz; do
   warnings=$(zcat "$prefix/share/man/$page" | groff -ww -z -k -Tutf8 -man 2>&1)
   [ -z "$warnings" ] && ok "$page renders without warnings" || fail "$page: $warnings"
 done
+# Japanese source lines join without a space between Japanese words.
+spaced=$(zcat "$prefix/share/man/ja/man1/kormelde.1.gz" | groff -k -Tutf8 -man 2>/dev/null |
+  sed 's/.\x08//g' | grep -P '[\p{Han}\p{Hiragana}\p{Katakana}ー、。] +[\p{Han}\p{Hiragana}\p{Katakana}]')
+[ -z "$spaced" ] && ok "ja man page: no stray spaces" || fail "ja man page: stray spaces: $spaced"
 
 version=$("$prefix/bin/kormelde" --version | head -n1 | cut -d' ' -f1-2)
 [ "${version%% *}" = kormelde ] && ok "installed program runs" || fail "installed --version"
