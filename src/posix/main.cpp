@@ -282,27 +282,41 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
   else
     j.Key("signature").Null();
   PtuuidJson(j, d.format, d.signature);
-  j.Key("partitions").BeginArray();
+  // The layout's entries, then partitions the kernel finds past them (the
+  // layout holds MAX_PARTITIONS entries).
+  std::vector<std::pair<uint32_t, uint64_t>> entries; // entry, bytes
   if (d.has_layout)
-    for (int i = 0; i < d.layout.partition_count; i++) {
-      if (!(d.layout.partition_length[i] > 0)) continue;
-      j.BeginObject();
-      j.Key("index").Number((uint64_t)i + 1);
-      j.Key("bytes").Number((uint64_t)d.layout.partition_length[i]);
-      for (const DiskPartition &p : d.partitions) {
-        if (p.entry != (uint32_t)i || d.sector_bytes == 0) continue;
-        // As sfdisk -J: the kernel's number, its device, logical sectors.
-        j.Key("number").Number((uint64_t)p.number);
-        std::string node = PartitionNode(d, p.number);
-        if (node.empty())
-          j.Key("node").Null();
-        else
-          j.Key("node").String(node);
-        j.Key("start").Number(p.start / d.sector_bytes);
-        j.Key("size").Number(p.bytes / d.sector_bytes);
-      }
-      j.EndObject();
+    for (int i = 0; i < d.layout.partition_count; i++)
+      if (d.layout.partition_length[i] > 0)
+        entries.push_back({(uint32_t)i, (uint64_t)d.layout.partition_length[i]});
+  for (const DiskPartition &p : d.partitions)
+    if (!d.has_layout || p.entry >= (uint32_t)d.layout.partition_count)
+      entries.push_back({p.entry, p.bytes});
+  j.Key("partitions").BeginArray();
+  for (const auto &[entry, bytes] : entries) {
+    j.BeginObject();
+    j.Key("index").Number((uint64_t)entry + 1);
+    j.Key("bytes").Number(bytes);
+    if (d.sector_bytes > 0 && entry < d.entry_starts.size()) {
+      // As sfdisk -J: the kernel's number and device (none for an
+      // extended partition's link), logical sectors.
+      const DiskPartition *kernel = nullptr;
+      for (const DiskPartition &p : d.partitions)
+        if (p.entry == entry) kernel = &p;
+      std::string node = kernel ? PartitionNode(d, kernel->number) : "";
+      if (kernel)
+        j.Key("number").Number((uint64_t)kernel->number);
+      else
+        j.Key("number").Null();
+      if (node.empty())
+        j.Key("node").Null();
+      else
+        j.Key("node").String(node);
+      j.Key("start").Number(d.entry_starts[entry] / d.sector_bytes);
+      j.Key("size").Number(bytes / d.sector_bytes);
     }
+    j.EndObject();
+  }
   j.EndArray();
   if (collisions) {
     j.Key("collides_with").BeginArray();
@@ -503,6 +517,7 @@ static int List(Run &r, const std::vector<const char *> &paths) {
         // Where each partition lies: the tables read again.
         SurveyedDisk full = SurveyDisk(&r.disks, d.id, true);
         described.partitions = full.partitions;
+        described.entry_starts = full.entry_starts;
         described.sector_bytes = full.sector_bytes;
       }
       DiskJson(j, described, true, at ? &windows : nullptr);

@@ -21,11 +21,10 @@ int ReadLogical(void *context, uint64_t sector, uint8_t *buffer) {
   return ReadSectors(r->handle, 1, (uint32_t)first, buffer);
 }
 
-// The kernel's numbers of an AT disk's partitions: its tables read again in
-// the disk's logical sectors, as the kernel reads them. False when a read
-// failed.
-bool PartitionsOf(DiskHandle handle, uint64_t bytes, std::vector<unsigned> *numbers,
-                  std::vector<DiskPartition> *partitions, uint32_t *sector_bytes) {
+// An AT disk's partitions as the kernel numbers them, and where each entry
+// of its tables lies: the tables read again in the disk's logical sectors,
+// as the kernel reads them. False when a read failed.
+bool PartitionsOf(DiskHandle handle, uint64_t bytes, SurveyedDisk *s) {
   DiskGeometry g;
   if (!GetDiskGeometry(handle, &g) || g.BytesPerSector < SECTOR_SIZE) return false;
   LogicalReader reader = {handle, g.BytesPerSector / SECTOR_SIZE};
@@ -34,11 +33,15 @@ bool PartitionsOf(DiskHandle handle, uint64_t bytes, std::vector<unsigned> *numb
   if (!BuildDriveLayoutReply(ReadLogical, &reader, bytes / g.BytesPerSector, g.TracksPerCylinder,
                              g.SectorsPerTrack, reply, sizeof reply, &returned))
     return false;
-  *partitions = PartitionsOfLayout(reply, returned);
-  *sector_bytes = g.BytesPerSector;
-  numbers->clear();
-  for (const DiskPartition &p : *partitions)
-    numbers->push_back(p.number);
+  s->partitions = PartitionsOfLayout(reply, returned);
+  s->sector_bytes = g.BytesPerSector;
+  s->linux_partitions.clear();
+  for (const DiskPartition &p : s->partitions)
+    s->linux_partitions.push_back(p.number);
+  s->entry_starts.clear();
+  for (uint32_t at = LAYOUT_HEADER_SIZE; at + LAYOUT_ENTRY_SIZE <= returned;
+       at += LAYOUT_ENTRY_SIZE)
+    s->entry_starts.push_back(LoadLe32(reply + at) | (uint64_t)LoadLe32(reply + at + 4) << 32);
   return true;
 }
 
@@ -142,8 +145,7 @@ SurveyedDisk SurveyOpen(DiskSet *disks, int id, DiskHandle handle, bool partitio
   s.has_signature = s.format == FORMAT_AT || s.format == FORMAT_PC98;
   if (s.has_signature) s.signature = s.layout.signature;
   // A disk that fails a read here is not one to write.
-  if (partitions && s.format == FORMAT_AT &&
-      !PartitionsOf(handle, s.bytes, &s.linux_partitions, &s.partitions, &s.sector_bytes)) {
+  if (partitions && s.format == FORMAT_AT && !PartitionsOf(handle, s.bytes, &s)) {
     s.error = DiskHandleError(handle) == DISK_OK ? DISK_IO_ERROR : DiskHandleError(handle);
     s.format = FORMAT_UNREAD;
     s.has_signature = false;

@@ -37,6 +37,7 @@ struct SurveyedDisk {
   uint32_t signature = 0;
   std::vector<unsigned> linux_partitions; // the kernel's partition numbers (AT)
   std::vector<DiskPartition> partitions;  // the same partitions, where they lie
+  std::vector<uint64_t> entry_starts;     // each layout entry's byte offset
   uint32_t sector_bytes = 0;              // the logical sector the tables count
   std::vector<int> collides_with;         // numbers of disks with the same signature
 };

@@ -139,6 +139,7 @@
   "  --backup=FILE    書き込む前にブート領域(先頭32セクタ)を FILE に保存します。\n" \
   "                   既存の FILE は上書きしません。\n" \
   "  --dry-run        write, restore: 全ての確認と質問の後、書かずに終わります。\n" \
+  "                   端末が無い時は質問に「はい」と答えます。\n" \
   "  --windows=update|leave  write: ディスク上の Windows のブート設定とドライブ名\n" \
   "                   が旧いシグニチャを指す箇所も書き換えます(--backup に記録し、\n" \
   "                   restore で戻します)。端末が無い時はどちらかの指定が必要です\n" \
@@ -149,6 +150,9 @@
   "  --root=DIR       PARTUUID の参照を DIR の下の /etc, /boot から探します\n" \
   "                   (/proc/cmdline は読みません)。\n" \
   "  --json           list, get, write, restore の結果を JSON で出力します。\n" \
+  "  -o, --output=COLUMNS  list: 表示する列、get: 値だけを出力する列\n" \
+  "                   (number,path,size,format,signature,same,model。same は list のみ)。\n" \
+  "  --value          get: ＮＴシグニチャだけを出力します (-o signature)。\n" \
   "  --sector-size=N  イメージファイルの論理セクタサイズ (512 か 4096、既定 512)。\n" \
   "                   ブロックデバイスではデバイスの値と違えば拒否します。\n" \
   "  -h, --help       この説明を表示します。\n" \

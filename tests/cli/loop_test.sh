@@ -188,9 +188,15 @@ if command -v mkfs.ext2 >/dev/null; then
       show_err
     }
     grep -qxF "$(printf 'NTSig\t= 11223344')" "$WORK/out" || fail "get mount point: $(head -1 "$WORK/out")"
+    grep -q '^番号ではなくマウントポイントが指定されました。' "$WORK/err" || fail "get mount point: not called one"
     run --no get "$WORK/mnt"
     expect_rc 1 "get mount point --no"
     expect_no_out "get mount point --no"
+    expect_err "中止しました。" "get mount point --no"
+    # JSON names the partition's device.
+    run --json get "$lfs"
+    [ "$(python3 -c 'import json,sys; p=json.load(open(sys.argv[1]))["partitions"][0]
+print(p["node"], p["start"])' "$WORK/out")" = "$part 2048" ] || fail "get --json $lfs: partition node"
     run get "$part"
     expect_rc 1 "get partition, standard input closed"
     for target in "$WORK/mnt" "$part"; do
