@@ -50,6 +50,23 @@ completions=$(bash -c '. /usr/share/bash-completion/bash_completion
   COMP_WORDS=(kormelde --ye); COMP_CWORD=1; COMP_LINE="kormelde --ye"; COMP_POINT=${#COMP_LINE}
   _kormelde; echo "${COMPREPLY[*]}"' - "$prefix/share/bash-completion/completions/kormelde")
 [ "$completions" = $'write\n--yes' ] && ok "bash completion" || fail "bash completion: $completions"
+# Paths after --root and --backup=, random after write's disk, and the
+# disks as list numbers them (from /sys/block, no partitions).
+mkdir -p "$work/complete/dir.d" && touch "$work/complete/file.bin"
+completions=$(cd "$work/complete" && bash -c '. /usr/share/bash-completion/bash_completion
+  . "$1"
+  complete() { COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"; COMP_LINE=${COMP_LINE// = /=}
+    COMP_POINT=${#COMP_LINE}; COMPREPLY=(); _kormelde 2>/dev/null; echo "${COMPREPLY[*]}"; }
+  complete kormelde --root di
+  complete kormelde --backup = fi
+  complete kormelde write 1 ""
+  complete kormelde get ""' - "$prefix/share/bash-completion/completions/kormelde")
+disks=$(LC_ALL=C "$prefix/bin/kormelde" list 2>/dev/null | awk 'NR > 1 { printf "%s %s ", $1, $2 }')
+[ "$completions" = "dir.d
+file.bin
+random
+${disks% }" ] && ok "bash completion of paths, random and disks" ||
+  fail "bash completion: $completions; list: $disks"
 
 (cd "$build" && cpack -G DEB -B "$work/deb" >/dev/null) || fail "cpack"
 deb=$(ls "$work"/deb/kormelde_*.deb 2>/dev/null | head -n1)
