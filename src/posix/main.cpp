@@ -77,7 +77,9 @@ static std::string Label(const RegisteredDisk &d, bool hash) {
   return d.number < 0 ? d.path : (hash ? "#" : "") + std::to_string(d.number);
 }
 
-static QuestionDisk Asked(const RegisteredDisk &d) {
+static QuestionDisk Asked(Run &r, int id) {
+  const RegisteredDisk &d = DiskOf(r, id);
+  PosixModel(&r.disks, id);
   QuestionDisk q;
   q.number = d.number;
   q.path = d.path;
@@ -161,7 +163,7 @@ static int Resolve(Run &r, Command command, const char *name) {
     Question q;
     q.kind = QUESTION_PARTITION;
     q.named = name;
-    q.disk = Asked(DiskOf(r, id));
+    q.disk = Asked(r, id);
     if (!r.term.Ask(q)) return -2;
     ShowDiskPath(r, DiskOf(r, id));
   }
@@ -575,7 +577,7 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
     q.kind = QUESTION_COLLISION;
     q.new_signature = new_signature;
     for (const SurveyedDisk *d : holders)
-      q.holders.push_back(Asked(DiskOf(r, d->id)));
+      q.holders.push_back(Asked(r, d->id));
     if (!r.term.Ask(q)) return false;
   }
   if (t.format != FORMAT_AT || old_signature == new_signature) return true;
@@ -683,7 +685,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     return EXIT_REFUSED;
   Question confirm;
   confirm.kind = QUESTION_REWRITE;
-  confirm.disk = Asked(DiskOf(r, id));
+  confirm.disk = Asked(r, id);
   confirm.old_signature = plan.found;
   confirm.new_signature = value;
   if (!r.term.Ask(confirm)) return Cancelled(r);

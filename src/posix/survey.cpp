@@ -37,16 +37,16 @@ bool PartitionsOf(DiskHandle handle, uint64_t bytes, std::vector<unsigned> *numb
   return true;
 }
 
-// The description of a pinned disk, before anything is read; the serial
-// only where it is shown (serial).
-SurveyedDisk Described(const DiskSet *disks, int id, bool serial = true) {
+// The description of a pinned disk, before anything is read; model and
+// serial only where they are shown (shown).
+SurveyedDisk Described(DiskSet *disks, int id, bool shown = true) {
   SurveyedDisk s;
   s.id = id;
   const RegisteredDisk *known = PosixRegistered(disks, id);
   s.number = known->number;
   s.path = known->path;
-  s.model = known->model;
-  if (serial) s.serial = PosixSerial(*known);
+  if (shown) s.model = PosixModel(disks, id);
+  if (shown) s.serial = PosixSerial(*known);
   s.image = !known->identity.block;
   s.bytes = known->identity.bytes;
   return s;

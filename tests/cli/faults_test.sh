@@ -93,12 +93,11 @@ sigat=$((0x2000))
 target pc98-hdi "$WORK/pc98.hdi" "$WORK/pc98.orig" 4096
 
 loop=""
-if [ "$(id -u)" = 0 ] && command -v losetup >/dev/null; then
+if can_loop; then
   "$MKIMAGE" at "$WORK/loop.img" && cp "$WORK/loop.img" "$WORK/loop.orig"
-  loop=$(losetup -f --show "$WORK/loop.img" 2>/dev/null) || loop=""
+  attach "$WORK/loop.img" 2>/dev/null || loop=""
 fi
 if [ -n "$loop" ]; then
-  trap 'losetup -d "$loop"' EXIT
   sigat=$((0x1B8))
   target at-loop "$loop" "$WORK/loop.orig" 0
 else

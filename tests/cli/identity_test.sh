@@ -7,14 +7,6 @@
 cd "$WORK" || exit 1
 OTHER_DISK="理由: 指定した名前が最初に確認したディスクとは別のディスクを指しています(ディスクの抜き差し等)。何も書き込んでいません。"
 
-loops=()
-cleanup() { for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null; done; }
-trap cleanup EXIT
-attach() {
-  loop=$(losetup -f --show "$@") || return 1
-  loops+=("$loop")
-}
-can_loop() { [ "$(id -u)" = 0 ] && losetup -f >/dev/null 2>&1; }
 have() { command -v "$1" >/dev/null; }
 
 # A file replaced (removed and copied anew, or renamed over) while the

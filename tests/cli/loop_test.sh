@@ -11,21 +11,10 @@ skip() {
 [ "$(id -u)" = 0 ] || skip "needs root for losetup"
 command -v losetup >/dev/null && command -v sfdisk >/dev/null || skip "no losetup or sfdisk"
 
-loops=()
 mounted=""
 node=""
-cleanup() {
-  [ -n "$mounted" ] && umount "$mounted"
-  for l in "${loops[@]}"; do losetup -d "$l"; done
-  [ -n "$node" ] && rm -f "$node"
-}
-trap cleanup EXIT
-
-# attach [OPTIONS] FILE: the loop device in $loop, detached on exit.
-attach() {
-  loop=$(losetup -f --show "$@") || return 1
-  loops+=("$loop")
-}
+at_exit '[ -n "$node" ] && rm -f "$node"'
+at_exit '[ -n "$mounted" ] && umount "$mounted"'
 
 truncate -s 1M "$WORK/probe.img"
 attach "$WORK/probe.img" 2>/dev/null || skip "losetup cannot attach here"
