@@ -113,5 +113,19 @@ if can_loop; then
   grep -q "ディスク #[0-9]* $loop" "$WORK/err" || fail "write: collision with the last loop device not found"
   run --yes write img.img random
   expect_rc 0 "write random with 60 loop devices"
+  # What a disk costs: get reads the boot area's pages and no more (no
+  # read-ahead on the device); a write of an image locks the loop device
+  # over it through the descriptor the run holds (opened once).
+  last=$loop
+  read0=$(awk '{print $3}' "/sys/block/${last#/dev/}/stat")
+  run get "$last"
+  read1=$(awk '{print $3}' "/sys/block/${last#/dev/}/stat")
+  [ $((read1 - read0)) -le 64 ] || fail "get $last: $((read1 - read0)) sectors read from the device"
+  if have strace; then
+    attach img.img
+    ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=open,openat -o trace "$K" --yes write img.img random </dev/null >/dev/null 2>&1
+    opens=$(grep -c "\"$loop\"" trace)
+    [ "$opens" = 1 ] || fail "write of an image with a loop device over it: $loop opened $opens times"
+  fi
 fi
 finish
