@@ -77,7 +77,7 @@ const CatalogEntry kCatalog[] = {
         "  write and restore write only after yes to the notice and question.\n"
         "\n"
         "DISK:\n"
-        "  0-50          a number from kormelde list\n"
+        "  0, 1, 2 ...   a number from kormelde list (no upper bound)\n"
         "  /dev/sdb      a whole-disk device\n"
         "  disk.img      an image file (raw, fixed VHD, HDI, NHD)\n"
         "  /dev/sdb1, /  a partition or mount point (get only: after a\n"

@@ -123,7 +123,7 @@
   "  write と restore は注意事項と確認に「はい」と答えた時だけ書き込みます。\n" \
   "\n" \
   "DISK:\n" \
-  "  0-50          kormelde list の番号\n" \
+  "  0, 1, 2 ...   kormelde list の番号 (上限なし)\n" \
   "  /dev/sdb      ディスク全体のデバイス\n" \
   "  disk.img      イメージファイル (raw, 固定長VHD, HDI, NHD)\n" \
   "  /dev/sdb1, /  パーティションまたはマウントポイント (get のみ。確認の後、\n" \
