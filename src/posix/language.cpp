@@ -185,6 +185,7 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_REFERENCES_HEAD,
      N_("After the rewrite, the PARTUUID on these lines points to no partition:")},
     {TXT_LINUX_REFERENCES_NONE, N_("No setting refers to PARTUUID=%08x-NN.")},
+    {TXT_LINUX_REFERENCES_MORE, N_("  ... and %lu more lines")},
     {TXT_LINUX_FILES_UNREAD, N_("These files could not be read: whether lines in them refer to "
                                 "PARTUUID=%08x-NN is not known:")},
     {TXT_LINUX_FILE_UNREAD_ITEM, N_("  %s: %s")},

@@ -513,7 +513,7 @@ struct Rewritten {
 
 // write and restore --json.
 static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDisk> &disks,
-                        const std::vector<PartuuidReference> &references,
+                        const std::vector<PartuuidReference> &references, size_t more,
                         const std::vector<UnreadFile> &unread) {
   const SurveyedDisk &t = *w.target;
   JsonWriter j;
@@ -540,6 +540,7 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
       j.EndObject();
     }
   j.EndArray();
+  j.Key("references_more").Number(changes ? more : 0);
   // The files whose references are not known.
   j.Key("unread_files").BeginArray();
   for (const UnreadFile &f : unread) {
@@ -597,7 +598,7 @@ static void RewriteText(Run &r, const Rewritten &w) {
 // compared, and the configuration lines that would point nowhere.
 static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const SurveyedDisk &t,
                          uint32_t old_signature, uint32_t new_signature,
-                         const std::vector<PartuuidReference> &references,
+                         const std::vector<PartuuidReference> &references, size_t more,
                          const std::vector<UnreadFile> &unread) {
   for (const SurveyedDisk &d : disks)
     if (d.id != t.id && d.error != DISK_OK)
@@ -633,6 +634,7 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
       r.term.Tell(Text(TXT_LINUX_REFERENCE_ITEM, ref.file.c_str(), ref.line,
                        Partuuid(old_signature, ref.partition).c_str(),
                        Partuuid(new_signature, ref.partition).c_str()));
+    if (more) r.term.Tell(Text(TXT_LINUX_REFERENCES_MORE, (unsigned long)more));
   }
   return true;
 }
@@ -721,8 +723,11 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     r.term.Say(Text(TXT_WRITE_FAILED, target->number));
     return Reason(r, reason == DISK_OK ? DISK_NO_LAYOUT : reason);
   }
-  std::vector<PartuuidReference> references = FindReferences(files, plan.found);
-  if (!Consequences(r, disks, *target, plan.found, value, references, config.unread))
+  size_t more_references = 0;
+  std::vector<PartuuidReference> references =
+      FindReferences(files, plan.found, kReferenceListBound, &more_references);
+  if (!Consequences(r, disks, *target, plan.found, value, references, more_references,
+                    config.unread))
     return Cancelled(r);
   // The systems on the disk: a write's are asked about, a restore's come
   // from its backup.
@@ -761,7 +766,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   } else if (!options.json) {
     r.term.Result(SurfaceText(TXT_LINUX_DRY_RUN_DONE));
   }
-  if (options.json) RewriteJson(r, w, disks, references, config.unread);
+  if (options.json) RewriteJson(r, w, disks, references, more_references, config.unread);
   return EXIT_DONE;
 }
 

@@ -358,9 +358,17 @@ ConfigFiles ReadConfigFiles(const char *root) {
 }
 
 std::vector<PartuuidReference> FindReferences(const std::vector<ConfigFile> &files,
-                                              uint32_t signature) {
+                                              uint32_t signature, size_t limit, size_t *more) {
   std::vector<PartuuidReference> found;
+  size_t others = 0;
   for (const ConfigFile &f : files)
-    FindPartuuidReferences(f.name, f.contents, signature, &found);
+    ScanPartuuids(f.contents, [&](const PartuuidToken &t) {
+      if (t.signature != signature) return;
+      if (found.size() < limit)
+        found.push_back({f.name, t.line, t.partition});
+      else
+        others++;
+    });
+  if (more) *more = others;
   return found;
 }

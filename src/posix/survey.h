@@ -114,6 +114,10 @@ struct ConfigFiles {
 };
 ConfigFiles ReadConfigFiles(const char *root);
 
-// The lines of files that name signature's PARTUUIDs.
+// The lines of files that name signature's PARTUUIDs: the first limit of
+// them; *more (when given) receives how many others there are.
+constexpr size_t kReferenceListBound = 1000;
 std::vector<PartuuidReference> FindReferences(const std::vector<ConfigFile> &files,
-                                              uint32_t signature);
+                                              uint32_t signature,
+                                              size_t limit = kReferenceListBound,
+                                              size_t *more = nullptr);

@@ -231,6 +231,7 @@
   "書き換えると、次の行の PARTUUID はどのパーティションも指さなくなります:"
 #define TXT_LINUX_REFERENCE_ITEM "　%s:%u: PARTUUID=%s → %s"
 #define TXT_LINUX_REFERENCES_NONE "PARTUUID=%08x-NN を参照する設定は見つかりませんでした。"
+#define TXT_LINUX_REFERENCES_MORE "　…他 %lu 行"
 #define TXT_LINUX_FILES_UNREAD                                                           \
   "次のファイルを読めなかったため、PARTUUID=%08x-NN を参照する行が有るかどうか分かりません:"
 #define TXT_LINUX_FILE_UNREAD_ITEM "　%s: %s"
