@@ -55,7 +55,7 @@ expect_json "d['partitions'][0]['bytes']" 15728640 "get --json"
 [ "$(json "d['ptuuid']")" = "$(blkid -p -o value -s PTUUID a.img)" ] || fail "get --json: PTUUID is not blkid's"
 
 # A write that makes a collision asks: typed No to it writes nothing.
-if command -v script >/dev/null; then
+if needs script; then
   on_tty tty "'$K' write e.img 11223344 a.img" y n
   [ $rc = 1 ] || fail "collision answered No: not refused"
   grep -q '新しいＮＴシグニチャ \[11223344\] は既に次のディスクに有ります' tty || fail "collision: not asked"
@@ -167,7 +167,7 @@ expect_rc 0 "64 MiB fstab"
 rm -rf "$WORK/big"
 
 # A dry run opens nothing for writing and makes no backup.
-if command -v strace >/dev/null; then
+if needs strace; then
   # LeakSanitizer cannot run under ptrace.
   ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=open,openat -o trace "$K" --yes --dry-run --backup "$WORK/dry.bak" \
     write e.img ABCD0123 </dev/null >/dev/null 2>&1 || fail "dry run under strace"
@@ -214,7 +214,7 @@ for case in "g.img e.bak 0x[0-9A-F]* から.*パーティションテーブル�
 done
 # ...and for a disk re-partitioned while the questions were open (the
 # writer's lock held back by strace).
-if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+if needs strace; then
   cp e.orig e.img
   run --yes --backup e2.bak write e.img 99990000
   ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=flock \
