@@ -128,6 +128,8 @@ run --yes --dry-run --json --root "$R" write e.img ABCD0123
 expect_json "(d['written'], d['dry_run'], len(d['references']), d['references'][0])" \
   "(False, True, 6, {'file': '$R/etc/fstab', 'line': 1, 'partuuid': '55667788-01', 'new_partuuid': 'abcd0123-01'})" \
   "dry run --json"
+expect_json "[(p['old'], p['new']) for p in d['partuuids']][:2]" \
+  "[('55667788-01', 'abcd0123-01'), ('55667788-02', 'abcd0123-02')]" "dry run --json partuuids"
 # Files that are not regular files are named with why, never followed and
 # never taken for "none"; a root that holds none of the files is refused.
 U=$WORK/unread
