@@ -481,6 +481,28 @@ static bool BackupSignature(Run &r, const SurveyedDisk &t, const char *path, uin
   return true;
 }
 
+// Why a configuration file was not read.
+static std::string UnreadReason(const FileStatus &status) {
+  switch (status.problem) {
+  case FILE_DIRECTORY:
+    return SurfaceText(TXT_LINUX_FILE_DIRECTORY);
+  case FILE_FIFO:
+    return SurfaceText(TXT_LINUX_FILE_FIFO);
+  case FILE_DEVICE:
+    return SurfaceText(TXT_LINUX_FILE_DEVICE);
+  case FILE_OTHER_TYPE:
+    return SurfaceText(TXT_LINUX_FILE_NOT_REGULAR);
+  case FILE_DANGLING:
+    return SurfaceText(TXT_LINUX_FILE_DANGLING);
+  case FILE_TOO_LARGE:
+    return Text(TXT_LINUX_FILE_TOO_LARGE, (int)(kFileBound >> 20));
+  case FILE_OVER_TOTAL:
+    return Text(TXT_LINUX_FILE_OVER_TOTAL, (int)(kConfigTotalBound >> 20));
+  default:
+    return strerror(status.error);
+  }
+}
+
 // What a rewrite did, from the plan made on the disk's last read and what
 // the write verified under the lock: the value replaced, the new one, and
 // whether anything was written.
@@ -493,7 +515,8 @@ struct Rewritten {
 
 // write and restore --json.
 static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDisk> &disks,
-                        const std::vector<PartuuidReference> &references) {
+                        const std::vector<PartuuidReference> &references, size_t more,
+                        const std::vector<UnreadFile> &unread) {
   const SurveyedDisk &t = *w.target;
   JsonWriter j;
   j.BeginObject();
@@ -518,6 +541,16 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
       j.Key("new_partuuid").String(Partuuid(w.new_signature, ref.partition));
       j.EndObject();
     }
+  j.EndArray();
+  j.Key("references_more").Number(changes ? more : 0);
+  // The files whose references are not known.
+  j.Key("unread_files").BeginArray();
+  for (const UnreadFile &f : unread) {
+    j.BeginObject();
+    j.Key("file").String(f.name);
+    j.Key("reason").String(UnreadReason(f.status));
+    j.EndObject();
+  }
   j.EndArray();
   j.Key("partuuids").BeginArray();
   if (changes)
@@ -567,7 +600,8 @@ static void RewriteText(Run &r, const Rewritten &w) {
 // compared, and the configuration lines that would point nowhere.
 static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const SurveyedDisk &t,
                          uint32_t old_signature, uint32_t new_signature,
-                         const std::vector<PartuuidReference> &references) {
+                         const std::vector<PartuuidReference> &references, size_t more,
+                         const std::vector<UnreadFile> &unread) {
   for (const SurveyedDisk &d : disks)
     if (d.id != t.id && d.error != DISK_OK)
       r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(), DiskErrorText(d.error)));
@@ -581,8 +615,14 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
     if (!r.term.Ask(q)) return false;
   }
   if (t.format != FORMAT_AT || old_signature == new_signature) return true;
+  // "None" only when every file was read.
+  if (!unread.empty()) {
+    r.term.Say(Text(TXT_LINUX_FILES_UNREAD, (unsigned)old_signature));
+    for (const UnreadFile &f : unread)
+      r.term.Say(Text(TXT_LINUX_FILE_UNREAD_ITEM, f.name.c_str(), UnreadReason(f.status).c_str()));
+  }
   if (references.empty()) {
-    r.term.Tell(Text(TXT_LINUX_REFERENCES_NONE, (unsigned)old_signature));
+    if (unread.empty()) r.term.Tell(Text(TXT_LINUX_REFERENCES_NONE, (unsigned)old_signature));
   } else {
     // A clone still carries the old value: the lines would name its partitions.
     const SurveyedDisk *clone = nullptr;
@@ -596,6 +636,7 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
       r.term.Tell(Text(TXT_LINUX_REFERENCE_ITEM, ref.file.c_str(), ref.line,
                        Partuuid(old_signature, ref.partition).c_str(),
                        Partuuid(new_signature, ref.partition).c_str()));
+    if (more) r.term.Tell(Text(TXT_LINUX_REFERENCES_MORE, (unsigned long)more));
   }
   return true;
 }
@@ -643,7 +684,15 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   for (const SurveyedDisk &d : disks)
     if (d.id == id) target = &d;
   if (!WriteAllowed(r, *target)) return EXIT_REFUSED;
-  std::vector<ConfigFile> files = ReadConfigFiles(options.root);
+  ConfigFiles config = ReadConfigFiles(options.root);
+  // A root that is not a system's is a mistake, not a system without lines.
+  if (options.root && (config.root_error || !config.any)) {
+    r.term.Say(
+        Text(TXT_LINUX_ROOT_UNUSABLE, options.root,
+             config.root_error ? strerror(config.root_error) : SurfaceText(TXT_LINUX_ROOT_EMPTY)));
+    return EXIT_REFUSED;
+  }
+  const std::vector<ConfigFile> &files = config.read;
 
   uint32_t value = 0;
   if (command == COMMAND_RESTORE) {
@@ -676,8 +725,12 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     r.term.Say(Text(TXT_WRITE_FAILED, target->number));
     return Reason(r, reason == DISK_OK ? DISK_NO_LAYOUT : reason);
   }
-  std::vector<PartuuidReference> references = FindReferences(files, plan.found);
-  if (!Consequences(r, disks, *target, plan.found, value, references)) return Cancelled(r);
+  size_t more_references = 0;
+  std::vector<PartuuidReference> references =
+      FindReferences(files, plan.found, kReferenceListBound, &more_references);
+  if (!Consequences(r, disks, *target, plan.found, value, references, more_references,
+                    config.unread))
+    return Cancelled(r);
   // The systems on the disk: a write's are asked about, a restore's come
   // from its backup.
   SystemsContext systems = {&r.term, &r.disks, &disks, &files};
@@ -715,7 +768,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   } else if (!options.json) {
     r.term.Result(SurfaceText(TXT_LINUX_DRY_RUN_DONE));
   }
-  if (options.json) RewriteJson(r, w, disks, references);
+  if (options.json) RewriteJson(r, w, disks, references, more_references, config.unread);
   return EXIT_DONE;
 }
 

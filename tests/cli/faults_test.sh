@@ -93,7 +93,7 @@ sigat=$((0x2000))
 target pc98-hdi "$WORK/pc98.hdi" "$WORK/pc98.orig" 4096
 
 loop=""
-if can_loop; then
+if needs loop; then
   "$MKIMAGE" at "$WORK/loop.img" && cp "$WORK/loop.img" "$WORK/loop.orig"
   attach "$WORK/loop.img" 2>/dev/null || loop=""
 fi
@@ -106,7 +106,7 @@ fi
 
 # The same through the kernel's own calls on an image file (strace injects
 # the failure): the data really reaches the page cache before a failed fsync.
-if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+if needs strace; then
   "$MKIMAGE" at "$WORK/k.img" && cp "$WORK/k.img" "$WORK/k.orig"
   # kernel INJECT TEXT: the write with strace's INJECT exits 1 with TEXT and
   # leaves the image as it was.

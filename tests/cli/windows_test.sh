@@ -116,7 +116,7 @@ has_problem 7 2 "dynamic disk"
 
 # An EFI system partition (UEFI boot of an MBR disk): the store read
 # through mtools, a fragmented file placed by its cluster list, and written.
-if command -v mformat >/dev/null; then
+if needs mformat; then
   cp "$WORK/pristine.img" "$IMG"
   printf '\xef' | dd of="$IMG" bs=1 seek=$((0x1be + 4)) conv=notrunc status=none
   export MTOOLS_SKIP_CHECK=1
@@ -225,7 +225,7 @@ killed() { # killed N ARGS...: the program killed at its Nth pwrite
   { (strace -f -qq -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=KILL:when=$1 \
     "$K" "${@:2}" </dev/null >/dev/null); } 2>/dev/null
 }
-if command -v strace >/dev/null; then
+if needs strace; then
   for when in $(seq 1 12); do
     cp "$WORK/pristine.img" "$IMG"
     rm -f "$WORK/backup"
