@@ -54,6 +54,13 @@ enum DiskError {
   DISK_WRITE_TORN,       // neither: part old, part new
   DISK_WRITE_UNVERIFIED, // it cannot be read back
   DISK_UNKNOWN,          // failed, and the backend cannot tell why
+  // Images opened through QEMU (qemu-nbd); QEMU's own words go with them.
+  DISK_IMAGE_IN_USE,       // a VM or another QEMU program holds the image
+  DISK_IMAGE_REFUSED,      // QEMU would not open it (backing file missing, ...)
+  DISK_IMAGE_ENCRYPTED,    // encrypted: no key
+  DISK_IMAGE_READ_ONLY,    // a format QEMU does not write (streamOptimized VMDK)
+  DISK_IMAGE_CHECK_FAILED, // qemu-img check found errors
+  DISK_NO_QEMU,            // qemu-nbd or qemu-img missing: install qemu-utils
 };
 
 // The disks of one run as the platform knows them: on Linux the registry

@@ -224,6 +224,16 @@ const CatalogEntry kCatalog[] = {
     {TXT_POSIX_UNSUPPORTED_IMAGE,
      N_("Image files of this kind cannot be used directly. Attach them with qemu-nbd.")},
     {TXT_POSIX_READ_ONLY, N_("The disk is read-only.")},
+    {TXT_POSIX_IMAGE_IN_USE, N_("The image is in use by a running virtual machine or another QEMU "
+                                "program.")},
+    {TXT_POSIX_IMAGE_REFUSED, N_("QEMU could not open the image.")},
+    {TXT_POSIX_IMAGE_ENCRYPTED, N_("The image is encrypted; without its key it is not opened.")},
+    {TXT_POSIX_IMAGE_READ_ONLY,
+     N_("Images of this kind (streamOptimized VMDK, ...) are read-only; they cannot be written.")},
+    {TXT_POSIX_IMAGE_CHECK_FAILED,
+     N_("qemu-img check found errors in the image, so nothing is written.")},
+    {TXT_POSIX_NO_QEMU, N_("qemu-nbd or qemu-img is missing: install qemu-utils.")},
+    {TXT_LINUX_QEMU_SAID, N_("%s (QEMU: %s)")},
     {TXT_POSIX_DISK_CHANGED,
      N_("The disk's boot area changed after it was checked, so nothing was written.")},
     {TXT_POSIX_OTHER_DISK, N_("The name now points to another disk than the one first checked "

@@ -289,6 +289,13 @@
   "書き込みに失敗し、元に戻せませんでした。ディスクのＮＴシグニチャは旧い値でも新しい値でもありません(一部だけ書き換わっています)。"
 #define TXT_POSIX_WRITE_UNVERIFIED                                                       \
   "書き込みに失敗し、ディスクを読み戻せませんでした。ディスクのＮＴシグニチャが何になっているか分かりません。"
+#define TXT_POSIX_IMAGE_IN_USE "イメージは実行中の仮想マシン等(QEMU)が使用中です。"
+#define TXT_POSIX_IMAGE_REFUSED "QEMU がイメージを開けませんでした。"
+#define TXT_POSIX_IMAGE_ENCRYPTED "イメージは暗号化されています。鍵が無いため開きません。"
+#define TXT_POSIX_IMAGE_READ_ONLY "この形式のイメージ(streamOptimized VMDK 等)は読込専用です。書き込めません。"
+#define TXT_POSIX_IMAGE_CHECK_FAILED "qemu-img check がイメージにエラーを見つけました。書き込みません。"
+#define TXT_POSIX_NO_QEMU "qemu-nbd 又は qemu-img がありません。qemu-utils をインストールして下さい。"
+#define TXT_LINUX_QEMU_SAID "%s (QEMU: %s)"
 
 // The systems on a disk (Linux program).
 #define TXT_LINUX_WINDOWS_HEAD "このディスクの Windows の設定 %u 箇所が旧いＮＴシグニチャ [%08X] を指しています:"
