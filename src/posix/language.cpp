@@ -116,10 +116,9 @@ const CatalogEntry kCatalog[] = {
         "Exit status: 0 done (--dry-run included), 1 refused, declined or failed,\n"
         "2 bad usage\n"
         "\n"
-        "Attach qcow2, VMDK, VDI and other images as a block device with qemu-nbd:\n"
-        "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n"
-        "  kormelde get /dev/nbd0\n"
-        "  qemu-nbd --disconnect /dev/nbd0\n")},
+        "qcow2, VMDK, VDI, VHDX and dynamic VHD images are opened through a qemu-nbd\n"
+        "of their own (package qemu-utils); no root needed. qemu-img check runs\n"
+        "before a write; an image a VM or another QEMU program holds is not written.\n")},
     {TXT_LINUX_USAGE_HINT, N_("kormelde: %s (see kormelde --help)\n")},
     {TXT_LINUX_BAD_OPTION, N_("unknown option: %s")},
     {TXT_LINUX_QUIET_NEEDS_ANSWER, N_("--quiet hides the questions: give --yes or --no as well")},

@@ -160,10 +160,9 @@
   "出力します。\n" \
   "終了コード: 0 完了(--dry-run を含む)、1 拒否・中止・失敗、2 使い方の誤り\n" \
   "\n" \
-  "qcow2・VMDK・VDI 等のイメージは qemu-nbd でブロックデバイスにして指定します:\n" \
-  "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n" \
-  "  kormelde get /dev/nbd0\n" \
-  "  qemu-nbd --disconnect /dev/nbd0\n"
+  "qcow2・VMDK・VDI・VHDX・可変長 VHD のイメージは、イメージ毎に起動する qemu-nbd\n" \
+  "(qemu-utils パッケージ)で開きます。root は要りません。書込の前に qemu-img check\n" \
+  "で検査し、仮想マシン等が使用中のイメージには書き込みません。\n"
 #define TXT_LINUX_USAGE_HINT "kormelde: %s (詳しくは kormelde --help)\n"
 #define TXT_LINUX_QUIET_NEEDS_ANSWER "--quiet では質問が見えません。--yes か --no も指定して下さい"
 #define TXT_LINUX_BAD_OPTION "不明なオプションです: %s"
