@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "disk/bootrecord.h"
 
@@ -65,6 +66,40 @@ std::string DescriptorValue(const char *text, size_t n, const char *key) {
   return "";
 }
 
+// The file names of a VMDK descriptor's extent lines
+// (RW 16384 FLAT "disk-flat.vmdk" 0).
+std::vector<std::string> ExtentNames(const char *text, size_t n) {
+  std::vector<std::string> names;
+  for (size_t line = 0; line < n;) {
+    size_t end = line;
+    while (end < n && text[end] != '\n' && text[end] != '\0')
+      end++;
+    std::string l(text + line, end - line);
+    size_t open = l.find('"'), close = l.rfind('"');
+    for (const char *access : {"RW ", "RDONLY ", "NOACCESS "})
+      if (l.compare(0, strlen(access), access) == 0 && open < close)
+        names.push_back(l.substr(open + 1, close - open - 1));
+    if (end < n && text[end] == '\0') break;
+    line = end + 1;
+  }
+  return names;
+}
+
+bool IsVmdkDescriptor(const uint8_t *h, size_t n) {
+  static const char mark[] = "# Disk DescriptorFile";
+  return n >= sizeof mark - 1 && memcmp(h, mark, sizeof mark - 1) == 0;
+}
+
+// The descriptor text in a head: a descriptor file, or a sparse file's own.
+bool DescriptorText(const uint8_t *h, size_t n, const char **text, size_t *bytes);
+
+// Extents named by a path, not a file beside the descriptor, are not
+// written: they may be anything (a device).
+void CheckExtents(const uint8_t *h, size_t n, ImageLayout *out) {
+  for (const std::string &name : VmdkExtentNames(h, n))
+    if (name.empty() || name.find('/') != std::string::npos) out->read_only = true;
+}
+
 // A VMDK descriptor's createType: the kinds QEMU writes, streamOptimized
 // (read only), or none of them.
 DiskError VmdkKind(const std::string &type, ImageLayout *out) {
@@ -96,12 +131,24 @@ DiskError ParseVmdkSparse(const uint8_t *h, size_t n, uint64_t file_size, ImageL
   DiskError e = VmdkKind(DescriptorValue(d, text, "createType"), out);
   // A compressed sparse file is stream-optimized whatever it says.
   if (e == DISK_OK && LoadLe16(h + 0x4D) != 0) out->read_only = true;
+  if (e == DISK_OK) CheckExtents(h, n, out);
   return e;
 }
 
-bool IsVmdkDescriptor(const uint8_t *h, size_t n) {
-  static const char mark[] = "# Disk DescriptorFile";
-  return n >= sizeof mark - 1 && memcmp(h, mark, sizeof mark - 1) == 0;
+bool DescriptorText(const uint8_t *h, size_t n, const char **text, size_t *bytes) {
+  if (n >= 0x2C && memcmp(h, "KDMV", 4) == 0) {
+    uint64_t offset = LoadLe32(h + 0x1C) | (uint64_t)LoadLe32(h + 0x20) << 32;
+    uint64_t size = LoadLe32(h + 0x24) | (uint64_t)LoadLe32(h + 0x28) << 32;
+    if (offset == 0 || offset >= n / SECTOR_SIZE || size > n) return false;
+    size_t avail = n - (size_t)(offset * SECTOR_SIZE);
+    *text = reinterpret_cast<const char *>(h + offset * SECTOR_SIZE);
+    *bytes = size * SECTOR_SIZE < avail ? (size_t)(size * SECTOR_SIZE) : avail;
+    return true;
+  }
+  if (!IsVmdkDescriptor(h, n)) return false;
+  *text = reinterpret_cast<const char *>(h);
+  *bytes = n;
+  return true;
 }
 
 DiskError ParseQcow2(const uint8_t *h, size_t n, ImageLayout *out) {
@@ -109,6 +156,8 @@ DiskError ParseQcow2(const uint8_t *h, size_t n, ImageLayout *out) {
   if (n < 0x48 || (version != 2 && version != 3)) return DISK_UNSUPPORTED_IMAGE;
   out->container = IMAGE_QCOW2;
   out->encrypted = LoadBe(h + 0x20, 4) != 0; // crypt_method
+  // An external data file (incompatible feature bit 2) may be anything.
+  if (version == 3 && n >= 0x50 && (LoadBe(h + 0x48, 8) & 4)) out->read_only = true;
   return DISK_OK;
 }
 
@@ -205,9 +254,12 @@ DiskError ProbeImage(const char *name, const uint8_t *head, size_t head_bytes, c
     return ParseQcow2(head, head_bytes, layout);
   if (head_bytes >= 4 && memcmp(head, "KDMV", 4) == 0)
     return ParseVmdkSparse(head, head_bytes, file_size, layout);
-  if (IsVmdkDescriptor(head, head_bytes))
-    return VmdkKind(DescriptorValue(reinterpret_cast<const char *>(head), head_bytes, "createType"),
-                    layout);
+  if (IsVmdkDescriptor(head, head_bytes)) {
+    DiskError e = VmdkKind(
+        DescriptorValue(reinterpret_cast<const char *>(head), head_bytes, "createType"), layout);
+    if (e == DISK_OK) CheckExtents(head, head_bytes, layout);
+    return e;
+  }
   if (head_bytes >= 8 && memcmp(head, "vhdxfile", 8) == 0) {
     layout->container = IMAGE_VHDX;
     return DISK_OK;
@@ -219,6 +271,13 @@ DiskError ProbeImage(const char *name, const uint8_t *head, size_t head_bytes, c
   // A VHD whose footer copy heads the file but whose last sector is not one.
   if (head_bytes >= 8 && memcmp(head, "conectix", 8) == 0) return DISK_UNSUPPORTED_IMAGE;
   return DISK_OK;
+}
+
+std::vector<std::string> VmdkExtentNames(const uint8_t *head, size_t head_bytes) {
+  const char *text = nullptr;
+  size_t bytes = 0;
+  if (!DescriptorText(head, head_bytes, &text, &bytes)) return {};
+  return ExtentNames(text, bytes);
 }
 
 bool IsQemuImage(ImageContainer container) {

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "disk/disk.h"
 
@@ -34,7 +36,9 @@ struct ImageLayout {
   uint64_t data_bytes;  // disk bytes after it; headers and footers lie outside
   uint32_t cylinders, heads, sectors_per_track; // 0 when the container records none
   bool encrypted; // qcow2 encrypted (AES or LUKS): needs a key this program has not
-  bool read_only; // QEMU reads but does not write it (streamOptimized VMDK)
+  bool read_only; // not written: QEMU does not write it (streamOptimized VMDK), or
+                  // its data may lie anywhere (a VMDK extent named by a path, a
+                  // qcow2's external data file)
 };
 
 // Whether QEMU reads the container (qemu-nbd): data_offset and data_bytes
@@ -64,3 +68,7 @@ const char *ImageContainerName(ImageContainer container);
 // QEMU's driver name of a container it reads: "qcow2", "vmdk", "vdi",
 // "vhdx", "vpc"; nullptr for the others.
 const char *QemuFormatName(ImageContainer container);
+
+// The extent files a VMDK descriptor names (in a descriptor file or a
+// sparse file's own descriptor), as written there; none for other files.
+std::vector<std::string> VmdkExtentNames(const uint8_t *head, size_t head_bytes);

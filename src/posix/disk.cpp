@@ -399,6 +399,7 @@ DiskError OpenQemuImage(PosixDisk *d, const struct stat &st) {
     return d->data_bytes < IPL_AREA_BYTES ? DISK_TOO_SHORT : DISK_OK;
   }
   if (d->image.read_only) return DISK_IMAGE_READ_ONLY;
+  if (!PosixExtentsPlain(*disk)) return DISK_IMAGE_READ_ONLY;
   DiskError locked = LockEveryName(d, st);
   if (locked != DISK_OK) return locked;
   disk->lock_fd = d->fd;
@@ -880,4 +881,18 @@ void PosixReadAhead(DiskSet *disks, const std::vector<int> &ids) {
     disk->ahead_bytes = heads[i].size;
     disk->ahead = heads[i].head;
   }
+}
+
+bool PosixExtentsPlain(const RegisteredDisk &disk) {
+  if (disk.image.container != IMAGE_VMDK || disk.fd < 0) return true;
+  std::vector<uint8_t> head(IMAGE_HEAD_BYTES);
+  ssize_t n = pread(disk.fd, head.data(), head.size(), 0);
+  if (n <= 0) return false;
+  std::string path = AbsolutePath(disk.path);
+  std::string dir = path.substr(0, path.rfind('/') + 1);
+  for (const std::string &name : VmdkExtentNames(head.data(), (size_t)n)) {
+    struct stat st;
+    if (stat((dir + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  }
+  return true;
 }

@@ -159,6 +159,11 @@ int PosixReadSector(DiskHandle handle, uint64_t sector, uint8_t *buffer);
 // nothing for writing.
 DiskError PosixWritable(const RegisteredDisk &disk, std::string *said = nullptr);
 
+// Whether every extent file of a VMDK image (beside its descriptor) is a
+// regular file: a device there would be written as the image. True for
+// other images.
+bool PosixExtentsPlain(const RegisteredDisk &disk);
+
 // Opens the images QEMU reads among ids, a few at a time, and keeps each
 // one's size and boot area for the reads of this run's `list`.
 void PosixReadAhead(DiskSet *disks, const std::vector<int> &ids);

@@ -228,7 +228,9 @@ const CatalogEntry kCatalog[] = {
     {TXT_POSIX_IMAGE_REFUSED, N_("QEMU could not open the image.")},
     {TXT_POSIX_IMAGE_ENCRYPTED, N_("The image is encrypted; without its key it is not opened.")},
     {TXT_POSIX_IMAGE_READ_ONLY,
-     N_("Images of this kind (streamOptimized VMDK, ...) are read-only; they cannot be written.")},
+     N_("This image is only read, never written: QEMU does not write its kind (streamOptimized "
+        "VMDK), or its data may lie outside it (a VMDK extent named by a path or a device, a "
+        "qcow2 external data file).")},
     {TXT_POSIX_IMAGE_CHECK_FAILED,
      N_("qemu-img check found errors in the image, so nothing is written.")},
     {TXT_POSIX_NO_QEMU, N_("qemu-nbd or qemu-img is missing: install qemu-utils.")},

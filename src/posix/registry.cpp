@@ -463,7 +463,7 @@ DiskError PosixWritable(const RegisteredDisk &disk, std::string *said) {
   // A VM's raw image: QEMU's lock bytes. Other images: QEMU says.
   if (!IsQemuImage(disk.image.container)) return disk.fd >= 0 ? QemuLockHeld(disk.fd) : DISK_OK;
   if (disk.image.encrypted) return DISK_IMAGE_ENCRYPTED;
-  if (disk.image.read_only) return DISK_IMAGE_READ_ONLY;
+  if (disk.image.read_only || !PosixExtentsPlain(disk)) return DISK_IMAGE_READ_ONLY;
   QemuSaid words;
   char *real = realpath(disk.path.c_str(), nullptr);
   DiskError checked = QemuCheckImage(real ? real : disk.path, disk.image.container, &words);

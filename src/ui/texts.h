@@ -291,7 +291,8 @@
 #define TXT_POSIX_IMAGE_IN_USE "イメージは実行中の仮想マシン等(QEMU)が使用中です。"
 #define TXT_POSIX_IMAGE_REFUSED "QEMU がイメージを開けませんでした。"
 #define TXT_POSIX_IMAGE_ENCRYPTED "イメージは暗号化されています。鍵が無いため開きません。"
-#define TXT_POSIX_IMAGE_READ_ONLY "この形式のイメージ(streamOptimized VMDK 等)は読込専用です。書き込めません。"
+#define TXT_POSIX_IMAGE_READ_ONLY                                                        \
+  "このイメージは読むだけで、書き込みません(QEMU が書けない streamOptimized VMDK、又はデータがイメージの外にあるもの: パス名やデバイスの VMDK エクステント、qcow2 の外部データファイル)。"
 #define TXT_POSIX_IMAGE_CHECK_FAILED "qemu-img check がイメージにエラーを見つけました。書き込みません。"
 #define TXT_POSIX_NO_QEMU "qemu-nbd 又は qemu-img がありません。qemu-utils をインストールして下さい。"
 #define TXT_LINUX_QEMU_SAID "%s (QEMU: %s)"

@@ -166,7 +166,7 @@ urun get "$DIR/stream.vmdk"
 expect_rc 0 "streamOptimized get"
 urun --yes write "$DIR/stream.vmdk" 1
 expect_rc 1 "streamOptimized write"
-said "read-only" "streamOptimized write"
+said "only read, never written" "streamOptimized write"
 grep -q "read this first" "$WORK/err" && fail "streamOptimized: refused after the notice"
 expect_unchanged "$DIR/stream.copy" "$DIR/stream.vmdk" "streamOptimized write"
 
