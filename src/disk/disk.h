@@ -35,7 +35,7 @@ enum DiskError {
   DISK_BAD_CONTAINER,      // an image header or footer that lies
   DISK_BACKUP_FAILED,      // the backup file could not be written (exists, ...)
   DISK_IO_ERROR,           // any other failure
-  DISK_UNSUPPORTED_IMAGE,  // qcow2, VMDK, VDI, VHDX, dynamic VHD: attach with qemu-nbd
+  DISK_UNSUPPORTED_IMAGE,  // a format not read here (through QEMU without libnbd)
   DISK_READ_ONLY,          // EROFS: a read-only device or file system
   DISK_CHANGED,            // the boot area changed between the check and the write
   DISK_ROOT_REFUSED,       // EACCES/EPERM although running as root
