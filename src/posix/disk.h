@@ -16,6 +16,7 @@
 #include "disk/disk.h"
 
 struct BytePatch;
+struct NbdImage;
 
 enum { POSIX_PATH_SIZE = 512 };
 
@@ -85,6 +86,16 @@ struct RegisteredDisk {
   bool shown_valid = false;
   uint8_t shown[IPL_AREA_BYTES];
   int lock_fd = -1; // the write handle holding the disk's lock
+  // An image QEMU reads: its container as the file's magic says, the
+  // read-only connection readers share (dropped by a writer), what QEMU
+  // said when it refused the image, and the size and first bytes `list`
+  // read ahead for it (PosixReadAhead).
+  ImageLayout image{};
+  NbdImage *nbd = nullptr;
+  std::string said;
+  bool ahead_valid = false;
+  uint64_t ahead_bytes = 0;
+  std::vector<uint8_t> ahead;
 };
 
 // The run's disks: the table of the system's disks (listed at most once,
@@ -146,8 +157,20 @@ int PosixReadSector(DiskHandle handle, uint64_t sector, uint8_t *buffer);
 
 // DISK_READ_ONLY when the disk cannot be written (a read-only device, an
 // image on a read-only file system), DISK_NO_PERMISSION when this user may
-// not write it, else DISK_OK. Opens nothing for writing.
-DiskError PosixWritable(const RegisteredDisk &disk);
+// not write it; for an image file DISK_IMAGE_IN_USE when a QEMU program
+// holds it, for one QEMU reads DISK_IMAGE_READ_ONLY, DISK_IMAGE_ENCRYPTED or
+// what qemu-img check says (its words in *said); else DISK_OK. Opens
+// nothing for writing.
+DiskError PosixWritable(const RegisteredDisk &disk, std::string *said = nullptr);
+
+// Whether every extent file of a VMDK image (beside its descriptor) is a
+// regular file: a device there would be written as the image. True for
+// other images.
+bool PosixExtentsPlain(const RegisteredDisk &disk);
+
+// Opens the images QEMU reads among ids, a few at a time, and keeps each
+// one's size and boot area for the reads of this run's `list`.
+void PosixReadAhead(DiskSet *disks, const std::vector<int> &ids);
 // The serial number or WWID the kernel reports for a block device; "".
 std::string PosixSerial(const RegisteredDisk &disk);
 

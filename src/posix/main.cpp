@@ -93,9 +93,19 @@ static void ShowDiskPath(Run &r, const RegisteredDisk &d) {
   if (d.number >= 0) r.term.Tell(Text(TXT_LINUX_DISK_PATH, d.number, d.path.c_str()));
 }
 
-static int Reason(Run &r, DiskError reason) {
+// The reason's text; where QEMU refused an image, with its own words.
+static std::string Why(const DiskSet &disks, int id, DiskError reason,
+                       const std::string *said = nullptr) {
+  const RegisteredDisk *d = id >= 0 ? PosixRegistered(&disks, id) : nullptr;
+  if (!said && d) said = &d->said;
+  bool qemu = reason >= DISK_IMAGE_IN_USE && reason < DISK_NO_QEMU;
+  if (!qemu || !said || said->empty()) return DiskErrorText(reason);
+  return Text(TXT_LINUX_QEMU_SAID, DiskErrorText(reason), said->c_str());
+}
+
+static int Reason(Run &r, DiskError reason, int id = -1) {
   if (reason != DISK_OK && reason != DISK_UNKNOWN)
-    r.term.Say(Text(TXT_LINUX_REASON, DiskErrorText(reason)));
+    r.term.Say(Text(TXT_LINUX_REASON, Why(r.disks, id, reason).c_str()));
   return EXIT_REFUSED;
 }
 
@@ -219,7 +229,7 @@ static void PtuuidJson(JsonWriter &j, SurveyFormat format, uint32_t signature) {
 }
 
 // One disk as --json gives it; collisions only where every disk was read.
-static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
+static void DiskJson(JsonWriter &j, const DiskSet &disks, const SurveyedDisk &d, bool collisions,
                      const WindowsScan *windows = nullptr, bool each = false) {
   j.BeginObject();
   j.Key("number").Number((uint64_t)d.number);
@@ -233,7 +243,7 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
     j.Key("format").String(format);
   else
     j.Key("format").Null();
-  if (d.error != DISK_OK) j.Key("error").String(DiskErrorText(d.error));
+  if (d.error != DISK_OK) j.Key("error").String(Why(disks, d.id, d.error));
   if (d.has_signature)
     j.Key("signature").String(JsonSignature(d.signature));
   else
@@ -277,7 +287,7 @@ static int Get(Run &r, int id) {
   DiskHandle handle = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
   if (handle == INVALID_DISK_HANDLE) {
     r.term.Say(Text(TXT_LINUX_READ_FAILED, label.c_str()));
-    return Reason(r, reason);
+    return Reason(r, reason, id);
   }
   DiskReport read = ReadDiskReport(handle);
   const char *failure = read.failed == REPORT_NO_GEOMETRY ? TXT_LINUX_GEOMETRY_FAILED
@@ -296,7 +306,8 @@ static int Get(Run &r, int id) {
   if (at) windows = ScanDiskWindows(&r.disks, id, read.layout.signature, false, 0);
   if (r.options.json) {
     JsonWriter j;
-    DiskJson(j, SurveyOpen(&r.disks, id, handle, false), false, at ? &windows : nullptr, true);
+    DiskJson(j, r.disks, SurveyOpen(&r.disks, id, handle, false), false, at ? &windows : nullptr,
+             true);
     PrintJson(r, j);
   } else {
     char report[REPORT_BUFFER_SIZE];
@@ -314,7 +325,7 @@ static int Access(Run &r, int id) {
   DiskHandle handle = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
   if (handle == INVALID_DISK_HANDLE) {
     r.term.Say(Text(TXT_LINUX_READ_FAILED, Label(d, false).c_str()));
-    return Reason(r, reason);
+    return Reason(r, reason, id);
   }
   r.term.Tell(Text(TXT_LINUX_ACCESS_BUSY, Label(d, true).c_str()));
   TestAccess(
@@ -340,7 +351,7 @@ static int List(Run &r, const std::vector<const char *> &paths) {
       WindowsScan windows;
       bool at = d.format == FORMAT_AT && d.error == DISK_OK;
       if (at) windows = ScanDiskWindows(&r.disks, d.id, d.signature, false, 0);
-      DiskJson(j, d, true, at ? &windows : nullptr);
+      DiskJson(j, r.disks, d, true, at ? &windows : nullptr);
     }
     j.EndArray().EndObject();
     PrintJson(r, j);
@@ -371,7 +382,8 @@ static int List(Run &r, const std::vector<const char *> &paths) {
   fflush(r.term.out);
   for (const SurveyedDisk &d : found)
     if (d.error != DISK_OK)
-      r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(), DiskErrorText(d.error)));
+      r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(),
+                      Why(r.disks, d.id, d.error).c_str()));
   if (any_collision) r.term.Say(SurfaceText(TXT_LINUX_LIST_COLLISIONS));
   return EXIT_DONE;
 }
@@ -399,17 +411,18 @@ static const char *BackupProblem(const char *path) {
 // A write that is certain to be refused is refused before the caution
 // notice, with its reason.
 static bool WriteAllowed(Run &r, const SurveyedDisk &t) {
+  std::string why, said;
   const char *reason = nullptr;
   if (t.error != DISK_OK)
-    reason = DiskErrorText(t.error);
+    reason = (why = Why(r.disks, t.id, t.error)).c_str();
   else if (t.format == FORMAT_GPT)
     reason = SurfaceText(TXT_LINUX_GPT_REASON);
   else if (t.format == FORMAT_NONE)
     reason = DiskErrorText(DISK_NO_BOOT_MARK);
   else if (t.format != FORMAT_AT && t.format != FORMAT_PC98)
     reason = DiskErrorText(t.has_layout ? DISK_FORMAT_UNKNOWN : DISK_NO_LAYOUT);
-  else if (DiskError w = PosixWritable(DiskOf(r, t.id)))
-    reason = DiskErrorText(w);
+  else if (DiskError w = PosixWritable(DiskOf(r, t.id), &said))
+    reason = (why = Why(r.disks, t.id, w, &said)).c_str();
   if (!reason) return true;
   r.term.Say(Text(TXT_LINUX_WRITE_REFUSED, t.number, t.path.c_str()));
   r.term.Say(Text(TXT_LINUX_REASON, reason));
@@ -604,7 +617,8 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
                          const std::vector<UnreadFile> &unread) {
   for (const SurveyedDisk &d : disks)
     if (d.id != t.id && d.error != DISK_OK)
-      r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(), DiskErrorText(d.error)));
+      r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(),
+                      Why(r.disks, d.id, d.error).c_str()));
   std::vector<const SurveyedDisk *> holders = SurveyHolders(&r.disks, disks, t.id, new_signature);
   if (!holders.empty()) {
     Question q;
@@ -714,7 +728,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   DiskHandle reader = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
   if (reader == INVALID_DISK_HANDLE) {
     r.term.Say(Text(TXT_WRITE_FAILED, target->number));
-    return Reason(r, reason);
+    return Reason(r, reason, id);
   }
   RewritePlan plan;
   DiskLayoutInfo now;
@@ -752,7 +766,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     }
     if (reason != DISK_OK) {
       r.term.Say(Text(TXT_WRITE_FAILED, target->number));
-      Reason(r, reason);
+      Reason(r, reason, id);
       uint32_t found = 0;
       if (reason == DISK_CHANGED && SignatureNow(r, id, &found) && found != plan.found)
         r.term.Say(Text(TXT_LINUX_SIGNATURE_NOW, (unsigned long)plan.found, (unsigned long)found));

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "posix/disk.h"
+#include "posix/nbd.h"
 
 namespace {
 
@@ -313,6 +314,7 @@ DiskError PosixErrorOf(int error) {
 DiskSet::~DiskSet() {
   for (RegisteredDisk *d : disks) {
     if (d->fd >= 0) close(d->fd);
+    NbdClose(d->nbd);
     delete d;
   }
 }
@@ -457,12 +459,22 @@ bool PosixSameDisk(int fd, const DiskIdentity &id) {
   return S_ISBLK(other.st_mode) && LoopBacking(fd, &dev, &ino) && dev == id.dev && ino == id.ino;
 }
 
-DiskError PosixWritable(const RegisteredDisk &disk) {
+DiskError PosixWritable(const RegisteredDisk &disk, std::string *said) {
   if (disk.identity.block)
     return ReadAttribute(AT_FDCWD, SysOf(disk.identity.rdev) + "/ro") == "1" ? DISK_READ_ONLY
                                                                              : DISK_OK;
-  if (access(disk.path.c_str(), W_OK) == 0) return DISK_OK;
-  return errno == EROFS ? DISK_READ_ONLY : errno == EACCES ? DISK_NO_PERMISSION : DISK_OK;
+  if (access(disk.path.c_str(), W_OK) != 0)
+    return errno == EROFS ? DISK_READ_ONLY : errno == EACCES ? DISK_NO_PERMISSION : DISK_OK;
+  // A VM's raw image: QEMU's lock bytes. Other images: QEMU says.
+  if (!IsQemuImage(disk.image.container)) return disk.fd >= 0 ? QemuLockHeld(disk.fd) : DISK_OK;
+  if (disk.image.encrypted) return DISK_IMAGE_ENCRYPTED;
+  if (disk.image.read_only || !PosixExtentsPlain(disk)) return DISK_IMAGE_READ_ONLY;
+  QemuSaid words;
+  char *real = realpath(disk.path.c_str(), nullptr);
+  DiskError checked = QemuCheckImage(real ? real : disk.path, disk.image.container, &words);
+  free(real);
+  if (said) *said = words.text;
+  return checked;
 }
 
 std::string PosixSerial(const RegisteredDisk &disk) {

@@ -245,6 +245,7 @@ std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &name
   std::sort(ids.begin(), ids.end(), [disks](int a, int b) {
     return PosixRegistered(disks, a)->number < PosixRegistered(disks, b)->number;
   });
+  if (light) PosixReadAhead(disks, ids);
   std::vector<SurveyedDisk> found;
   for (int id : ids) {
     if (!light || id == full) {

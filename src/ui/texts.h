@@ -160,10 +160,9 @@
   "出力します。\n" \
   "終了コード: 0 完了(--dry-run を含む)、1 拒否・中止・失敗、2 使い方の誤り\n" \
   "\n" \
-  "qcow2・VMDK・VDI 等のイメージは qemu-nbd でブロックデバイスにして指定します:\n" \
-  "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n" \
-  "  kormelde get /dev/nbd0\n" \
-  "  qemu-nbd --disconnect /dev/nbd0\n"
+  "qcow2・VMDK・VDI・VHDX・可変長 VHD のイメージは、イメージ毎に起動する qemu-nbd\n" \
+  "(qemu-utils パッケージ)で開きます。root は要りません。書込の前に qemu-img check\n" \
+  "で検査し、仮想マシン等が使用中のイメージには書き込みません。\n"
 #define TXT_LINUX_USAGE_HINT "kormelde: %s (詳しくは kormelde --help)\n"
 #define TXT_LINUX_QUIET_NEEDS_ANSWER "--quiet では質問が見えません。--yes か --no も指定して下さい"
 #define TXT_LINUX_BAD_OPTION "不明なオプションです: %s"
@@ -303,6 +302,14 @@
   "書き込みに失敗し、元に戻せませんでした。ディスクのＮＴシグニチャは旧い値でも新しい値でもありません(一部だけ書き換わっています)。"
 #define TXT_POSIX_WRITE_UNVERIFIED                                                       \
   "書き込みに失敗し、ディスクを読み戻せませんでした。ディスクのＮＴシグニチャが何になっているか分かりません。"
+#define TXT_POSIX_IMAGE_IN_USE "イメージは実行中の仮想マシン等(QEMU)が使用中です。"
+#define TXT_POSIX_IMAGE_REFUSED "QEMU がイメージを開けませんでした。"
+#define TXT_POSIX_IMAGE_ENCRYPTED "イメージは暗号化されています。鍵が無いため開きません。"
+#define TXT_POSIX_IMAGE_READ_ONLY                                                        \
+  "このイメージは読むだけで、書き込みません(QEMU が書けない streamOptimized VMDK、又はデータがイメージの外にあるもの: パス名やデバイスの VMDK エクステント、qcow2 の外部データファイル)。"
+#define TXT_POSIX_IMAGE_CHECK_FAILED "qemu-img check がイメージにエラーを見つけました。書き込みません。"
+#define TXT_POSIX_NO_QEMU "qemu-nbd 又は qemu-img がありません。qemu-utils をインストールして下さい。"
+#define TXT_LINUX_QEMU_SAID "%s (QEMU: %s)"
 
 // The systems on a disk (Linux program).
 #define TXT_LINUX_WINDOWS_HEAD "このディスクの Windows の設定 %u 箇所が旧いＮＴシグニチャ [%08X] を指しています:"
