@@ -53,12 +53,15 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
 boot area's), partition sizes and boot-record format, makes a disk busy to
 show which drive it is, and rewrites the signature after a confirmation and
 a re-check, changing only its four bytes. Works on block devices and on raw,
-fixed VHD, HDI and NHD disk images.")
+fixed VHD, HDI and NHD disk images, and on qcow2, VMDK, VDI, VHDX and
+dynamic VHD images through qemu-nbd (qemu-utils), without root.")
 set(CPACK_DEBIAN_PACKAGE_SECTION admin)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "mtools")
+# libnbd0 comes from shlibdeps; qemu-nbd and qemu-img are run, not linked,
+# and so are mtools' mtype and mshowfat (util-linux is essential).
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "mtools, qemu-utils")
 include(CPack)

@@ -77,7 +77,7 @@ const CatalogEntry kCatalog[] = {
         "  write and restore write only after yes to the notice and question.\n"
         "\n"
         "DISK:\n"
-        "  0-50          a number from kormelde list\n"
+        "  0, 1, 2 ...   a number from kormelde list (no upper bound)\n"
         "  /dev/sdb      a whole-disk device\n"
         "  disk.img      an image file (raw, fixed VHD, HDI, NHD)\n"
         "  /dev/sdb1, /  a partition or mount point (get only: after a\n"
@@ -121,10 +121,9 @@ const CatalogEntry kCatalog[] = {
         "Exit status: 0 done (--dry-run included), 1 refused, declined or failed,\n"
         "2 bad usage\n"
         "\n"
-        "Attach qcow2, VMDK, VDI and other images as a block device with qemu-nbd:\n"
-        "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n"
-        "  kormelde get /dev/nbd0\n"
-        "  qemu-nbd --disconnect /dev/nbd0\n")},
+        "qcow2, VMDK, VDI, VHDX and dynamic VHD images are opened through a qemu-nbd\n"
+        "of their own (package qemu-utils); no root needed. qemu-img check runs\n"
+        "before a write; an image a VM or another QEMU program holds is not written.\n")},
     {TXT_LINUX_USAGE_HINT, N_("kormelde: %s (see kormelde --help)\n")},
     {TXT_LINUX_BAD_OPTION, N_("unknown option: %s")},
     {TXT_LINUX_QUIET_NEEDS_ANSWER, N_("--quiet hides the questions: give --yes or --no as well")},
@@ -202,6 +201,22 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_REFERENCES_HEAD,
      N_("After the rewrite, the PARTUUID on these lines points to no partition:")},
     {TXT_LINUX_REFERENCES_NONE, N_("No setting refers to PARTUUID=%08x-NN.")},
+    {TXT_LINUX_REFERENCES_MORE, N_("  ... and %lu more lines")},
+    {TXT_LINUX_FILES_UNREAD, N_("These files could not be read: whether lines in them refer to "
+                                "PARTUUID=%08x-NN is not known:")},
+    {TXT_LINUX_FILE_UNREAD_ITEM, N_("  %s: %s")},
+    {TXT_LINUX_FILE_DIRECTORY, N_("It is a directory.")},
+    {TXT_LINUX_FILE_FIFO, N_("It is a FIFO (named pipe).")},
+    {TXT_LINUX_FILE_DEVICE, N_("It is a device.")},
+    {TXT_LINUX_FILE_NOT_REGULAR, N_("It is not a regular file.")},
+    {TXT_LINUX_FILE_DANGLING,
+     N_("It is a symbolic link to nothing (under --root, links resolve inside it).")},
+    {TXT_LINUX_FILE_TOO_LARGE, N_("It is larger than %d MiB.")},
+    {TXT_LINUX_FILE_OVER_TOTAL,
+     N_("The files read before it reached the bound of them all (%d MiB).")},
+    {TXT_LINUX_ROOT_UNUSABLE, N_("--root [%s] cannot be used: %s")},
+    {TXT_LINUX_ROOT_EMPTY, N_("None of the files that may refer to a PARTUUID (/etc/fstab, "
+                              "/etc/crypttab, /boot/grub/grub.cfg, ...) is there.")},
     {TXT_LINUX_REFERENCE_ITEM, N_("  %s:%u: PARTUUID=%s -> %s")},
     {TXT_LINUX_PARTUUID_HEAD, N_("PARTUUIDs changed:")},
     {TXT_LINUX_PARTUUID_ITEM, N_("  %s -> %s")},
@@ -242,6 +257,18 @@ const CatalogEntry kCatalog[] = {
     {TXT_POSIX_UNSUPPORTED_IMAGE,
      N_("Image files of this kind cannot be used directly. Attach them with qemu-nbd.")},
     {TXT_POSIX_READ_ONLY, N_("The disk is read-only.")},
+    {TXT_POSIX_IMAGE_IN_USE, N_("The image is in use by a running virtual machine or another QEMU "
+                                "program.")},
+    {TXT_POSIX_IMAGE_REFUSED, N_("QEMU could not open the image.")},
+    {TXT_POSIX_IMAGE_ENCRYPTED, N_("The image is encrypted; without its key it is not opened.")},
+    {TXT_POSIX_IMAGE_READ_ONLY,
+     N_("This image is only read, never written: QEMU does not write its kind (streamOptimized "
+        "VMDK), or its data may lie outside it (a VMDK extent named by a path or a device, a "
+        "qcow2 external data file).")},
+    {TXT_POSIX_IMAGE_CHECK_FAILED,
+     N_("qemu-img check found errors in the image, so nothing is written.")},
+    {TXT_POSIX_NO_QEMU, N_("qemu-nbd or qemu-img is missing: install qemu-utils.")},
+    {TXT_LINUX_QEMU_SAID, N_("%s (QEMU: %s)")},
     {TXT_POSIX_DISK_CHANGED,
      N_("The disk's boot area changed after it was checked, so nothing was written.")},
     {TXT_POSIX_OTHER_DISK, N_("The name now points to another disk than the one first checked "

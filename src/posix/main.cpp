@@ -83,7 +83,9 @@ static std::string Label(const RegisteredDisk &d, bool hash) {
   return d.number < 0 ? d.path : (hash ? "#" : "") + std::to_string(d.number);
 }
 
-static QuestionDisk Asked(const RegisteredDisk &d) {
+static QuestionDisk Asked(Run &r, int id) {
+  const RegisteredDisk &d = DiskOf(r, id);
+  PosixModel(&r.disks, id);
   QuestionDisk q;
   q.number = d.number;
   q.path = d.path;
@@ -97,9 +99,19 @@ static void ShowDiskPath(Run &r, const RegisteredDisk &d) {
   if (d.number >= 0) r.term.Tell(Text(TXT_LINUX_DISK_PATH, d.number, d.path.c_str()));
 }
 
-static int Reason(Run &r, DiskError reason) {
+// The reason's text; where QEMU refused an image, with its own words.
+static std::string Why(const DiskSet &disks, int id, DiskError reason,
+                       const std::string *said = nullptr) {
+  const RegisteredDisk *d = id >= 0 ? PosixRegistered(&disks, id) : nullptr;
+  if (!said && d) said = &d->said;
+  bool qemu = reason >= DISK_IMAGE_IN_USE && reason < DISK_NO_QEMU;
+  if (!qemu || !said || said->empty()) return DiskErrorText(reason);
+  return Text(TXT_LINUX_QEMU_SAID, DiskErrorText(reason), said->c_str());
+}
+
+static int Reason(Run &r, DiskError reason, int id = -1) {
   if (reason != DISK_OK && reason != DISK_UNKNOWN)
-    r.term.Say(Text(TXT_LINUX_REASON, DiskErrorText(reason)));
+    r.term.Say(Text(TXT_LINUX_REASON, Why(r.disks, id, reason).c_str()));
   return EXIT_REFUSED;
 }
 
@@ -184,7 +196,7 @@ static int Resolve(Run &r, Command command, const char *name) {
     q.kind = QUESTION_PARTITION;
     q.named = name;
     q.mount_point = IsDirectory(name);
-    q.disk = Asked(DiskOf(r, id));
+    q.disk = Asked(r, id);
     if (!r.term.Ask(q)) return -2;
     ShowDiskPath(r, DiskOf(r, id));
   }
@@ -251,7 +263,7 @@ static std::string PartitionNode(const SurveyedDisk &d, unsigned number) {
 }
 
 // refusal: why get refuses a disk that could be read (a GPT disk).
-static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
+static void DiskJson(JsonWriter &j, const DiskSet &disks, const SurveyedDisk &d, bool collisions,
                      const WindowsScan *windows = nullptr, bool each = false,
                      const char *refusal = nullptr) {
   j.BeginObject();
@@ -271,7 +283,7 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
   else
     j.Key("format").Null();
   if (d.error != DISK_OK) {
-    j.Key("error").String(DiskErrorText(d.error));
+    j.Key("error").String(Why(disks, d.id, d.error));
     j.Key("error_code").String(DiskErrorKey(d.error));
   } else if (refusal) {
     j.Key("error").String(refusal);
@@ -395,14 +407,16 @@ static void SayUnread(Run &r, const std::vector<SurveyedDisk> &disks, int except
   std::vector<bool> told(disks.size(), false);
   for (size_t i = 0; i < disks.size(); i++) {
     if (told[i] || disks[i].error == DISK_OK || disks[i].id == except) continue;
-    std::string names;
+    std::string why = Why(r.disks, disks[i].id, disks[i].error), names;
     for (size_t k = i; k < disks.size(); k++) {
-      if (disks[k].error != disks[i].error || disks[k].id == except) continue;
+      if (told[k] || disks[k].error == DISK_OK || disks[k].id == except ||
+          Why(r.disks, disks[k].id, disks[k].error) != why)
+        continue;
       told[k] = true;
       names += (names.empty() ? "#" : ", #") + std::to_string(disks[k].number) + " (" +
                disks[k].path + ")";
     }
-    r.term.Say(Text(TXT_LINUX_UNREAD_GROUP, names.c_str(), DiskErrorText(disks[i].error)));
+    r.term.Say(Text(TXT_LINUX_UNREAD_GROUP, names.c_str(), why.c_str()));
   }
 }
 
@@ -416,7 +430,7 @@ static int Get(Run &r, int id) {
   DiskHandle handle = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
   if (handle == INVALID_DISK_HANDLE) {
     r.term.Say(Text(TXT_LINUX_READ_FAILED, label.c_str()));
-    return Reason(r, reason);
+    return Reason(r, reason, id);
   }
   DiskReport read = ReadDiskReport(handle);
   const char *failure = read.failed == REPORT_NO_GEOMETRY ? TXT_LINUX_GEOMETRY_FAILED
@@ -431,7 +445,7 @@ static int Get(Run &r, int id) {
       std::string why = Text(TXT_LINUX_GPT_NO_SIGNATURE, label.c_str());
       if (r.options.json) {
         JsonWriter j;
-        DiskJson(j, s, false, nullptr, false, why.c_str());
+        DiskJson(j, r.disks, s, false, nullptr, false, why.c_str());
         PrintJson(r, j);
       }
       r.term.Say(why);
@@ -460,7 +474,8 @@ static int Get(Run &r, int id) {
   if (at) windows = ScanDiskWindows(&r.disks, id, read.layout.signature, false, 0);
   if (r.options.json) {
     JsonWriter j;
-    DiskJson(j, SurveyOpen(&r.disks, id, handle, true), false, at ? &windows : nullptr, true);
+    DiskJson(j, r.disks, SurveyOpen(&r.disks, id, handle, true), false, at ? &windows : nullptr,
+             true);
     PrintJson(r, j);
   } else {
     // The disk's own size, not its geometry's (whole cylinders).
@@ -486,7 +501,7 @@ static int Access(Run &r, int id) {
   DiskHandle handle = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
   if (handle == INVALID_DISK_HANDLE) {
     r.term.Say(Text(TXT_LINUX_READ_FAILED, Label(d, false).c_str()));
-    return Reason(r, reason);
+    return Reason(r, reason, id);
   }
   r.term.Tell(Text(TXT_LINUX_ACCESS_BUSY, Label(d, true).c_str()));
   TestAccess(
@@ -520,7 +535,7 @@ static int List(Run &r, const std::vector<const char *> &paths) {
         described.entry_starts = full.entry_starts;
         described.sector_bytes = full.sector_bytes;
       }
-      DiskJson(j, described, true, at ? &windows : nullptr);
+      DiskJson(j, r.disks, described, true, at ? &windows : nullptr);
     }
     j.EndArray().EndObject();
     PrintJson(r, j);
@@ -569,17 +584,18 @@ static const char *BackupProblem(const char *path) {
 // A write that is certain to be refused is refused before the caution
 // notice, with its reason.
 static bool WriteAllowed(Run &r, const SurveyedDisk &t) {
+  std::string why, said;
   const char *reason = nullptr;
   if (t.error != DISK_OK)
-    reason = DiskErrorText(t.error);
+    reason = (why = Why(r.disks, t.id, t.error)).c_str();
   else if (t.format == FORMAT_GPT)
     reason = SurfaceText(TXT_LINUX_GPT_REASON);
   else if (t.format == FORMAT_NONE)
     reason = DiskErrorText(DISK_NO_BOOT_MARK);
   else if (t.format != FORMAT_AT && t.format != FORMAT_PC98)
     reason = DiskErrorText(t.has_layout ? DISK_FORMAT_UNKNOWN : DISK_NO_LAYOUT);
-  else if (DiskError w = PosixWritable(DiskOf(r, t.id)))
-    reason = DiskErrorText(w);
+  else if (DiskError w = PosixWritable(DiskOf(r, t.id), &said))
+    reason = (why = Why(r.disks, t.id, w, &said)).c_str();
   if (!reason) return true;
   r.term.Say(Text(TXT_LINUX_WRITE_REFUSED, t.number, t.path.c_str()));
   r.term.Say(Text(TXT_LINUX_REASON, reason));
@@ -651,6 +667,28 @@ static bool BackupSignature(Run &r, const SurveyedDisk &t, const char *path, uin
   return true;
 }
 
+// Why a configuration file was not read.
+static std::string UnreadReason(const FileStatus &status) {
+  switch (status.problem) {
+  case FILE_DIRECTORY:
+    return SurfaceText(TXT_LINUX_FILE_DIRECTORY);
+  case FILE_FIFO:
+    return SurfaceText(TXT_LINUX_FILE_FIFO);
+  case FILE_DEVICE:
+    return SurfaceText(TXT_LINUX_FILE_DEVICE);
+  case FILE_OTHER_TYPE:
+    return SurfaceText(TXT_LINUX_FILE_NOT_REGULAR);
+  case FILE_DANGLING:
+    return SurfaceText(TXT_LINUX_FILE_DANGLING);
+  case FILE_TOO_LARGE:
+    return Text(TXT_LINUX_FILE_TOO_LARGE, (int)(kFileBound >> 20));
+  case FILE_OVER_TOTAL:
+    return Text(TXT_LINUX_FILE_OVER_TOTAL, (int)(kConfigTotalBound >> 20));
+  default:
+    return strerror(status.error);
+  }
+}
+
 // What a rewrite did, from the plan made on the disk's last read and what
 // the write verified under the lock: the value replaced, the new one, and
 // whether anything was written.
@@ -663,7 +701,8 @@ struct Rewritten {
 
 // write and restore --json.
 static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDisk> &disks,
-                        const std::vector<PartuuidReference> &references) {
+                        const std::vector<PartuuidReference> &references, size_t more,
+                        const std::vector<UnreadFile> &unread) {
   const SurveyedDisk &t = *w.target;
   JsonWriter j;
   j.BeginObject();
@@ -688,6 +727,16 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
       j.Key("new_partuuid").String(Partuuid(w.new_signature, ref.partition));
       j.EndObject();
     }
+  j.EndArray();
+  j.Key("references_more").Number(changes ? more : 0);
+  // The files whose references are not known.
+  j.Key("unread_files").BeginArray();
+  for (const UnreadFile &f : unread) {
+    j.BeginObject();
+    j.Key("file").String(f.name);
+    j.Key("reason").String(UnreadReason(f.status));
+    j.EndObject();
+  }
   j.EndArray();
   j.Key("partuuids").BeginArray();
   if (changes)
@@ -737,7 +786,8 @@ static void RewriteText(Run &r, const Rewritten &w) {
 // compared, and the configuration lines that would point nowhere.
 static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const SurveyedDisk &t,
                          uint32_t old_signature, uint32_t new_signature,
-                         const std::vector<PartuuidReference> &references) {
+                         const std::vector<PartuuidReference> &references, size_t more,
+                         const std::vector<UnreadFile> &unread) {
   SayUnread(r, disks, t.id);
   std::vector<const SurveyedDisk *> holders = SurveyHolders(&r.disks, disks, t.id, new_signature);
   if (!holders.empty()) {
@@ -745,12 +795,18 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
     q.kind = QUESTION_COLLISION;
     q.new_signature = new_signature;
     for (const SurveyedDisk *d : holders)
-      q.holders.push_back(Asked(DiskOf(r, d->id)));
+      q.holders.push_back(Asked(r, d->id));
     if (!r.term.Ask(q)) return false;
   }
   if (t.format != FORMAT_AT || old_signature == new_signature) return true;
+  // "None" only when every file was read.
+  if (!unread.empty()) {
+    r.term.Say(Text(TXT_LINUX_FILES_UNREAD, (unsigned)old_signature));
+    for (const UnreadFile &f : unread)
+      r.term.Say(Text(TXT_LINUX_FILE_UNREAD_ITEM, f.name.c_str(), UnreadReason(f.status).c_str()));
+  }
   if (references.empty()) {
-    r.term.Tell(Text(TXT_LINUX_REFERENCES_NONE, (unsigned)old_signature));
+    if (unread.empty()) r.term.Tell(Text(TXT_LINUX_REFERENCES_NONE, (unsigned)old_signature));
   } else {
     // A clone still carries the old value: the lines would name its partitions.
     const SurveyedDisk *clone = nullptr;
@@ -764,6 +820,7 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
       r.term.Tell(Text(TXT_LINUX_REFERENCE_ITEM, ref.file.c_str(), ref.line,
                        Partuuid(old_signature, ref.partition).c_str(),
                        Partuuid(new_signature, ref.partition).c_str()));
+    if (more) r.term.Tell(Text(TXT_LINUX_REFERENCES_MORE, (unsigned long)more));
   }
   return true;
 }
@@ -811,7 +868,15 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   for (const SurveyedDisk &d : disks)
     if (d.id == id) target = &d;
   if (!WriteAllowed(r, *target)) return EXIT_REFUSED;
-  std::vector<ConfigFile> files = ReadConfigFiles(options.root);
+  ConfigFiles config = ReadConfigFiles(options.root);
+  // A root that is not a system's is a mistake, not a system without lines.
+  if (options.root && (config.root_error || !config.any)) {
+    r.term.Say(
+        Text(TXT_LINUX_ROOT_UNUSABLE, options.root,
+             config.root_error ? strerror(config.root_error) : SurfaceText(TXT_LINUX_ROOT_EMPTY)));
+    return EXIT_REFUSED;
+  }
+  const std::vector<ConfigFile> &files = config.read;
 
   uint32_t value = 0;
   if (command == COMMAND_RESTORE) {
@@ -826,7 +891,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     if (target->has_signature && target->signature == value) {
       // Nothing to do, nothing asked.
       r.term.Say(Text(TXT_LINUX_ALREADY, target->number, (unsigned long)value));
-      if (options.json) RewriteJson(r, {target, value, value, false}, disks, {});
+      if (options.json) RewriteJson(r, {target, value, value, false}, disks, {}, 0, {});
       return EXIT_DONE;
     }
   }
@@ -839,7 +904,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   DiskHandle reader = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
   if (reader == INVALID_DISK_HANDLE) {
     r.term.Say(Text(TXT_WRITE_FAILED, target->number));
-    return Reason(r, reason);
+    return Reason(r, reason, id);
   }
   RewritePlan plan;
   DiskLayoutInfo now;
@@ -850,8 +915,12 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     r.term.Say(Text(TXT_WRITE_FAILED, target->number));
     return Reason(r, reason == DISK_OK ? DISK_NO_LAYOUT : reason);
   }
-  std::vector<PartuuidReference> references = FindReferences(files, plan.found);
-  if (!Consequences(r, disks, *target, plan.found, value, references)) return Cancelled(r);
+  size_t more_references = 0;
+  std::vector<PartuuidReference> references =
+      FindReferences(files, plan.found, kReferenceListBound, &more_references);
+  if (!Consequences(r, disks, *target, plan.found, value, references, more_references,
+                    config.unread))
+    return Cancelled(r);
   // The systems on the disk: a write's are asked about, a restore's come
   // from its backup.
   SystemsContext systems = {&r.term, &r.disks, &disks, &files};
@@ -859,7 +928,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     return EXIT_REFUSED;
   Question confirm;
   confirm.kind = QUESTION_REWRITE;
-  confirm.disk = Asked(DiskOf(r, id));
+  confirm.disk = Asked(r, id);
   confirm.old_signature = plan.found;
   confirm.new_signature = value;
   if (!r.term.Ask(confirm)) return Cancelled(r);
@@ -873,7 +942,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     }
     if (reason != DISK_OK) {
       r.term.Say(Text(TXT_WRITE_FAILED, target->number));
-      Reason(r, reason);
+      Reason(r, reason, id);
       uint32_t found = 0;
       if (reason == DISK_CHANGED && SignatureNow(r, id, &found) && found != plan.found)
         r.term.Say(Text(TXT_LINUX_SIGNATURE_NOW, (unsigned long)plan.found, (unsigned long)found));
@@ -907,7 +976,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
             Text(TXT_LINUX_DRY_RUN_RANDOM, (unsigned long)value, write.c_str()).c_str());
     fflush(to);
   }
-  if (options.json) RewriteJson(r, w, disks, references);
+  if (options.json) RewriteJson(r, w, disks, references, more_references, config.unread);
   return EXIT_DONE;
 }
 

@@ -123,7 +123,7 @@
   "  write と restore は注意事項と確認に「はい」と答えた時だけ書き込みます。\n" \
   "\n" \
   "DISK:\n" \
-  "  0-50          kormelde list の番号\n" \
+  "  0, 1, 2 ...   kormelde list の番号 (上限なし)\n" \
   "  /dev/sdb      ディスク全体のデバイス\n" \
   "  disk.img      イメージファイル (raw, 固定長VHD, HDI, NHD)\n" \
   "  /dev/sdb1, /  パーティションまたはマウントポイント (get のみ。確認の後、\n" \
@@ -151,7 +151,8 @@
   "                   (/proc/cmdline は読みません)。\n" \
   "  --json           list, get, write, restore の結果を JSON で出力します。\n" \
   "  -o, --output=COLUMNS  list: 表示する列、get: 値だけを出力する列\n" \
-  "                   (number,path,size,format,signature,same,model。same は list のみ)。\n" \
+  "                   (number,path,size,format,signature,same,model。\n" \
+  "                   same は list のみ)。\n" \
   "  --value          get: ＮＴシグニチャだけを出力します (-o signature)。\n" \
   "  --sector-size=N  イメージファイルの論理セクタサイズ (512 か 4096、既定 512)。\n" \
   "                   ブロックデバイスではデバイスの値と違えば拒否します。\n" \
@@ -164,10 +165,9 @@
   "出力します。\n" \
   "終了コード: 0 完了(--dry-run を含む)、1 拒否・中止・失敗、2 使い方の誤り\n" \
   "\n" \
-  "qcow2・VMDK・VDI 等のイメージは qemu-nbd でブロックデバイスにして指定します:\n" \
-  "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n" \
-  "  kormelde get /dev/nbd0\n" \
-  "  qemu-nbd --disconnect /dev/nbd0\n"
+  "qcow2・VMDK・VDI・VHDX・可変長 VHD のイメージは、イメージ毎に起動する qemu-nbd\n" \
+  "(qemu-utils パッケージ)で開きます。root は要りません。書込の前に qemu-img check\n" \
+  "で検査し、仮想マシン等が使用中のイメージには書き込みません。\n"
 #define TXT_LINUX_USAGE_HINT "kormelde: %s (詳しくは kormelde --help)\n"
 #define TXT_LINUX_QUIET_NEEDS_ANSWER "--quiet では質問が見えません。--yes か --no も指定して下さい"
 #define TXT_LINUX_BAD_OPTION "不明なオプションです: %s"
@@ -246,6 +246,20 @@
   "書き換えると、次の行の PARTUUID はどのパーティションも指さなくなります:"
 #define TXT_LINUX_REFERENCE_ITEM "　%s:%u: PARTUUID=%s → %s"
 #define TXT_LINUX_REFERENCES_NONE "PARTUUID=%08x-NN を参照する設定は見つかりませんでした。"
+#define TXT_LINUX_REFERENCES_MORE "　…他 %lu 行"
+#define TXT_LINUX_FILES_UNREAD                                                           \
+  "次のファイルを読めなかったため、PARTUUID=%08x-NN を参照する行が有るかどうか分かりません:"
+#define TXT_LINUX_FILE_UNREAD_ITEM "　%s: %s"
+#define TXT_LINUX_FILE_DIRECTORY "ディレクトリです。"
+#define TXT_LINUX_FILE_FIFO "FIFO(名前付きパイプ)です。"
+#define TXT_LINUX_FILE_DEVICE "デバイスです。"
+#define TXT_LINUX_FILE_NOT_REGULAR "通常のファイルではありません。"
+#define TXT_LINUX_FILE_DANGLING "指す先の無いシンボリックリンクです(--root の下ではリンクはその中で辿ります)。"
+#define TXT_LINUX_FILE_TOO_LARGE "%d MiB より大きいファイルです。"
+#define TXT_LINUX_FILE_OVER_TOTAL "先に読んだファイルで読込の上限(合計 %d MiB)に達しました。"
+#define TXT_LINUX_ROOT_UNUSABLE "--root [%s] は使えません: %s"
+#define TXT_LINUX_ROOT_EMPTY                                                             \
+  "PARTUUID を参照し得るファイル(/etc/fstab、/etc/crypttab、/boot/grub/grub.cfg 等)が一つも有りません。"
 #define TXT_LINUX_UNCHANGED                                                              \
   "ＮＴシグニチャは変わりません。\nディスク\t= %d\nNTSig\t= [%8.8lX]\n"               \
   "PARTUUID も変わりません。"
@@ -304,6 +318,14 @@
   "書き込みに失敗し、元に戻せませんでした。ディスクのＮＴシグニチャは旧い値でも新しい値でもありません(一部だけ書き換わっています)。"
 #define TXT_POSIX_WRITE_UNVERIFIED                                                       \
   "書き込みに失敗し、ディスクを読み戻せませんでした。ディスクのＮＴシグニチャが何になっているか分かりません。"
+#define TXT_POSIX_IMAGE_IN_USE "イメージは実行中の仮想マシン等(QEMU)が使用中です。"
+#define TXT_POSIX_IMAGE_REFUSED "QEMU がイメージを開けませんでした。"
+#define TXT_POSIX_IMAGE_ENCRYPTED "イメージは暗号化されています。鍵が無いため開きません。"
+#define TXT_POSIX_IMAGE_READ_ONLY                                                        \
+  "このイメージは読むだけで、書き込みません(QEMU が書けない streamOptimized VMDK、又はデータがイメージの外にあるもの: パス名やデバイスの VMDK エクステント、qcow2 の外部データファイル)。"
+#define TXT_POSIX_IMAGE_CHECK_FAILED "qemu-img check がイメージにエラーを見つけました。書き込みません。"
+#define TXT_POSIX_NO_QEMU "qemu-nbd 又は qemu-img がありません。qemu-utils をインストールして下さい。"
+#define TXT_LINUX_QEMU_SAID "%s (QEMU: %s)"
 
 // The systems on a disk (Linux program).
 #define TXT_LINUX_WINDOWS_HEAD "このディスクの Windows の設定 %u 箇所が旧いＮＴシグニチャ [%08X] を指しています:"

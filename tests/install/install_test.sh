@@ -90,6 +90,12 @@ else
   depends=$(dpkg-deb -f "$deb" Depends)
   [[ $depends == libc6* && $depends != *libstdc++* ]] && ok ".deb depends: $depends" ||
     fail ".deb depends: $depends"
+  # A program linked with libnbd depends on it; qemu-utils is recommended.
+  if ldd "$build/kormelde" | grep -q libnbd; then
+    [[ $depends == *libnbd0* ]] || fail ".deb depends: no libnbd0 in $depends"
+  fi
+  [[ $(dpkg-deb -f "$deb" Recommends) == *qemu-utils* ]] && ok ".deb recommends qemu-utils" ||
+    fail ".deb recommends: $(dpkg-deb -f "$deb" Recommends)"
   if [ "$(id -u)" -eq 0 ]; then
     if dpkg -i "$deb" >"$work/dpkg.log" 2>&1; then
       version=$(kormelde --version | head -n1)
