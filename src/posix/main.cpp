@@ -120,6 +120,21 @@ static int Cancelled(Run &r, bool read = false) {
   return EXIT_REFUSED;
 }
 
+// With --json, a refusal as a document of its own: the disk, the text in
+// the user's language and a code that is the same in every language.
+static void JsonRefusal(Run &r, const std::string &device, const std::string &text,
+                        const char *code) {
+  if (!r.options.json) return;
+  JsonWriter j;
+  j.BeginObject();
+  j.Key("device").String(device);
+  j.Key("error").String(text);
+  j.Key("error_code").String(code);
+  j.EndObject();
+  fputs(j.Text().c_str(), r.term.out);
+  fflush(r.term.out);
+}
+
 // A word as the shell reads it back.
 static std::string Quoted(const std::string &word) {
   if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
@@ -154,6 +169,7 @@ static int Resolve(Run &r, Command command, const char *name) {
     int id = PosixRegister(&r.disks, name, &error);
     if (id < 0) {
       r.term.Say(Text(TXT_LINUX_READ_FAILED, name));
+      JsonRefusal(r, name, Why(r.disks, -1, error), DiskErrorKey(error));
       Reason(r, error);
       return -1;
     }
@@ -165,9 +181,11 @@ static int Resolve(Run &r, Command command, const char *name) {
   switch (PosixClassifyPath(name, whole, sizeof whole)) {
   case POSIX_PATH_MISSING:
     r.term.Say(Text(TXT_LINUX_PATH_ERROR, name, DiskErrorText(DISK_NO_SUCH_DISK)));
+    JsonRefusal(r, name, DiskErrorText(DISK_NO_SUCH_DISK), DiskErrorKey(DISK_NO_SUCH_DISK));
     return -1;
   case POSIX_PATH_OTHER:
     r.term.Say(Text(TXT_LINUX_PATH_ERROR, name, DiskErrorText(DISK_NOT_A_DISK)));
+    JsonRefusal(r, name, DiskErrorText(DISK_NOT_A_DISK), DiskErrorKey(DISK_NOT_A_DISK));
     return -1;
   case POSIX_PATH_PARTITION:
     if (command != COMMAND_GET && IsPlainDirectory(name)) {
@@ -430,6 +448,7 @@ static int Get(Run &r, int id) {
   DiskHandle handle = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
   if (handle == INVALID_DISK_HANDLE) {
     r.term.Say(Text(TXT_LINUX_READ_FAILED, label.c_str()));
+    JsonRefusal(r, d.path, Why(r.disks, id, reason), DiskErrorKey(reason));
     return Reason(r, reason, id);
   }
   DiskReport read = ReadDiskReport(handle);
@@ -455,6 +474,12 @@ static int Get(Run &r, int id) {
   if (failure) {
     CloseDisk(handle);
     r.term.Say(Text(failure, label.c_str()));
+    JsonRefusal(
+        r, d.path, Text(failure, label.c_str()),
+        read.format == NoIpl ? DiskErrorKey(DISK_NO_BOOT_MARK)
+        : read.reason != DISK_OK
+            ? DiskErrorKey(read.reason)
+            : DiskErrorKey(read.failed == REPORT_NO_LAYOUT ? DISK_NO_LAYOUT : DISK_IO_ERROR));
     return read.format == NoIpl ? EXIT_REFUSED : Reason(r, read.reason);
   }
   if (read.format == Unknown) r.term.Say(Text(TXT_LINUX_FORMAT_UNKNOWN_WARN, label.c_str()));
@@ -585,20 +610,29 @@ static const char *BackupProblem(const char *path) {
 // notice, with its reason.
 static bool WriteAllowed(Run &r, const SurveyedDisk &t) {
   std::string why, said;
-  const char *reason = nullptr;
-  if (t.error != DISK_OK)
+  const char *reason = nullptr, *code = nullptr;
+  DiskError w = DISK_OK;
+  if (t.error != DISK_OK) {
     reason = (why = Why(r.disks, t.id, t.error)).c_str();
-  else if (t.format == FORMAT_GPT)
+    code = DiskErrorKey(t.error);
+  } else if (t.format == FORMAT_GPT) {
     reason = SurfaceText(TXT_LINUX_GPT_REASON);
-  else if (t.format == FORMAT_NONE)
+    code = "gpt";
+  } else if (t.format == FORMAT_NONE) {
     reason = DiskErrorText(DISK_NO_BOOT_MARK);
-  else if (t.format != FORMAT_AT && t.format != FORMAT_PC98)
-    reason = DiskErrorText(t.has_layout ? DISK_FORMAT_UNKNOWN : DISK_NO_LAYOUT);
-  else if (DiskError w = PosixWritable(DiskOf(r, t.id), &said))
+    code = DiskErrorKey(DISK_NO_BOOT_MARK);
+  } else if (t.format != FORMAT_AT && t.format != FORMAT_PC98) {
+    w = t.has_layout ? DISK_FORMAT_UNKNOWN : DISK_NO_LAYOUT;
+    reason = DiskErrorText(w);
+    code = DiskErrorKey(w);
+  } else if ((w = PosixWritable(DiskOf(r, t.id), &said)) != DISK_OK) {
     reason = (why = Why(r.disks, t.id, w, &said)).c_str();
+    code = DiskErrorKey(w);
+  }
   if (!reason) return true;
   r.term.Say(Text(TXT_LINUX_WRITE_REFUSED, t.number, t.path.c_str()));
   r.term.Say(Text(TXT_LINUX_REASON, reason));
+  JsonRefusal(r, t.path, reason, code);
   return false;
 }
 

@@ -53,12 +53,25 @@ $expected" ] || fail "get --json partitions: $got, sfdisk: $expected"
 
 # Disks that cannot be read: one line for each reason, naming them all.
 "$MKIMAGE" nhd-wrap l1.nhd >/dev/null && cp l1.nhd l2.nhd
+: >empty.img && truncate -s 1M empty.img
 run --dry-run write d.img 1 l1.nhd l2.nhd
 [ "$(grep -c 'l[12].nhd' err)" = 1 ] && grep -q "(\S*l1.nhd), #[0-9]* (\S*l2.nhd) を読めません" err ||
   fail "unreadable disks: $(grep 'を読めません' err)"
 
+# JSON refusals: the text in the locale's language, the code in none.
+for lang in C ja_JP.UTF-8; do
+  LC_ALL=$lang "$K" --json get empty.img >out 2>/dev/null
+  LC_ALL=$lang "$K" --json get 99999 >>out 2>/dev/null
+  LC_ALL=$lang "$K" --json --yes write empty.img 1 >>out 2>/dev/null
+  codes=$(python3 -c 'import json,sys
+t=open(sys.argv[1]).read(); d=json.JSONDecoder(); i=0; c=[]
+while i < len(t):
+    o,i=d.raw_decode(t,i); c.append(o["error_code"]); i+=len(t[i:])-len(t[i:].lstrip())
+print(*c)' out)
+  [ "$codes" = "no-boot-mark no-such-disk no-boot-mark" ] || fail "JSON codes under $lang: $codes"
+done
+
 # English: what is wrong in words, no codes.
-: >empty.img && truncate -s 1M empty.img
 LC_ALL=C "$K" get empty.img 2>err >/dev/null
 grep -q "^Disk \S*empty.img has no boot record" err && ! grep -q 'IPL\|(\S*)$' err ||
   fail "English for an empty disk: $(cat err)"
