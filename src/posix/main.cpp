@@ -213,7 +213,7 @@ static int Resolve(Run &r, Command command, const char *name) {
     Question q;
     q.kind = QUESTION_PARTITION;
     q.named = name;
-    q.mount_point = IsDirectory(name);
+    q.mount_point = IsDirectory(name) && !IsPlainDirectory(name);
     q.disk = Asked(r, id);
     if (!r.term.Ask(q)) return -2;
     ShowDiskPath(r, DiskOf(r, id));
