@@ -24,7 +24,7 @@ declare -A pkgs=(
   [linux]="cmake ninja-build g++ googletest clang-format fdisk util-linux e2fsprogs strace file
     clang libclang-rt-14-dev gettext locales man-db groff-base dpkg-dev zip bash-completion
     python3 mount ntfs-3g-dev libhivex-dev pkg-config ntfs-3g libhivex-bin libwin-hivex-perl mtools
-    libnbd-dev libnbd0 qemu-utils"
+    libnbd-dev libnbd0 qemu-utils lintian"
   [mingw]="mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix"
   [wine64]="wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont fonts-vlgothic"
   [wine32]="wine32:i386"

@@ -86,4 +86,5 @@ if(NOT KORMELDE_BUILD)
     set(KORMELDE_BUILD unknown)
   endif()
 endif()
-target_compile_definitions(kormelde_posix PUBLIC KORMELDE_BUILD="${KORMELDE_BUILD}")
+target_compile_definitions(kormelde_posix PUBLIC KORMELDE_BUILD="${KORMELDE_BUILD}"
+  KORMELDE_VERSION="${PROJECT_VERSION}")

@@ -101,23 +101,23 @@
   "　対象: %s (%s)"
 
 // Linux program (kormelde): the terminal's own texts.
-#define TXT_LINUX_VERSION "kormelde 1.34T (ビルド %s)"
+#define TXT_LINUX_VERSION "kormelde %s (ビルド %s)"
 #define TXT_LINUX_USAGE \
   "使い方: kormelde [オプション] コマンド [引数]\n" \
   "\n" \
   "コマンド:\n" \
   "  list [IMAGE...]\n" \
-  "      ディスクの一覧(番号・パス・サイズ・形式・NTシグニチャ・モデル)。\n" \
+  "      ディスクの一覧(番号・パス・サイズ・形式・ＮＴシグニチャ・モデル)。\n" \
   "      同じシグニチャのディスクには印を付けます。\n" \
   "  get DISK\n" \
-  "      NTシグニチャ・パーテーション・サイズ・形式を表示します。\n" \
+  "      ＮＴシグニチャ・パーティション・サイズ・形式を表示します。\n" \
   "  access DISK\n" \
   "      テストアクセス(64KiB x 200回の読込)でディスクを確認します。\n" \
   "  write DISK SIG [IMAGE...]\n" \
-  "      NTシグニチャを SIG に書き換えます。SIG は16進1-8桁(0でクリヤ)か\n" \
+  "      ＮＴシグニチャを SIG に書き換えます。SIG は16進1-8桁(0でクリヤ)か\n" \
   "      random (どのディスクにも無い乱数値)。\n" \
   "  restore DISK BACKUP [IMAGE...]\n" \
-  "      --backup で保存したファイルのNTシグニチャに戻します。\n" \
+  "      --backup で保存したファイルのＮＴシグニチャに戻します。\n" \
   "      BACKUP がこのディスクの物である事を確かめてから書きます。\n" \
   "  IMAGE はシグニチャの重複を調べる対象に加えるイメージファイルです。\n" \
   "  write と restore は注意事項と確認に「はい」と答えた時だけ書き込みます。\n" \
@@ -139,6 +139,7 @@
   "  --backup=FILE    書き込む前にブート領域(先頭32セクタ)を FILE に保存します。\n" \
   "                   既存の FILE は上書きしません。\n" \
   "  --dry-run        write, restore: 全ての確認と質問の後、書かずに終わります。\n" \
+  "                   端末が無い時は質問に「はい」と答えます。\n" \
   "  --windows=update|leave  write: ディスク上の Windows のブート設定とドライブ名\n" \
   "                   が旧いシグニチャを指す箇所も書き換えます(--backup に記録し、\n" \
   "                   restore で戻します)。端末が無い時はどちらかの指定が必要です\n" \
@@ -149,6 +150,9 @@
   "  --root=DIR       PARTUUID の参照を DIR の下の /etc, /boot から探します\n" \
   "                   (/proc/cmdline は読みません)。\n" \
   "  --json           list, get, write, restore の結果を JSON で出力します。\n" \
+  "  -o, --output=COLUMNS  list: 表示する列、get: 値だけを出力する列\n" \
+  "                   (number,path,size,format,signature,same,model。same は list のみ)。\n" \
+  "  --value          get: ＮＴシグニチャだけを出力します (-o signature)。\n" \
   "  --sector-size=N  イメージファイルの論理セクタサイズ (512 か 4096、既定 512)。\n" \
   "                   ブロックデバイスではデバイスの値と違えば拒否します。\n" \
   "  -h, --help       この説明を表示します。\n" \
@@ -182,6 +186,18 @@
 #define TXT_LINUX_NO "いいえ"
 #define TXT_LINUX_NO_TERMINAL "いいえ (端末が無いため。「はい」と答えるには --yes)"
 #define TXT_LINUX_CANCELLED "中止しました。何も書き込んでいません。"
+#define TXT_LINUX_READ_CANCELLED "中止しました。"
+#define TXT_LINUX_UNREAD_GROUP "ディスク %s を読めません: %s"
+#define TXT_LINUX_BAD_COLUMN "不明な列です: %s"
+#define TXT_LINUX_LIST_GET_ONLY "%s は list と get にだけ指定できます"
+#define TXT_LINUX_OUTPUT_JSON "%s と --json は同時に指定できません"
+#define TXT_LINUX_DRY_RUN_YES "はい (--dry-run で端末が無いため。何も書き込みません)"
+#define TXT_LINUX_DRY_RUN_RANDOM "random の値は [%08lX] です。この値を書き込むには:\n  %s"
+#define TXT_LINUX_ALREADY "ディスク #%d のＮＴシグニチャは既に [%08lX] です。何も書き込んでいません。"
+#define TXT_LINUX_RESTORE_HINT "書き込む前のブート領域はバックアップファイル[%s]に有ります。元に戻すには:\n  %s"
+#define TXT_LINUX_GPT_NO_SIGNATURE "ディスク %s は GPT ディスクです。GPT ディスクにＮＴシグニチャは有りません。"
+#define TXT_LINUX_MOUNT_POINT_ASK                                                        \
+  "番号ではなくマウントポイントが指定されました。\n[%s]をディスク番号[%d](%s)と読替えて\n処理を継続してよろしいですか？"
 #define TXT_LINUX_REASON "理由: %s"
 #define TXT_LINUX_DISK_PATH "ディスク #%d = %s"
 #define TXT_LINUX_PATH_ERROR "[%s] %s"
@@ -197,7 +213,7 @@
 #define TXT_LINUX_LIST_PATH "パス"
 #define TXT_LINUX_LIST_SIZE "サイズ"
 #define TXT_LINUX_LIST_FORMAT "形式"
-#define TXT_LINUX_LIST_SIGNATURE "NTシグニチャ"
+#define TXT_LINUX_LIST_SIGNATURE "ＮＴシグニチャ"
 #define TXT_LINUX_LIST_MODEL "モデル/シリアル"
 #define TXT_LINUX_LIST_COLLIDES "重複"
 #define TXT_LINUX_LIST_IMAGE "イメージ(%s)"
@@ -210,7 +226,6 @@
 #define TXT_LINUX_LIST_COLLISIONS                                                        \
   "注意: 印(*)のディスクは他のディスクと同じＮＴシグニチャです。Windows は片方を\n"       \
   "　　 オフラインにします。write DISK random で片方を書き換えられます。"
-#define TXT_LINUX_UNREAD_REASON "ディスク #%d (%s) を読めません: %s"
 #define TXT_LINUX_LIST_EMPTY "ディスクが見つかりません。"
 #define TXT_LINUX_WRITE_REFUSED "ディスク #%d (%s) には書き込めません。何も書き込んでいません。"
 #define TXT_LINUX_GPT_REASON                                                             \
@@ -264,7 +279,7 @@
 #define TXT_LINUX_ACCESS_BUSY "ディスク %s にアクセス中。"
 #define TXT_LINUX_READ_FAILED "ディスクの読込に失敗しました (%s)"
 #define TXT_LINUX_GEOMETRY_FAILED "ディスク情報の取得に失敗しました (%s/geo)"
-#define TXT_LINUX_LAYOUT_FAILED "パーテーション情報の取得に失敗しました (%s/ddl)"
+#define TXT_LINUX_LAYOUT_FAILED "パーティション情報の取得に失敗しました (%s/ddl)"
 #define TXT_LINUX_NO_IPL "ハードディスクＩＰＬが見つかりません。(%s)"
 #define TXT_LINUX_FORMAT_UNKNOWN_WARN "ハードウェア機種情報の取得に失敗しました(%s)"
 

@@ -43,7 +43,11 @@ expect_refused() {
 }
 
 make gpt
-expect_refused gpt get "パーテーション情報の取得に失敗しました (N/ddl)"
+expect_refused gpt get "ディスク N は GPT ディスクです。GPT ディスクにＮＴシグニチャは有りません。"
+run --json get "$WORK/gpt.img"
+expect_rc 1 "gpt get --json"
+grep -q '"format": "gpt"' "$WORK/out" && grep -q '"error_code": "gpt"' "$WORK/out" ||
+  fail "gpt get --json: $(cat "$WORK/out")"
 expect_refused gpt write "GPT ディスクです。GPT のディスク GUID はこのプログラムでは扱いません。"
 
 # Without the boot mark: refused with why, before anything is asked.
