@@ -447,7 +447,7 @@ static int Get(Run &r, int id) {
       std::string why = Text(TXT_LINUX_GPT_NO_SIGNATURE, label.c_str());
       if (r.options.json) {
         JsonWriter j;
-        DiskJson(j, s, false, nullptr, false, why.c_str());
+        DiskJson(j, r.disks, s, false, nullptr, false, why.c_str());
         PrintJson(r, j);
       }
       r.term.Say(why);
@@ -893,7 +893,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     if (target->has_signature && target->signature == value) {
       // Nothing to do, nothing asked.
       r.term.Say(Text(TXT_LINUX_ALREADY, target->number, (unsigned long)value));
-      if (options.json) RewriteJson(r, {target, value, value, false}, disks, {});
+      if (options.json) RewriteJson(r, {target, value, value, false}, disks, {}, 0, {});
       return EXIT_DONE;
     }
   }
