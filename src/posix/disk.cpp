@@ -423,6 +423,7 @@ DiskError OpenQemuImage(PosixDisk *d, const struct stat &st) {
 // that descriptor, never through the name.
 DiskError OpenPath(PosixDisk *d) {
   if (d->disk->fd < 0) return d->disk->error == DISK_OK ? DISK_IO_ERROR : d->disk->error;
+  if (d->disk->ahead_error != DISK_OK) return d->disk->ahead_error;
   struct stat st;
   d->fd = d->disk->fd;
   if (d->writer) {
@@ -850,20 +851,26 @@ int DriveLetterToDiskNumber(char) {
 
 void PosixReadAhead(DiskSet *disks, const std::vector<int> &ids) {
   enum { PARALLEL = 4 }; // qemu-nbd starts at once, on two cores
-  std::vector<NbdHead> heads;
-  std::vector<RegisteredDisk *> owners;
+  std::vector<RegisteredDisk *> files;
   for (int id : ids) {
     RegisteredDisk *disk = disks->disks[id];
+    if (disk->fd >= 0 && !disk->identity.block && !disk->nbd) files.push_back(disk);
+  }
+  if (files.size() < 2) return; // one image: opened when read
+  std::vector<NbdHead> heads;
+  std::vector<RegisteredDisk *> owners;
+  for (RegisteredDisk *disk : files) {
     struct stat st;
-    if (disk->fd < 0 || disk->identity.block || disk->nbd || fstat(disk->fd, &st) != 0 ||
-        !S_ISREG(st.st_mode))
-      continue;
+    if (fstat(disk->fd, &st) != 0 || !S_ISREG(st.st_mode)) continue;
     PosixDisk probe = {};
     probe.fd = disk->fd;
     probe.disk = disk;
     probe.logical_sector = SECTOR_SIZE;
-    if (ProbeFile(&probe, (uint64_t)st.st_size) != DISK_OK || !probe.qemu || probe.image.encrypted)
-      continue;
+    // A file that cannot be read now fails its open too: reads are never
+    // tried again.
+    DiskError probed = ProbeFile(&probe, (uint64_t)st.st_size);
+    if (probed == DISK_IO_ERROR) disk->ahead_error = probed;
+    if (probed != DISK_OK || !probe.qemu || probe.image.encrypted) continue;
     NbdHead head;
     head.path = AbsolutePath(disk->path);
     head.format = probe.image.container;
