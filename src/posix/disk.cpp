@@ -102,8 +102,9 @@ struct PosixDisk {
   DiskError error; // why the last operation failed
   bool writer;
   bool owns_fd; // a write handle's own descriptor; readers use the disk's
-  // An image QEMU reads: the data area is qemu-nbd's disk. A writer owns
-  // its connection; readers use the disk's.
+                // An image QEMU reads: the data area is qemu-nbd's disk. A writer owns
+  // its connection (nbd); readers use the disk's, never holding it (a
+  // writer drops it).
   bool qemu;
   NbdImage *nbd;
   bool block;
@@ -170,7 +171,7 @@ std::string AbsolutePath(const std::string &path) {
 // The read connection of an image QEMU reads, opened on first need where
 // `list` read ahead.
 NbdImage *Connection(PosixDisk *d, DiskError *why = nullptr) {
-  if (d->nbd) return d->nbd;
+  if (d->writer) return d->nbd;
   if (!d->disk->nbd) {
     DiskError e = DISK_OK;
     QemuSaid said;
@@ -178,7 +179,7 @@ NbdImage *Connection(PosixDisk *d, DiskError *why = nullptr) {
     d->disk->said = said.text;
     if (why) *why = e;
   }
-  return d->nbd = d->disk->nbd;
+  return d->disk->nbd;
 }
 
 // Bytes of the disk at a file offset: through qemu-nbd for an image QEMU
@@ -359,7 +360,7 @@ DiskError LockEveryName(PosixDisk *d, const struct stat &st) {
 }
 
 void CloseAll(PosixDisk *d) {
-  if (d->writer) NbdClose(d->nbd);
+  NbdClose(d->nbd); // a writer's own
   if (d->fd >= 0 && d->owns_fd) close(d->fd);
   for (int fd : *d->also_locked)
     close(fd);
@@ -393,8 +394,9 @@ DiskError OpenQemuImage(PosixDisk *d, const struct stat &st) {
       }
     } else {
       DiskError why = DISK_IMAGE_REFUSED;
-      if (!Connection(d, &why)) return why;
-      d->data_bytes = NbdSize(d->nbd);
+      NbdImage *nbd = Connection(d, &why);
+      if (!nbd) return why;
+      d->data_bytes = NbdSize(nbd);
     }
     return d->data_bytes < IPL_AREA_BYTES ? DISK_TOO_SHORT : DISK_OK;
   }
@@ -837,7 +839,7 @@ int PosixReadSector(DiskHandle handle, uint64_t sector, uint8_t *buffer) {
   PosixDisk *d = Of(handle);
   if (!d || d->writer || d->error != DISK_OK || sector >= d->data_bytes / SECTOR_SIZE) return 0;
   // What `list` read ahead is this run's first read of the image.
-  if (d->qemu && !d->nbd && d->boot_valid && sector < IPL_AREA_SECTORS) {
+  if (d->qemu && d->boot_valid && sector < IPL_AREA_SECTORS) {
     memcpy(buffer, d->boot + sector * SECTOR_SIZE, SECTOR_SIZE);
     return 1;
   }
