@@ -109,6 +109,7 @@ struct PosixDisk {
   NbdImage *nbd;
   bool block;
   std::vector<int> *also_locked; // the same disk's other names, locked with it
+  std::vector<int> *held_locked; // the run's own descriptors among them: unlocked, kept
   bool backup_done;
   bool patches_done;
   uint64_t data_offset;
@@ -343,6 +344,17 @@ DiskError LockEveryName(PosixDisk *d, const struct stat &st) {
     DiskError locked = LockForWriting(d->fd);
     if (locked != DISK_OK) return locked;
   }
+  // The loop devices over an image file that the run holds open already
+  // are locked through those descriptors.
+  for (RegisteredDisk *other : d->block ? std::vector<RegisteredDisk *>() : d->set->disks) {
+    if (other == d->disk || !other->identity.loop || other->fd < 0 ||
+        other->identity.dev != st.st_dev || other->identity.ino != st.st_ino ||
+        !PosixSameDisk(other->fd, d->disk->identity))
+      continue;
+    DiskError locked = LockForWriting(other->fd);
+    if (locked != DISK_OK) return locked;
+    d->held_locked->push_back(other->fd);
+  }
   for (const std::string &name : names) {
     int fd = g_posix_calls.open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
     if (fd < 0 && (errno == ENOENT || errno == ENXIO)) continue; // detached meanwhile
@@ -364,7 +376,10 @@ void CloseAll(PosixDisk *d) {
   if (d->fd >= 0 && d->owns_fd) close(d->fd);
   for (int fd : *d->also_locked)
     close(fd);
+  for (int fd : *d->held_locked)
+    g_posix_calls.flock(fd, LOCK_UN);
   delete d->also_locked;
+  delete d->held_locked;
 }
 
 // Whether the disk's name still leads to the disk open on fd (st): a file
@@ -438,17 +453,24 @@ DiskError OpenPath(PosixDisk *d) {
     bool same = S_ISBLK(held.st_mode) ? st.st_rdev == held.st_rdev
                                       : st.st_dev == held.st_dev && st.st_ino == held.st_ino;
     if (!same || !NameLeadsHere(*d->disk, st)) return DISK_OTHER_DISK;
-  } else if (fstat(d->fd, &st) != 0) {
-    return DISK_IO_ERROR;
+  } else {
+    // A reader goes by what the disk was when pinned, on the same
+    // descriptor: its kind, size and sector size.
+    memset(&st, 0, sizeof st);
+    st.st_mode = d->disk->identity.block ? S_IFBLK : S_IFREG;
+    st.st_size = (off_t)d->disk->file_bytes;
   }
   uint32_t asked = d->options ? d->options->sector_size : 0;
   d->logical_sector = SECTOR_SIZE;
   uint64_t bytes = 0;
   if (S_ISBLK(st.st_mode)) {
     d->block = true;
-    int logical = 0;
-    if (g_posix_calls.ioctl(d->fd, BLKGETSIZE64, &bytes) != 0) return PosixErrorOf(errno);
-    if (g_posix_calls.ioctl(d->fd, BLKSSZGET, &logical) != 0) return PosixErrorOf(errno);
+    int logical = (int)d->disk->identity.logical_sector;
+    bytes = d->disk->identity.bytes;
+    if (d->writer && g_posix_calls.ioctl(d->fd, BLKGETSIZE64, &bytes) != 0)
+      return PosixErrorOf(errno);
+    if (d->writer && g_posix_calls.ioctl(d->fd, BLKSSZGET, &logical) != 0)
+      return PosixErrorOf(errno);
     if (logical < SECTOR_SIZE || logical % SECTOR_SIZE != 0) return DISK_IO_ERROR;
     d->logical_sector = (uint32_t)logical;
     if (asked && asked != d->logical_sector) return DISK_SECTOR_SIZE;
@@ -643,6 +665,7 @@ DiskHandle OpenPhysicalDisk(DiskSet *disks, int disk, char mode, DiskError *erro
   }
   d->fd = -1;
   d->also_locked = new std::vector<int>;
+  d->held_locked = new std::vector<int>;
   d->set = disks;
   d->disk = disks->disks[disk];
   d->options = disks->options;

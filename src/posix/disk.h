@@ -18,7 +18,7 @@
 struct BytePatch;
 struct NbdImage;
 
-enum { POSIX_PATH_SIZE = 512, POSIX_MODEL_SIZE = 128 };
+enum { POSIX_PATH_SIZE = 512 };
 
 enum Answers { ANSWERS_ASK = 0, ANSWERS_YES, ANSWERS_NO };
 
@@ -44,11 +44,10 @@ struct RunOptions {
   const std::string *undo_records = nullptr;
 };
 
-// A line of `list`.
+// A disk of the system's table.
 struct PosixDiskEntry {
-  char path[POSIX_PATH_SIZE];   // /dev/sda, /dev/loop0, or an image file
-  uint64_t bytes;               // size of the disk (image: without header/footer)
-  char model[POSIX_MODEL_SIZE]; // sysfs model/vendor, loop backing file, or image container
+  char path[POSIX_PATH_SIZE]; // /dev/sda, /dev/loop0
+  uint64_t bytes;             // size of the disk
 };
 
 // What a disk is, beyond its name: the device number (st_rdev) of a block
@@ -60,8 +59,9 @@ struct DiskIdentity {
   dev_t rdev = 0;
   dev_t dev = 0; // image file, or a loop device's backing file
   ino_t ino = 0;
-  bool loop = false;  // a loop device with a backing file
-  uint64_t bytes = 0; // block devices; 0: not recorded
+  bool loop = false;           // a loop device with a backing file
+  uint64_t bytes = 0;          // block devices; 0: not recorded
+  uint32_t logical_sector = 0; // block devices
   std::string tag;
 };
 
@@ -71,8 +71,10 @@ struct DiskIdentity {
 struct RegisteredDisk {
   int number = -1; // its number in the run's list; -1: named by path, not listed
   std::string path;
-  std::string model;
+  std::string model; // read on first need (PosixModel)
+  bool modeled = false;
   DiskIdentity identity;
+  uint64_t file_bytes = 0;   // an image file's size when pinned
   int fd = -1;               // read-only; -1 when it could not be opened
   DiskError error = DISK_OK; // why it could not be opened
   // The boot area as last read from this disk: a write goes ahead only if
@@ -107,7 +109,6 @@ struct DiskSet {
   DiskSet &operator=(const DiskSet &) = delete;
   const RunOptions *options;
   bool scanned = false;
-  bool modeled = false; // the table's models read (list and writes only)
   std::vector<PosixDiskEntry> table;
   std::vector<dev_t> table_devices; // st_rdev of each table entry
   std::vector<RegisteredDisk *> disks;
@@ -135,6 +136,9 @@ PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size);
 // A disk that is there but cannot be opened is pinned all the same: its
 // opens fail with the reason.
 int PosixRegister(DiskSet *disks, const char *name, DiskError *error);
+// The model or backing file shown for a disk of the table ("" for others),
+// read once, when first shown.
+const std::string &PosixModel(DiskSet *disks, int id);
 // The pinned disk behind an id, or nullptr.
 const RegisteredDisk *PosixRegistered(const DiskSet *disks, int id);
 // Lists the table and numbers every pinned disk: table disks by their
@@ -178,8 +182,9 @@ DiskError PosixCheckIdentity(const RegisteredDisk &disk, int fd, const struct st
 
 // The other names of the disk open as st, which a writer locks too: a loop
 // device's backing file, or the loop devices over an image file (sorted),
-// found in the run's one disk listing. Each is checked by identity once
-// opened (PosixSameDisk).
+// found in the run's one disk listing, but for the loop devices the run
+// holds open (their own descriptors are locked). Each is checked by
+// identity once opened (PosixSameDisk).
 std::vector<std::string> PosixSameDiskNames(DiskSet *disks, const struct stat &st);
 // Whether fd, opened through one of those names, is the same disk as the
 // one pinned as id: the file behind a loop device, or a loop device over

@@ -77,7 +77,7 @@ const CatalogEntry kCatalog[] = {
         "  write and restore write only after yes to the notice and question.\n"
         "\n"
         "DISK:\n"
-        "  0-50          a number from kormelde list\n"
+        "  0, 1, 2 ...   a number from kormelde list (no upper bound)\n"
         "  /dev/sdb      a whole-disk device\n"
         "  disk.img      an image file (raw, fixed VHD, HDI, NHD)\n"
         "  /dev/sdb1, /  a partition or mount point (get only: after a\n"
@@ -184,6 +184,22 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_REFERENCES_HEAD,
      N_("After the rewrite, the PARTUUID on these lines points to no partition:")},
     {TXT_LINUX_REFERENCES_NONE, N_("No setting refers to PARTUUID=%08x-NN.")},
+    {TXT_LINUX_REFERENCES_MORE, N_("  ... and %lu more lines")},
+    {TXT_LINUX_FILES_UNREAD, N_("These files could not be read: whether lines in them refer to "
+                                "PARTUUID=%08x-NN is not known:")},
+    {TXT_LINUX_FILE_UNREAD_ITEM, N_("  %s: %s")},
+    {TXT_LINUX_FILE_DIRECTORY, N_("It is a directory.")},
+    {TXT_LINUX_FILE_FIFO, N_("It is a FIFO (named pipe).")},
+    {TXT_LINUX_FILE_DEVICE, N_("It is a device.")},
+    {TXT_LINUX_FILE_NOT_REGULAR, N_("It is not a regular file.")},
+    {TXT_LINUX_FILE_DANGLING,
+     N_("It is a symbolic link to nothing (under --root, links resolve inside it).")},
+    {TXT_LINUX_FILE_TOO_LARGE, N_("It is larger than %d MiB.")},
+    {TXT_LINUX_FILE_OVER_TOTAL,
+     N_("The files read before it reached the bound of them all (%d MiB).")},
+    {TXT_LINUX_ROOT_UNUSABLE, N_("--root [%s] cannot be used: %s")},
+    {TXT_LINUX_ROOT_EMPTY, N_("None of the files that may refer to a PARTUUID (/etc/fstab, "
+                              "/etc/crypttab, /boot/grub/grub.cfg, ...) is there.")},
     {TXT_LINUX_REFERENCE_ITEM, N_("  %s:%u: PARTUUID=%s -> %s")},
     {TXT_LINUX_PARTUUID_HEAD, N_("PARTUUIDs changed:")},
     {TXT_LINUX_PARTUUID_ITEM, N_("  %s -> %s")},

@@ -77,7 +77,9 @@ static std::string Label(const RegisteredDisk &d, bool hash) {
   return d.number < 0 ? d.path : (hash ? "#" : "") + std::to_string(d.number);
 }
 
-static QuestionDisk Asked(const RegisteredDisk &d) {
+static QuestionDisk Asked(Run &r, int id) {
+  const RegisteredDisk &d = DiskOf(r, id);
+  PosixModel(&r.disks, id);
   QuestionDisk q;
   q.number = d.number;
   q.path = d.path;
@@ -171,7 +173,7 @@ static int Resolve(Run &r, Command command, const char *name) {
     Question q;
     q.kind = QUESTION_PARTITION;
     q.named = name;
-    q.disk = Asked(DiskOf(r, id));
+    q.disk = Asked(r, id);
     if (!r.term.Ask(q)) return -2;
     ShowDiskPath(r, DiskOf(r, id));
   }
@@ -492,6 +494,28 @@ static bool BackupSignature(Run &r, const SurveyedDisk &t, const char *path, uin
   return true;
 }
 
+// Why a configuration file was not read.
+static std::string UnreadReason(const FileStatus &status) {
+  switch (status.problem) {
+  case FILE_DIRECTORY:
+    return SurfaceText(TXT_LINUX_FILE_DIRECTORY);
+  case FILE_FIFO:
+    return SurfaceText(TXT_LINUX_FILE_FIFO);
+  case FILE_DEVICE:
+    return SurfaceText(TXT_LINUX_FILE_DEVICE);
+  case FILE_OTHER_TYPE:
+    return SurfaceText(TXT_LINUX_FILE_NOT_REGULAR);
+  case FILE_DANGLING:
+    return SurfaceText(TXT_LINUX_FILE_DANGLING);
+  case FILE_TOO_LARGE:
+    return Text(TXT_LINUX_FILE_TOO_LARGE, (int)(kFileBound >> 20));
+  case FILE_OVER_TOTAL:
+    return Text(TXT_LINUX_FILE_OVER_TOTAL, (int)(kConfigTotalBound >> 20));
+  default:
+    return strerror(status.error);
+  }
+}
+
 // What a rewrite did, from the plan made on the disk's last read and what
 // the write verified under the lock: the value replaced, the new one, and
 // whether anything was written.
@@ -504,7 +528,8 @@ struct Rewritten {
 
 // write and restore --json.
 static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDisk> &disks,
-                        const std::vector<PartuuidReference> &references) {
+                        const std::vector<PartuuidReference> &references, size_t more,
+                        const std::vector<UnreadFile> &unread) {
   const SurveyedDisk &t = *w.target;
   JsonWriter j;
   j.BeginObject();
@@ -529,6 +554,16 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
       j.Key("new_partuuid").String(Partuuid(w.new_signature, ref.partition));
       j.EndObject();
     }
+  j.EndArray();
+  j.Key("references_more").Number(changes ? more : 0);
+  // The files whose references are not known.
+  j.Key("unread_files").BeginArray();
+  for (const UnreadFile &f : unread) {
+    j.BeginObject();
+    j.Key("file").String(f.name);
+    j.Key("reason").String(UnreadReason(f.status));
+    j.EndObject();
+  }
   j.EndArray();
   j.Key("partuuids").BeginArray();
   if (changes)
@@ -578,7 +613,8 @@ static void RewriteText(Run &r, const Rewritten &w) {
 // compared, and the configuration lines that would point nowhere.
 static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const SurveyedDisk &t,
                          uint32_t old_signature, uint32_t new_signature,
-                         const std::vector<PartuuidReference> &references) {
+                         const std::vector<PartuuidReference> &references, size_t more,
+                         const std::vector<UnreadFile> &unread) {
   for (const SurveyedDisk &d : disks)
     if (d.id != t.id && d.error != DISK_OK)
       r.term.Say(Text(TXT_LINUX_UNREAD_REASON, d.number, d.path.c_str(),
@@ -589,12 +625,18 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
     q.kind = QUESTION_COLLISION;
     q.new_signature = new_signature;
     for (const SurveyedDisk *d : holders)
-      q.holders.push_back(Asked(DiskOf(r, d->id)));
+      q.holders.push_back(Asked(r, d->id));
     if (!r.term.Ask(q)) return false;
   }
   if (t.format != FORMAT_AT || old_signature == new_signature) return true;
+  // "None" only when every file was read.
+  if (!unread.empty()) {
+    r.term.Say(Text(TXT_LINUX_FILES_UNREAD, (unsigned)old_signature));
+    for (const UnreadFile &f : unread)
+      r.term.Say(Text(TXT_LINUX_FILE_UNREAD_ITEM, f.name.c_str(), UnreadReason(f.status).c_str()));
+  }
   if (references.empty()) {
-    r.term.Tell(Text(TXT_LINUX_REFERENCES_NONE, (unsigned)old_signature));
+    if (unread.empty()) r.term.Tell(Text(TXT_LINUX_REFERENCES_NONE, (unsigned)old_signature));
   } else {
     // A clone still carries the old value: the lines would name its partitions.
     const SurveyedDisk *clone = nullptr;
@@ -608,6 +650,7 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
       r.term.Tell(Text(TXT_LINUX_REFERENCE_ITEM, ref.file.c_str(), ref.line,
                        Partuuid(old_signature, ref.partition).c_str(),
                        Partuuid(new_signature, ref.partition).c_str()));
+    if (more) r.term.Tell(Text(TXT_LINUX_REFERENCES_MORE, (unsigned long)more));
   }
   return true;
 }
@@ -655,7 +698,15 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   for (const SurveyedDisk &d : disks)
     if (d.id == id) target = &d;
   if (!WriteAllowed(r, *target)) return EXIT_REFUSED;
-  std::vector<ConfigFile> files = ReadConfigFiles(options.root);
+  ConfigFiles config = ReadConfigFiles(options.root);
+  // A root that is not a system's is a mistake, not a system without lines.
+  if (options.root && (config.root_error || !config.any)) {
+    r.term.Say(
+        Text(TXT_LINUX_ROOT_UNUSABLE, options.root,
+             config.root_error ? strerror(config.root_error) : SurfaceText(TXT_LINUX_ROOT_EMPTY)));
+    return EXIT_REFUSED;
+  }
+  const std::vector<ConfigFile> &files = config.read;
 
   uint32_t value = 0;
   if (command == COMMAND_RESTORE) {
@@ -688,8 +739,12 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     r.term.Say(Text(TXT_WRITE_FAILED, target->number));
     return Reason(r, reason == DISK_OK ? DISK_NO_LAYOUT : reason);
   }
-  std::vector<PartuuidReference> references = FindReferences(files, plan.found);
-  if (!Consequences(r, disks, *target, plan.found, value, references)) return Cancelled(r);
+  size_t more_references = 0;
+  std::vector<PartuuidReference> references =
+      FindReferences(files, plan.found, kReferenceListBound, &more_references);
+  if (!Consequences(r, disks, *target, plan.found, value, references, more_references,
+                    config.unread))
+    return Cancelled(r);
   // The systems on the disk: a write's are asked about, a restore's come
   // from its backup.
   SystemsContext systems = {&r.term, &r.disks, &disks, &files};
@@ -697,7 +752,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     return EXIT_REFUSED;
   Question confirm;
   confirm.kind = QUESTION_REWRITE;
-  confirm.disk = Asked(DiskOf(r, id));
+  confirm.disk = Asked(r, id);
   confirm.old_signature = plan.found;
   confirm.new_signature = value;
   if (!r.term.Ask(confirm)) return Cancelled(r);
@@ -727,7 +782,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   } else if (!options.json) {
     r.term.Result(SurfaceText(TXT_LINUX_DRY_RUN_DONE));
   }
-  if (options.json) RewriteJson(r, w, disks, references);
+  if (options.json) RewriteJson(r, w, disks, references, more_references, config.unread);
   return EXIT_DONE;
 }
 

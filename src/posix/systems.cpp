@@ -288,7 +288,7 @@ bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t
     }
   }
   // The Linux lines: only the PARTUUID tokens change.
-  std::vector<PartuuidReference> lines = FindReferences(*c.files, old_signature);
+  std::vector<PartuuidReference> lines = FindReferences(*c.files, old_signature, 1);
   if (!lines.empty()) {
     int answer =
         Choose(term, options.linux_lines, SurfaceText(TXT_LINUX_LINES_ASK), "--linux", false);

@@ -123,7 +123,7 @@
   "  write と restore は注意事項と確認に「はい」と答えた時だけ書き込みます。\n" \
   "\n" \
   "DISK:\n" \
-  "  0-50          kormelde list の番号\n" \
+  "  0, 1, 2 ...   kormelde list の番号 (上限なし)\n" \
   "  /dev/sdb      ディスク全体のデバイス\n" \
   "  disk.img      イメージファイル (raw, 固定長VHD, HDI, NHD)\n" \
   "  /dev/sdb1, /  パーティションまたはマウントポイント (get のみ。確認の後、\n" \
@@ -230,6 +230,20 @@
   "書き換えると、次の行の PARTUUID はどのパーティションも指さなくなります:"
 #define TXT_LINUX_REFERENCE_ITEM "　%s:%u: PARTUUID=%s → %s"
 #define TXT_LINUX_REFERENCES_NONE "PARTUUID=%08x-NN を参照する設定は見つかりませんでした。"
+#define TXT_LINUX_REFERENCES_MORE "　…他 %lu 行"
+#define TXT_LINUX_FILES_UNREAD                                                           \
+  "次のファイルを読めなかったため、PARTUUID=%08x-NN を参照する行が有るかどうか分かりません:"
+#define TXT_LINUX_FILE_UNREAD_ITEM "　%s: %s"
+#define TXT_LINUX_FILE_DIRECTORY "ディレクトリです。"
+#define TXT_LINUX_FILE_FIFO "FIFO(名前付きパイプ)です。"
+#define TXT_LINUX_FILE_DEVICE "デバイスです。"
+#define TXT_LINUX_FILE_NOT_REGULAR "通常のファイルではありません。"
+#define TXT_LINUX_FILE_DANGLING "指す先の無いシンボリックリンクです(--root の下ではリンクはその中で辿ります)。"
+#define TXT_LINUX_FILE_TOO_LARGE "%d MiB より大きいファイルです。"
+#define TXT_LINUX_FILE_OVER_TOTAL "先に読んだファイルで読込の上限(合計 %d MiB)に達しました。"
+#define TXT_LINUX_ROOT_UNUSABLE "--root [%s] は使えません: %s"
+#define TXT_LINUX_ROOT_EMPTY                                                             \
+  "PARTUUID を参照し得るファイル(/etc/fstab、/etc/crypttab、/boot/grub/grub.cfg 等)が一つも有りません。"
 #define TXT_LINUX_UNCHANGED                                                              \
   "ＮＴシグニチャは変わりません。\nディスク\t= %d\nNTSig\t= [%8.8lX]\n"               \
   "PARTUUID も変わりません。"

@@ -93,12 +93,11 @@ sigat=$((0x2000))
 target pc98-hdi "$WORK/pc98.hdi" "$WORK/pc98.orig" 4096
 
 loop=""
-if [ "$(id -u)" = 0 ] && command -v losetup >/dev/null; then
+if needs loop; then
   "$MKIMAGE" at "$WORK/loop.img" && cp "$WORK/loop.img" "$WORK/loop.orig"
-  loop=$(losetup -f --show "$WORK/loop.img" 2>/dev/null) || loop=""
+  attach "$WORK/loop.img" 2>/dev/null || loop=""
 fi
 if [ -n "$loop" ]; then
-  trap 'losetup -d "$loop"' EXIT
   sigat=$((0x1B8))
   target at-loop "$loop" "$WORK/loop.orig" 0
 else
@@ -107,7 +106,7 @@ fi
 
 # The same through the kernel's own calls on an image file (strace injects
 # the failure): the data really reaches the page cache before a failed fsync.
-if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+if needs strace; then
   "$MKIMAGE" at "$WORK/k.img" && cp "$WORK/k.img" "$WORK/k.orig"
   # kernel INJECT TEXT: the write with strace's INJECT exits 1 with TEXT and
   # leaves the image as it was.

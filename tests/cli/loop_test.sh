@@ -4,28 +4,13 @@
 # mounted, and the Access sweep counted in the device's stat.
 . "$(dirname "$0")/lib.sh"
 
-skip() {
-  echo "skipped: $*"
-  exit 77
-}
 [ "$(id -u)" = 0 ] || skip "needs root for losetup"
-command -v losetup >/dev/null && command -v sfdisk >/dev/null || skip "no losetup or sfdisk"
+needs losetup sfdisk || skip "no losetup or sfdisk"
 
-loops=()
 mounted=""
 node=""
-cleanup() {
-  [ -n "$mounted" ] && umount "$mounted"
-  for l in "${loops[@]}"; do losetup -d "$l"; done
-  [ -n "$node" ] && rm -f "$node"
-}
-trap cleanup EXIT
-
-# attach [OPTIONS] FILE: the loop device in $loop, detached on exit.
-attach() {
-  loop=$(losetup -f --show "$@") || return 1
-  loops+=("$loop")
-}
+at_exit '[ -n "$node" ] && rm -f "$node"'
+at_exit '[ -n "$mounted" ] && umount "$mounted"'
 
 truncate -s 1M "$WORK/probe.img"
 attach "$WORK/probe.img" 2>/dev/null || skip "losetup cannot attach here"
@@ -66,7 +51,7 @@ after=$(stat_reads "$l512")
 
 # The system's disks are listed once per run at most, the write's three opens
 # included.
-if command -v strace >/dev/null; then
+if needs strace; then
   for args in "get $l512" "--yes write $l512 5A6B7C8D" "--yes write $n 1234ABCD"; do
     # shellcheck disable=SC2086
     ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=openat,open -o "$WORK/trace" "$K" $args </dev/null >/dev/null 2>&1
@@ -86,7 +71,7 @@ expect_four_bytes "$WORK/at.orig" "$WORK/at.img" $((0x1B8)) "write $l512"
 # writer on one name, held in its pwrite, makes a writer on the other give
 # up; the disk holds the first one's value.
 sig_of() { od -An -tx1 -j $((0x1B8)) -N4 "$1" | tr -d ' '; }
-if command -v strace >/dev/null; then
+if needs strace; then
   for pair in "$WORK/at.img $l512 11223344 44332211" "$l512 $WORK/at.img 99AABBCC ccbbaa99"; do
     set -- $pair
     ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=pwrite64 -e inject=pwrite64:delay_enter=2000000 \
@@ -163,7 +148,7 @@ grep -q '注意事項' "$WORK/err" && fail "read-only $loop: caution notice show
 
 # A mounted partition: Get reads its disk after the question; Access and
 # Write refuse it; the disk can be written while the partition is mounted.
-if command -v mkfs.ext2 >/dev/null; then
+if needs mkfs.ext2; then
   truncate -s 32M "$WORK/fs.img"
   printf 'label: dos\nlabel-id: 0x11223344\n\n,,83\n' | sfdisk -q "$WORK/fs.img" >/dev/null
   attach -P "$WORK/fs.img"

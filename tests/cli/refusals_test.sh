@@ -96,7 +96,7 @@ expect_rc 1 "missing image"
 grep -q "^\[$WORK/missing.img\] " "$WORK/err" || fail "missing image: path not named"
 # The signature changed after the confirmation (while the writer waits for
 # its lock, under strace): refused, both values named.
-if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+if needs strace; then
   make at
   ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=flock -e inject=flock:delay_enter=1000000:when=1 \
     "$K" --yes write "$WORK/at.img" 5A6B7C8D >"$WORK/out" 2>"$WORK/err" </dev/null &
