@@ -5,13 +5,7 @@
 # refuses or another QEMU program holds. 77: a tool is missing.
 . "$(dirname "$0")/lib.sh"
 
-skip() {
-  echo "SKIP: $*"
-  exit 77
-}
-for tool in qemu-img qemu-nbd qemu-io sfdisk setpriv script; do
-  command -v $tool >/dev/null || skip "$tool not installed"
-done
+needs qemu-img qemu-nbd qemu-io sfdisk setpriv script || finish
 as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"; }
 as_user true 2>/dev/null || skip "cannot run as an unprivileged user"
 export LC_ALL=C.UTF-8 LANGUAGE=en
