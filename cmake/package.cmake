@@ -61,7 +61,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-# libnbd0 comes from shlibdeps; qemu-nbd and qemu-img are run, not linked,
-# and so are mtools' mtype and mshowfat (util-linux is essential).
+# libnbd0 comes from shlibdeps; qemu-nbd, qemu-img and mtools are run, not linked.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "mtools, qemu-utils")
 include(CPack)

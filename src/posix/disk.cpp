@@ -102,8 +102,9 @@ struct PosixDisk {
   DiskError error; // why the last operation failed
   bool writer;
   bool owns_fd; // a write handle's own descriptor; readers use the disk's
-  // An image QEMU reads: the data area is qemu-nbd's disk. A writer owns
-  // its connection; readers use the disk's.
+                // An image QEMU reads: the data area is qemu-nbd's disk. A writer owns
+  // its connection (nbd); readers use the disk's, never holding it (a
+  // writer drops it).
   bool qemu;
   NbdImage *nbd;
   bool block;
@@ -171,7 +172,7 @@ std::string AbsolutePath(const std::string &path) {
 // The read connection of an image QEMU reads, opened on first need where
 // `list` read ahead.
 NbdImage *Connection(PosixDisk *d, DiskError *why = nullptr) {
-  if (d->nbd) return d->nbd;
+  if (d->writer) return d->nbd;
   if (!d->disk->nbd) {
     DiskError e = DISK_OK;
     QemuSaid said;
@@ -179,7 +180,7 @@ NbdImage *Connection(PosixDisk *d, DiskError *why = nullptr) {
     d->disk->said = said.text;
     if (why) *why = e;
   }
-  return d->nbd = d->disk->nbd;
+  return d->disk->nbd;
 }
 
 // Bytes of the disk at a file offset: through qemu-nbd for an image QEMU
@@ -371,7 +372,7 @@ DiskError LockEveryName(PosixDisk *d, const struct stat &st) {
 }
 
 void CloseAll(PosixDisk *d) {
-  if (d->writer) NbdClose(d->nbd);
+  NbdClose(d->nbd); // a writer's own
   if (d->fd >= 0 && d->owns_fd) close(d->fd);
   for (int fd : *d->also_locked)
     close(fd);
@@ -408,8 +409,9 @@ DiskError OpenQemuImage(PosixDisk *d, const struct stat &st) {
       }
     } else {
       DiskError why = DISK_IMAGE_REFUSED;
-      if (!Connection(d, &why)) return why;
-      d->data_bytes = NbdSize(d->nbd);
+      NbdImage *nbd = Connection(d, &why);
+      if (!nbd) return why;
+      d->data_bytes = NbdSize(nbd);
     }
     return d->data_bytes < IPL_AREA_BYTES ? DISK_TOO_SHORT : DISK_OK;
   }
@@ -438,6 +440,7 @@ DiskError OpenQemuImage(PosixDisk *d, const struct stat &st) {
 // that descriptor, never through the name.
 DiskError OpenPath(PosixDisk *d) {
   if (d->disk->fd < 0) return d->disk->error == DISK_OK ? DISK_IO_ERROR : d->disk->error;
+  if (d->disk->ahead_error != DISK_OK) return d->disk->ahead_error;
   struct stat st;
   d->fd = d->disk->fd;
   if (d->writer) {
@@ -859,7 +862,7 @@ int PosixReadSector(DiskHandle handle, uint64_t sector, uint8_t *buffer) {
   PosixDisk *d = Of(handle);
   if (!d || d->writer || d->error != DISK_OK || sector >= d->data_bytes / SECTOR_SIZE) return 0;
   // What `list` read ahead is this run's first read of the image.
-  if (d->qemu && !d->nbd && d->boot_valid && sector < IPL_AREA_SECTORS) {
+  if (d->qemu && d->boot_valid && sector < IPL_AREA_SECTORS) {
     memcpy(buffer, d->boot + sector * SECTOR_SIZE, SECTOR_SIZE);
     return 1;
   }
@@ -873,20 +876,26 @@ int DriveLetterToDiskNumber(char) {
 
 void PosixReadAhead(DiskSet *disks, const std::vector<int> &ids) {
   enum { PARALLEL = 4 }; // qemu-nbd starts at once, on two cores
-  std::vector<NbdHead> heads;
-  std::vector<RegisteredDisk *> owners;
+  std::vector<RegisteredDisk *> files;
   for (int id : ids) {
     RegisteredDisk *disk = disks->disks[id];
+    if (disk->fd >= 0 && !disk->identity.block && !disk->nbd) files.push_back(disk);
+  }
+  if (files.size() < 2) return; // one image: opened when read
+  std::vector<NbdHead> heads;
+  std::vector<RegisteredDisk *> owners;
+  for (RegisteredDisk *disk : files) {
     struct stat st;
-    if (disk->fd < 0 || disk->identity.block || disk->nbd || fstat(disk->fd, &st) != 0 ||
-        !S_ISREG(st.st_mode))
-      continue;
+    if (fstat(disk->fd, &st) != 0 || !S_ISREG(st.st_mode)) continue;
     PosixDisk probe = {};
     probe.fd = disk->fd;
     probe.disk = disk;
     probe.logical_sector = SECTOR_SIZE;
-    if (ProbeFile(&probe, (uint64_t)st.st_size) != DISK_OK || !probe.qemu || probe.image.encrypted)
-      continue;
+    // A file that cannot be read now fails its open too: reads are never
+    // tried again.
+    DiskError probed = ProbeFile(&probe, (uint64_t)st.st_size);
+    if (probed == DISK_IO_ERROR) disk->ahead_error = probed;
+    if (probed != DISK_OK || !probe.qemu || probe.image.encrypted) continue;
     NbdHead head;
     head.path = AbsolutePath(disk->path);
     head.format = probe.image.container;

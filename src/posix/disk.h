@@ -94,6 +94,7 @@ struct RegisteredDisk {
   NbdImage *nbd = nullptr;
   std::string said;
   bool ahead_valid = false;
+  DiskError ahead_error = DISK_OK; // its file could not be read then
   uint64_t ahead_bytes = 0;
   std::vector<uint8_t> ahead;
 };

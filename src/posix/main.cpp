@@ -431,8 +431,10 @@ static void SayUnread(Run &r, const std::vector<SurveyedDisk> &disks, int except
           Why(r.disks, disks[k].id, disks[k].error) != why)
         continue;
       told[k] = true;
-      names += (names.empty() ? "#" : ", #") + std::to_string(disks[k].number) + " (" +
-               disks[k].path + ")";
+      names += names.empty() ? "" : ", ";
+      names += disks[k].number < 0 ? disks[k].path
+                                   : "#" + std::to_string(disks[k].number) + " (" +
+                                         disks[k].path + ")";
     }
     r.term.Say(Text(TXT_LINUX_UNREAD_GROUP, names.c_str(), why.c_str()));
   }

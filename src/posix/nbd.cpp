@@ -44,10 +44,10 @@ void RemoveSocketDirectory(nbd_handle *nbd) {
   rmdir(dir.c_str());
 }
 
-// Starts qemu-nbd for the image (asynchronously when aio), with its
-// standard error on a new memfd (*said).
-bool Start(nbd_handle *nbd, const std::string &path, ImageContainer format, bool write, bool aio,
-           int *said) {
+// Starts qemu-nbd for the image, with its standard error on a new memfd
+// (*said), and connects to it; the handshake is left to the caller. The
+// socket directory goes at once: unix sockets connect before the accept.
+bool Start(nbd_handle *nbd, const std::string &path, ImageContainer format, bool write, int *said) {
   std::string options = QemuImageOptions(path, format);
   if (!write) options += ",read-only=on,force-share=on";
   std::vector<const char *> argv = {"qemu-nbd"};
@@ -61,15 +61,16 @@ bool Start(nbd_handle *nbd, const std::string &path, ImageContainer format, bool
   int saved = fcntl(2, F_DUPFD_CLOEXEC, 3);
   dup2(*said, 2);
   char **args = const_cast<char **>(argv.data());
-  int r = aio ? nbd_aio_connect_systemd_socket_activation(nbd, args)
-              : nbd_connect_systemd_socket_activation(nbd, args);
+  int r = nbd_aio_connect_systemd_socket_activation(nbd, args);
   if (saved >= 0) {
     dup2(saved, 2);
     close(saved);
   } else {
     close(2);
   }
-  return r == 0;
+  if (r != 0) return false;
+  RemoveSocketDirectory(nbd);
+  return true;
 }
 
 // Why an open failed: qemu-nbd's words once it has gone.
@@ -96,13 +97,14 @@ NbdImage *NbdOpen(const std::string &path, ImageContainer format, bool write, Di
     return nullptr;
   }
   int words = -1;
-  bool started = Start(nbd, path, format, write, false, &words);
+  bool started = Start(nbd, path, format, write, &words);
   if (words < 0) {
     nbd_close(nbd);
     *error = DISK_IO_ERROR;
     return nullptr;
   }
-  if (started) RemoveSocketDirectory(nbd);
+  while (started && !nbd_aio_is_ready(nbd))
+    started = !nbd_aio_is_dead(nbd) && !nbd_aio_is_closed(nbd) && nbd_poll(nbd, -1) >= 0;
   int64_t size = started ? nbd_get_size(nbd) : -1;
   if (size < 0) {
     *error = Failed(nbd, words, said);
@@ -194,7 +196,6 @@ bool Step(Opening *o, size_t bytes) {
     return false;
   }
   if (o->cookie == 0 && nbd_aio_is_ready(o->nbd)) {
-    RemoveSocketDirectory(o->nbd);
     int64_t size = nbd_get_size(o->nbd);
     if (size < 0) {
       Finish(o, false);
@@ -238,7 +239,7 @@ void NbdReadHeads(std::vector<NbdHead> *images, size_t bytes, int parallel) {
         image.error = DISK_IO_ERROR;
         continue;
       }
-      bool started = Start(o.nbd, image.path, image.format, false, true, &o.said);
+      bool started = Start(o.nbd, image.path, image.format, false, &o.said);
       if (o.said < 0) {
         nbd_close(o.nbd);
         image.error = DISK_IO_ERROR;

@@ -5,13 +5,7 @@
 # refuses or another QEMU program holds. 77: a tool is missing.
 . "$(dirname "$0")/lib.sh"
 
-skip() {
-  echo "SKIP: $*"
-  exit 77
-}
-for tool in qemu-img qemu-nbd qemu-io sfdisk setpriv script; do
-  command -v $tool >/dev/null || skip "$tool not installed"
-done
+needs qemu-img qemu-nbd qemu-io sfdisk setpriv script || finish
 as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups -- "$@"; }
 as_user true 2>/dev/null || skip "cannot run as an unprivileged user"
 export LC_ALL=C.UTF-8 LANGUAGE=en
@@ -51,26 +45,26 @@ AT=440
 
 # Each format QEMU writes: get, write, only four bytes changed, check clean.
 images=()
-for spec in qcow2 vmdk:monolithicSparse vmdk:monolithicFlat vmdk:twoGbMaxExtentSparse vdi vhdx vpc; do
-  fmt=${spec%%:*} sub=${spec#*:}
+for kind in qcow2 vmdk:monolithicSparse vmdk:monolithicFlat vmdk:twoGbMaxExtentSparse vdi vhdx vpc; do
+  fmt=${kind%%:*} sub=${kind#*:}
   img=$DIR/disk-${sub}.$fmt
   opts=()
-  [ "$sub" != "$spec" ] && opts=(-o "subformat=$sub")
+  [ "$sub" != "$kind" ] && opts=(-o "subformat=$sub")
   qemu-img convert -q -O "$fmt" "${opts[@]}" "$DIR/base.raw" "$img" || {
-    fail "$spec: qemu-img convert"
+    fail "$kind: qemu-img convert"
     continue
   }
   own
   images+=("$img")
   urun get "$img"
-  expect_rc 0 "$spec get"
-  grep -q "^NTSig.*= 12345678" "$WORK/out" || fail "$spec get: signature not shown"
+  expect_rc 0 "$kind get"
+  grep -q "^NTSig.*= 12345678" "$WORK/out" || fail "$kind get: signature not shown"
   urun --yes write "$img" CAFEBABE
-  expect_rc 0 "$spec write"
-  as_raw "$img" && expect_four_bytes "$DIR/base.raw" "$DIR/out.raw" $AT "$spec write"
+  expect_rc 0 "$kind write"
+  as_raw "$img" && expect_four_bytes "$DIR/base.raw" "$DIR/out.raw" $AT "$kind write"
   qemu-img check -q "$img" 2>/dev/null
   checked=$? # 63: the format has no check
-  [ $checked = 0 ] || [ $checked = 63 ] || fail "$spec: qemu-img check after the write"
+  [ $checked = 0 ] || [ $checked = 63 ] || fail "$kind: qemu-img check after the write"
 done
 
 # list opens them a few at a time; each shows the new signature.
