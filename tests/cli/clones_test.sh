@@ -147,6 +147,14 @@ sed -n 's/^　\('"${U//\//\\/}"'[^:]*\): .*/\1/p' "$WORK/err" | tr "\n" " " >unr
 expect_err "　$U/etc/crypttab: FIFO(名前付きパイプ)です。" "unread FIFO"
 expect_err "　$U/etc/default/grub: ディレクトリです。" "unread directory"
 grep -q '参照する設定は見つかりませんでした' "$WORK/err" && fail "unread files: said none"
+# A file its reader may not read: the system's reason.
+if [ "$(id -u)" = 0 ] && needs setpriv; then
+  chmod 600 "$U/etc/fstab"
+  cp e.img nobody.img && chown 65534 nobody.img
+  setpriv --reuid=65534 --regid=65534 --clear-groups "$K" --yes --dry-run --root "$U" \
+    write "$WORK/nobody.img" ABCD0123 >"$WORK/out" 2>"$WORK/err" </dev/null
+  grep -q "^　$U/etc/fstab: ." "$WORK/err" || fail "fstab its reader may not read: not named"
+fi
 rm "$U/etc/fstab"
 run --yes --dry-run --json --root "$U" write e.img ABCD0123
 expect_json "[(f['file'][len('$U'):], f['reason']) for f in d['unread_files']][:2]" \
