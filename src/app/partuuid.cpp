@@ -28,9 +28,9 @@ std::vector<DiskPartition> PartitionsOfLayout(const uint8_t *reply, uint32_t byt
     bool container = type == 0x05 || type == 0x0F || type == 0x85;
     if (length == 0 || type == 0) continue;
     if (i < 4)
-      partitions.push_back({i + 1, start, length, type, container});
+      partitions.push_back({i + 1, start, length, type, container, i});
     else if (!container)
-      partitions.push_back({logical++, start, length, type, false});
+      partitions.push_back({logical++, start, length, type, false, i});
   }
   return partitions;
 }

@@ -21,6 +21,7 @@ struct DiskPartition {
   uint64_t bytes;
   uint8_t type;
   bool container;
+  uint32_t entry; // its entry in the drive-layout reply
 };
 
 // The partitions of an AT disk, from a drive-layout reply (four entries per

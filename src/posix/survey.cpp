@@ -24,10 +24,10 @@ int ReadLogical(void *context, uint64_t sector, uint8_t *buffer) {
   return ReadSectors(r->handle, 1, (uint32_t)first, buffer);
 }
 
-// The kernel's numbers of an AT disk's partitions: its tables read again in
-// the disk's logical sectors, as the kernel reads them. False when a read
-// failed.
-bool PartitionsOf(DiskHandle handle, uint64_t bytes, std::vector<unsigned> *numbers) {
+// An AT disk's partitions as the kernel numbers them, and where each entry
+// of its tables lies: the tables read again in the disk's logical sectors,
+// as the kernel reads them. False when a read failed.
+bool PartitionsOf(DiskHandle handle, uint64_t bytes, SurveyedDisk *s) {
   DiskGeometry g;
   if (!GetDiskGeometry(handle, &g) || g.BytesPerSector < SECTOR_SIZE) return false;
   LogicalReader reader = {handle, g.BytesPerSector / SECTOR_SIZE};
@@ -36,20 +36,28 @@ bool PartitionsOf(DiskHandle handle, uint64_t bytes, std::vector<unsigned> *numb
   if (!BuildDriveLayoutReply(ReadLogical, &reader, bytes / g.BytesPerSector, g.TracksPerCylinder,
                              g.SectorsPerTrack, reply, sizeof reply, &returned))
     return false;
-  *numbers = LinuxPartitionNumbers(reply, returned);
+  s->partitions = PartitionsOfLayout(reply, returned);
+  s->sector_bytes = g.BytesPerSector;
+  s->linux_partitions.clear();
+  for (const DiskPartition &p : s->partitions)
+    s->linux_partitions.push_back(p.number);
+  s->entry_starts.clear();
+  for (uint32_t at = LAYOUT_HEADER_SIZE; at + LAYOUT_ENTRY_SIZE <= returned;
+       at += LAYOUT_ENTRY_SIZE)
+    s->entry_starts.push_back(LoadLe32(reply + at) | (uint64_t)LoadLe32(reply + at + 4) << 32);
   return true;
 }
 
-// The description of a pinned disk, before anything is read; the serial
-// only where it is shown (serial).
-SurveyedDisk Described(const DiskSet *disks, int id, bool serial = true) {
+// The description of a pinned disk, before anything is read; model and
+// serial only where they are shown (shown).
+SurveyedDisk Described(DiskSet *disks, int id, bool shown = true) {
   SurveyedDisk s;
   s.id = id;
   const RegisteredDisk *known = PosixRegistered(disks, id);
   s.number = known->number;
   s.path = known->path;
-  s.model = known->model;
-  if (serial) s.serial = PosixSerial(*known);
+  if (shown) s.model = PosixModel(disks, id);
+  if (shown) s.serial = PosixSerial(*known);
   s.image = !known->identity.block;
   s.bytes = known->identity.bytes;
   return s;
@@ -209,7 +217,7 @@ SurveyedDisk SurveyOpen(DiskSet *disks, int id, DiskHandle handle, bool partitio
   s.has_signature = s.format == FORMAT_AT || s.format == FORMAT_PC98;
   if (s.has_signature) s.signature = s.layout.signature;
   // A disk that fails a read here is not one to write.
-  if (partitions && s.format == FORMAT_AT && !PartitionsOf(handle, s.bytes, &s.linux_partitions)) {
+  if (partitions && s.format == FORMAT_AT && !PartitionsOf(handle, s.bytes, &s)) {
     s.error = DiskHandleError(handle) == DISK_OK ? DISK_IO_ERROR : DiskHandleError(handle);
     s.format = FORMAT_UNREAD;
     s.has_signature = false;
@@ -245,6 +253,7 @@ std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &name
   std::sort(ids.begin(), ids.end(), [disks](int a, int b) {
     return PosixRegistered(disks, a)->number < PosixRegistered(disks, b)->number;
   });
+  if (light) PosixReadAhead(disks, ids);
   std::vector<SurveyedDisk> found;
   for (int id : ids) {
     if (!light || id == full) {
@@ -371,4 +380,35 @@ std::vector<PartuuidReference> FindReferences(const std::vector<ConfigFile> &fil
     });
   if (more) *more = others;
   return found;
+}
+
+const char *DiskErrorKey(DiskError error) {
+  static const char *const kKeys[] = {"ok",
+                                      "no-such-disk",
+                                      "no-permission",
+                                      "locked",
+                                      "not-a-disk",
+                                      "too-short",
+                                      "bad-container",
+                                      "backup-failed",
+                                      "io-error",
+                                      "unsupported-image",
+                                      "read-only",
+                                      "changed",
+                                      "root-refused",
+                                      "other-disk",
+                                      "no-number-left",
+                                      "sector-size",
+                                      "no-layout",
+                                      "not-expected",
+                                      "no-boot-mark",
+                                      "format-unknown",
+                                      "sector-unsupported",
+                                      "write-undone",
+                                      "write-left-new",
+                                      "write-torn",
+                                      "write-unverified",
+                                      "unknown"};
+  static_assert(sizeof kKeys / sizeof *kKeys == DISK_UNKNOWN + 1, "one key per DiskError");
+  return kKeys[error];
 }

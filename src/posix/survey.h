@@ -36,6 +36,9 @@ struct SurveyedDisk {
   bool has_signature = false; // AT-compatible and PC-9821 disks
   uint32_t signature = 0;
   std::vector<unsigned> linux_partitions; // the kernel's partition numbers (AT)
+  std::vector<DiskPartition> partitions;  // the same partitions, where they lie
+  std::vector<uint64_t> entry_starts;     // each layout entry's byte offset
+  uint32_t sector_bytes = 0;              // the logical sector the tables count
   std::vector<int> collides_with;         // numbers of disks with the same signature
 };
 
@@ -63,6 +66,8 @@ std::vector<const SurveyedDisk *> SurveyHolders(const DiskSet *disks,
 
 // "at", "pc98", "gpt", "none", "unknown", or nullptr for a disk not read.
 const char *SurveyFormatKey(SurveyFormat format);
+// A DiskError as --json names it, the same in every language.
+const char *DiskErrorKey(DiskError error);
 
 // Why a file was not read: the system's error (error), or what it is.
 enum FileProblem {

@@ -124,6 +124,11 @@ int Choose(Terminal &term, UpdateChoice choice, const std::string &question, con
     term.Tell(question + " " + option + (choice == UPDATE_YES ? "=update" : "=leave"));
     return choice == UPDATE_YES ? 1 : 0;
   }
+  if (!isatty(fileno(term.in)) && term.options->dry_run) {
+    term.Say(question);
+    term.Say(SurfaceText(TXT_LINUX_DRY_RUN_YES));
+    return 1;
+  }
   if (!isatty(fileno(term.in))) {
     if (!must_choose) return 0;
     term.Say(question);

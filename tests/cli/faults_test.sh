@@ -109,10 +109,9 @@ cmp -s "$WORK/moved.img" "$WORK/at.orig" && cmp -s "$WORK/swap.img" "$WORK/clone
 loop=""
 if needs loop; then
   "$MKIMAGE" at "$WORK/loop.img" && cp "$WORK/loop.img" "$WORK/loop.orig"
-  loop=$(losetup -f --show "$WORK/loop.img" 2>/dev/null) || loop=""
+  attach "$WORK/loop.img" 2>/dev/null || loop=""
 fi
 if [ -n "$loop" ]; then
-  trap 'losetup -d "$loop"' EXIT
   sigat=$((0x1B8))
   target at-loop "$loop" "$WORK/loop.orig" 0
 else

@@ -7,14 +7,6 @@
 cd "$WORK" || exit 1
 OTHER_DISK="理由: 指定した名前が最初に確認したディスクとは別のディスクを指しています(ディスクの抜き差し等)。何も書き込んでいません。"
 
-loops=()
-cleanup() { for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null; done; }
-trap cleanup EXIT
-attach() {
-  loop=$(losetup -f --show "$@") || return 1
-  loops+=("$loop")
-}
-
 # A file replaced (removed and copied anew, or renamed over) while the
 # confirmation is open, on each format and container.
 if needs script; then
@@ -119,5 +111,19 @@ if needs loop; then
   grep -q "ディスク #[0-9]* $loop" "$WORK/err" || fail "write: collision with the last loop device not found"
   run --yes write img.img random
   expect_rc 0 "write random with 60 loop devices"
+  # What a disk costs: get reads the boot area's pages and no more (no
+  # read-ahead on the device); a write of an image locks the loop device
+  # over it through the descriptor the run holds (opened once).
+  last=$loop
+  read0=$(awk '{print $3}' "/sys/block/${last#/dev/}/stat")
+  run get "$last"
+  read1=$(awk '{print $3}' "/sys/block/${last#/dev/}/stat")
+  [ $((read1 - read0)) -le 64 ] || fail "get $last: $((read1 - read0)) sectors read from the device"
+  if needs strace; then
+    attach img.img
+    ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=open,openat -o trace "$K" --yes write img.img random </dev/null >/dev/null 2>&1
+    opens=$(grep -c "\"$loop\"" trace)
+    [ "$opens" = 1 ] || fail "write of an image with a loop device over it: $loop opened $opens times"
+  fi
 fi
 finish

@@ -33,7 +33,7 @@ image() {
   expect_rc 0 "$name write --yes"
   n=$(bound_number)
   # The whole text, with the PARTUUIDs that changed on an AT disk.
-  sed "s/= N\$/= $n/; s/OLD/$old/; s/NEW/$NEW/; s/old-/${old,,}-/; s/new-/${NEW,,}-/" \
+  sed "s/= N\$/= $n/; s/OLD/$old/; s/NEW/$NEW/; s/old-/${old,,}-/; s/new-/${NEW,,}-/; s|BAK|$bak|g; s|IMG|$img|" \
     "$EXPECTED/write-success-$kind.out" >"$WORK/success"
   expect_out "$WORK/success" "$name write --yes"
   expect_four_bytes "$orig" "$img" $at "$name write --yes"

@@ -9,6 +9,26 @@ mkdir -p "$WORK"
 failures=0
 missing=()
 
+# Loop devices the test attached (attach) are detached when it ends, pass
+# or fail, interrupted too; at_exit adds a clean-up run before that.
+LOOPS=()
+EXITS=()
+at_exit() { EXITS+=("$1"); }
+end_test() {
+  local i
+  for ((i = ${#EXITS[@]} - 1; i >= 0; i--)); do eval "${EXITS[i]}" >/dev/null 2>&1; done
+  for i in "${LOOPS[@]}"; do losetup -d "$i" 2>/dev/null; done
+}
+trap end_test EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+# attach [OPTIONS] FILE: the loop device in $loop, detached with the test.
+attach() {
+  loop=$(losetup -f --show "$@") || return 1
+  LOOPS+=("$loop")
+}
+can_loop() { [ "$(id -u)" = 0 ] && command -v losetup >/dev/null && losetup -f >/dev/null 2>&1; }
+
 fail() {
   echo "FAIL: $*" >&2
   failures=$((failures + 1))

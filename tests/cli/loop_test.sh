@@ -7,21 +7,10 @@
 [ "$(id -u)" = 0 ] || skip "needs root for losetup"
 needs losetup sfdisk || skip "no losetup or sfdisk"
 
-loops=()
 mounted=""
 node=""
-cleanup() {
-  [ -n "$mounted" ] && umount "$mounted"
-  for l in "${loops[@]}"; do losetup -d "$l"; done
-  [ -n "$node" ] && rm -f "$node"
-}
-trap cleanup EXIT
-
-# attach [OPTIONS] FILE: the loop device in $loop, detached on exit.
-attach() {
-  loop=$(losetup -f --show "$@") || return 1
-  loops+=("$loop")
-}
+at_exit '[ -n "$node" ] && rm -f "$node"'
+at_exit '[ -n "$mounted" ] && umount "$mounted"'
 
 truncate -s 1M "$WORK/probe.img"
 attach "$WORK/probe.img" 2>/dev/null || skip "losetup cannot attach here"
@@ -115,8 +104,8 @@ run get "$l4k"
 expect_rc 0 "get $l4k"
 grep -qxF "$(printf 'NTSig\t= 4096ABCD')" "$WORK/out" || fail "get $l4k: $(head -1 "$WORK/out")"
 grep -qF 'AT互換機' "$WORK/out" || fail "get $l4k: not AT-compatible"
-# DISK counts 4096-byte sectors: 64 MiB in whole 255 x 63 cylinders.
-grep -qxF "$(printf 'DISK\t= 63MB')" "$WORK/out" || fail "get $l4k: $(sed -n 3p "$WORK/out")"
+# DISK is the device's own size (not whole 255 x 63 cylinders of 4096 bytes).
+grep -qxF "$(printf 'DISK\t= 64MB')" "$WORK/out" || fail "get $l4k: $(sed -n 3p "$WORK/out")"
 run --sector-size 512 get "$l4k"
 expect_rc 1 "get $l4k --sector-size 512"
 grep -q '^理由: --sector-size' "$WORK/err" || fail "$l4k --sector-size 512: no reason"
@@ -184,9 +173,15 @@ if needs mkfs.ext2; then
       show_err
     }
     grep -qxF "$(printf 'NTSig\t= 11223344')" "$WORK/out" || fail "get mount point: $(head -1 "$WORK/out")"
+    grep -q '^番号ではなくマウントポイントが指定されました。' "$WORK/err" || fail "get mount point: not called one"
     run --no get "$WORK/mnt"
     expect_rc 1 "get mount point --no"
     expect_no_out "get mount point --no"
+    expect_err "中止しました。" "get mount point --no"
+    # JSON names the partition's device.
+    run --json get "$lfs"
+    [ "$(python3 -c 'import json,sys; p=json.load(open(sys.argv[1]))["partitions"][0]
+print(p["node"], p["start"])' "$WORK/out")" = "$part 2048" ] || fail "get --json $lfs: partition node"
     run get "$part"
     expect_rc 1 "get partition, standard input closed"
     for target in "$WORK/mnt" "$part"; do

@@ -137,7 +137,7 @@ run -h
 expect_rc 0 "-h"
 run --version
 expect_rc 0 "--version"
-grep -qx 'kormelde 1.34T (ビルド [^ ]*)' "$WORK/out" || fail "--version: $(cat "$WORK/out")"
+grep -qx 'kormelde 1.34 (ビルド [^ ]*)' "$WORK/out" || fail "--version: $(cat "$WORK/out")"
 run -V
 expect_rc 0 "-V"
 

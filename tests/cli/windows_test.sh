@@ -312,13 +312,9 @@ changed=$(cmp -l "$WORK/4k.before" "$k4" | wc -l)
 # not updated; free, the same write changes the same 40 bytes.
 loop=""
 holder=""
-cleanup_loop() {
-  [ -n "$holder" ] && kill "$holder" 2>/dev/null && wait "$holder" 2>/dev/null
-  [ -n "$loop" ] && losetup -d "$loop"
-}
-trap cleanup_loop EXIT
+at_exit '[ -n "$holder" ] && kill "$holder" && wait "$holder"'
 cp "$WORK/pristine.img" "$IMG"
-if [ "$(id -u)" = 0 ] && loop=$(losetup -f --show -P "$IMG" 2>/dev/null) &&
+if can_loop && attach -P "$IMG" 2>/dev/null &&
   udevadm settle 2>/dev/null; [ -n "$loop" ] && [ -b "${loop}p2" ]; then
   python3 -c 'import os,sys,time
 fd = os.open(sys.argv[1], os.O_RDONLY | os.O_EXCL)

@@ -29,9 +29,17 @@ for page in man1/kormelde.1.gz ja/man1/kormelde.1.gz; do
   warnings=$(zcat "$prefix/share/man/$page" | groff -ww -z -k -Tutf8 -man 2>&1)
   [ -z "$warnings" ] && ok "$page renders without warnings" || fail "$page: $warnings"
 done
+# Japanese source lines join without a space between Japanese words.
+spaced=$(zcat "$prefix/share/man/ja/man1/kormelde.1.gz" | groff -k -Tutf8 -man 2>/dev/null |
+  sed 's/.\x08//g' | grep -P '[\p{Han}\p{Hiragana}\p{Katakana}ー、。] +[\p{Han}\p{Hiragana}\p{Katakana}]')
+[ -z "$spaced" ] && ok "ja man page: no stray spaces" || fail "ja man page: stray spaces: $spaced"
 
-[ "$("$prefix/bin/kormelde" --version | head -n1 | cut -d' ' -f1)" = kormelde ] &&
-  ok "installed program runs" || fail "installed --version"
+version=$("$prefix/bin/kormelde" --version | head -n1 | cut -d' ' -f1-2)
+[ "${version%% *}" = kormelde ] && ok "installed program runs" || fail "installed --version"
+for page in man1/kormelde.1.gz ja/man1/kormelde.1.gz; do
+  zcat "$prefix/share/man/$page" | head -n1 | grep -qF "\"$version\"" ||
+    fail "$page does not name $version"
+done
 msg=$(LC_ALL=ja_JP.UTF-8 "$prefix/bin/kormelde" bogus 2>&1)
 [[ $msg == *不明なコマンドです* ]] && ok "installed program finds its catalog" ||
   fail "installed program in Japanese: $msg"
@@ -55,9 +63,23 @@ else
     fail ".deb contents"
     diff "$here/expected-files" "$work/deb-files"
   }
+  [ "kormelde $(dpkg-deb -f "$deb" Version)" = "$version" ] && ok ".deb version: $version" ||
+    fail ".deb version $(dpkg-deb -f "$deb" Version), --version $version"
+  if command -v lintian >/dev/null; then
+    lintian --pedantic -I "$deb" >"$work/lintian.log" 2>&1
+    grep -E '^[EW]: ' "$work/lintian.log" && fail "lintian errors or warnings" || ok "lintian"
+  else
+    fail "lintian is not installed"
+  fi
   depends=$(dpkg-deb -f "$deb" Depends)
   [[ $depends == libc6* && $depends != *libstdc++* ]] && ok ".deb depends: $depends" ||
     fail ".deb depends: $depends"
+  # A program linked with libnbd depends on it; qemu-utils is recommended.
+  if ldd "$build/kormelde" | grep -q libnbd; then
+    [[ $depends == *libnbd0* ]] || fail ".deb depends: no libnbd0 in $depends"
+  fi
+  [[ $(dpkg-deb -f "$deb" Recommends) == *qemu-utils* ]] && ok ".deb recommends qemu-utils" ||
+    fail ".deb recommends: $(dpkg-deb -f "$deb" Recommends)"
   root=$work/root
   if dpkg -x "$deb" "$root"; then
     msg=$(LC_ALL=ja_JP.UTF-8 "$root/usr/bin/kormelde" bogus 2>&1)

@@ -12,6 +12,8 @@ cleanup() {
   rm -rf "$WORK"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
 # skip WHY: the rest cannot run here; failures already recorded still fail.
 skip() {
