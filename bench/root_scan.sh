@@ -6,6 +6,8 @@
 #   matches  /etc/fstab: 64 MiB of "PARTUUID=<the disk's>-01" lines
 #   zero     12 loader entries, symbolic links to /dev/zero (and the
 #            root's own dev/zero a character device)
+#   full     the matches fstab, a 40 MiB grub.cfg of search --part-uuid
+#            lines and 12 loader entries of 8 MiB: past the total bound
 # usage: bench/root_scan.sh KORMELDE MKIMAGE [RUNS]   (root: mknod)
 set -euo pipefail
 kormelde=$1
@@ -35,6 +37,13 @@ for i in $(seq 1 12); do ln -s /dev/zero "$r/boot/loader/entries/$i.conf"; done
 mkdir -p "$r/dev"
 mknod "$r/dev/zero" c 1 5
 
+r=$(tree full)
+cp "$work/matches/etc/fstab" "$r/etc/fstab"
+mkdir -p "$r/boot/grub"
+python3 -c 'import sys; u = b"search --part-uuid --set=root 55667788-02\n"
+open(sys.argv[1], "wb").write(u * ((40 << 20) // len(u)))' "$r/boot/grub/grub.cfg"
+for i in $(seq 1 12); do head -c 8M /dev/zero | tr '\0' x >"$r/boot/loader/entries/$i.conf"; done
+
 measure() { # measure ROOT: "seconds max-RSS-MiB", best of runs
   python3 - "$runs" "$kormelde" "$work/e.img" "$1" <<'PY'
 import os, sys, time
@@ -55,6 +64,6 @@ for _ in range(runs):
 print("%.2f s  %.1f MiB  exit %d" % best)
 PY
 }
-for name in line random matches zero; do
+for name in line random matches zero full; do
   printf '%-8s %s\n' "$name" "$(measure "$work/$name")"
 done

@@ -190,10 +190,11 @@ void FindPartuuidReferences(const std::string &file, std::string_view contents, 
 
 std::string ReplacePartuuids(const std::string &contents, uint32_t old_signature,
                              uint32_t new_signature, unsigned *count) {
-  std::string out = contents;
+  std::string out; // a copy made at the first change
   *count = 0;
   ScanPartuuids(contents, [&](const PartuuidToken &t) {
     if (t.signature != old_signature) return;
+    if (*count == 0) out = contents;
     // In the case the line wrote it in.
     bool upper = false;
     for (int i = 0; i < 8; i++)
@@ -203,5 +204,6 @@ std::string ReplacePartuuids(const std::string &contents, uint32_t old_signature
     out.replace(t.at, 8, digits);
     ++*count;
   });
+  if (*count == 0) return contents;
   return out;
 }

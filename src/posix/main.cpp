@@ -432,9 +432,9 @@ static void SayUnread(Run &r, const std::vector<SurveyedDisk> &disks, int except
         continue;
       told[k] = true;
       names += names.empty() ? "" : ", ";
-      names += disks[k].number < 0 ? disks[k].path
-                                   : "#" + std::to_string(disks[k].number) + " (" +
-                                         disks[k].path + ")";
+      names += disks[k].number < 0
+                   ? disks[k].path
+                   : "#" + std::to_string(disks[k].number) + " (" + disks[k].path + ")";
     }
     r.term.Say(Text(TXT_LINUX_UNREAD_GROUP, names.c_str(), why.c_str()));
   }
@@ -784,7 +784,9 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
     }
   j.EndArray();
   j.Key("windows_updated").Number(w.written || r.systems.restore ? r.systems.patches.size() : 0);
-  j.Key("files_updated").Number(w.written || r.systems.restore ? r.systems.files.size() : 0);
+  j.Key("files_updated")
+      .Number(w.written || r.systems.restore ? r.systems.files.size() + r.systems.retargeted.size()
+                                             : 0);
   j.Key("dry_run").Bool(r.options.dry_run);
   j.Key("written").Bool(w.written);
   j.EndObject();

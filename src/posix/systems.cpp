@@ -300,12 +300,17 @@ bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t
     if (answer < 0) return false;
     if (answer > 0)
       for (const ConfigFile &f : *c.files) {
-        unsigned count = 0;
-        std::string changed = ReplacePartuuids(f.contents, old_signature, new_signature, &count);
-        if (count == 0 || f.name == "/proc/cmdline") continue;
-        plan->files.push_back({f.name, changed});
-        plan->undo.files.push_back({f.name, f.contents});
+        if (f.name == "/proc/cmdline") continue;
+        bool names = false;
+        ScanPartuuids(f.contents, [&](const PartuuidToken &t) {
+          names = names || t.signature == old_signature;
+        });
+        if (!names) continue;
+        plan->retargeted.push_back(&f);
+        // The old version goes into the backup file: kept only for one.
+        if (options.backup) plan->undo.files.push_back({f.name, f.contents});
       }
+    plan->new_signature = new_signature;
   }
   plan->undo.patches = plan->patches;
   plan->undo_text = plan->undo.empty() ? std::string() : FormatUndoRecords(plan->undo);
@@ -352,13 +357,19 @@ bool WriteSystemFiles(Terminal &term, const SystemsPlan &plan) {
   bool ok = true;
   if (!plan.patches.empty())
     term.Tell(Text(TXT_LINUX_WINDOWS_WRITTEN, (unsigned)plan.patches.size()));
-  for (const FileVersion &f : plan.files) {
-    if (ReplaceFile(f.path, f.contents)) {
-      term.Tell(Text(TXT_LINUX_LINES_WRITTEN, f.path.c_str()));
+  auto replace = [&](const std::string &path, const std::string &contents) {
+    if (ReplaceFile(path, contents)) {
+      term.Tell(Text(TXT_LINUX_LINES_WRITTEN, path.c_str()));
     } else {
-      term.Say(Text(TXT_LINUX_LINES_FAILED, f.path.c_str(), strerror(errno)));
+      term.Say(Text(TXT_LINUX_LINES_FAILED, path.c_str(), strerror(errno)));
       ok = false;
     }
+  };
+  for (const FileVersion &f : plan.files)
+    replace(f.path, f.contents);
+  for (const ConfigFile *f : plan.retargeted) {
+    unsigned count = 0;
+    replace(f->name, ReplacePartuuids(f->contents, plan.old_signature, plan.new_signature, &count));
   }
   return ok;
 }

@@ -61,6 +61,8 @@ target() {
   held fsync:$fsyncs "$TXT_UNDONE" "$orig"
   held pwrite:$pwrites/2 "$TXT_UNDONE" "$orig"
   held pwrite:$pwrites+ "$TXT_UNDONE" "$orig"
+  # Said written, not written: only the read-back tells.
+  held pwrite:$pwrites/0 "$TXT_UNDONE" "$orig"
   # Half the signature written, then no write at all: the disk is torn and
   # the program says so.
   local torn=$WORK/$name.torn at=$((header + sigat))
@@ -91,6 +93,18 @@ target at-raw "$WORK/at.img" "$WORK/at.orig" 0
 "$MKIMAGE" pc98 "$WORK/pc98.hdi" --container hdi && cp "$WORK/pc98.hdi" "$WORK/pc98.orig"
 sigat=$((0x2000))
 target pc98-hdi "$WORK/pc98.hdi" "$WORK/pc98.orig" 4096
+
+# The name given another file after the writer opened and locked the disk,
+# just before the write: the check on the very descriptor written refuses.
+"$MKIMAGE" at "$WORK/clone.img" --sig 11111111
+cp "$WORK/at.orig" "$WORK/swap.img"
+KORMELDE_FAULT_PATHS=$WORK/swap.img KORMELDE_FAULT_RUN="flock:1:mv '$WORK/swap.img' '$WORK/moved.img' && cp '$WORK/clone.img' '$WORK/swap.img'" \
+  run --yes write "$WORK/swap.img" $NEW
+expect_rc 1 "name replaced before the write"
+expect_err "理由: 指定した名前が最初に確認したディスクとは別のディスクを指しています(ディスクの抜き差し等)。何も書き込んでいません。" \
+  "name replaced before the write"
+cmp -s "$WORK/moved.img" "$WORK/at.orig" && cmp -s "$WORK/swap.img" "$WORK/clone.img" ||
+  fail "name replaced before the write: a disk changed"
 
 loop=""
 if needs loop; then
