@@ -2,29 +2,7 @@
 
 #include <cstdio>
 
-namespace {
-
-// Length of the UTF-8 sequence at p (at most n bytes), 0 when it is not a
-// valid one.
-size_t Utf8Length(const unsigned char *p, size_t n) {
-  unsigned c = p[0];
-  size_t len = c < 0x80             ? 1
-               : (c & 0xE0) == 0xC0 ? 2
-               : (c & 0xF0) == 0xE0 ? 3
-               : (c & 0xF8) == 0xF0 ? 4
-                                    : 0;
-  if (len == 0 || len > n) return 0;
-  uint32_t cp = len == 1 ? c : c & (0x7F >> len);
-  for (size_t i = 1; i < len; i++) {
-    if ((p[i] & 0xC0) != 0x80) return 0;
-    cp = cp << 6 | (p[i] & 0x3F);
-  }
-  static const uint32_t kMin[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (cp < kMin[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
-} // namespace
+#include "app/shown.h"
 
 void JsonWriter::Newline() {
   out_ += '\n';
@@ -107,6 +85,17 @@ JsonWriter &JsonWriter::String(const std::string &value) {
   }
   out_ += '"';
   return *this;
+}
+
+JsonWriter &JsonWriter::Name(const char *key, const std::string &value) {
+  Key(key).String(value);
+  if (IsUtf8(value)) return *this;
+  std::string hex;
+  for (unsigned char c : value) {
+    hex += "0123456789abcdef"[c >> 4];
+    hex += "0123456789abcdef"[c & 15];
+  }
+  return Key((std::string(key) + "_bytes").c_str()).String(hex);
 }
 
 JsonWriter &JsonWriter::Number(uint64_t value) {

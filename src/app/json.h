@@ -1,7 +1,7 @@
 // A JSON document built in memory: objects, arrays, strings, numbers and
 // booleans, for the Linux program's --json output. Strings are UTF-8;
 // bytes that are not valid UTF-8 become U+FFFD, so the document always
-// parses.
+// parses; Name keeps a name's bytes beside it.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +17,10 @@ public:
   // The next member's name, inside an object.
   JsonWriter &Key(const char *name);
   JsonWriter &String(const std::string &value);
+  // Member KEY with a name's text and, when the name is not valid UTF-8,
+  // member KEY_bytes with its bytes in hexadecimal: a U+FFFD in the name
+  // and a byte that is not UTF-8 stay apart.
+  JsonWriter &Name(const char *key, const std::string &value);
   JsonWriter &Number(uint64_t value);
   JsonWriter &Bool(bool value);
   JsonWriter &Null();

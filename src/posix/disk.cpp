@@ -111,6 +111,7 @@ struct PosixDisk {
   std::vector<int> *also_locked; // the same disk's other names, locked with it
   std::vector<int> *held_locked; // the run's own descriptors among them: unlocked, kept
   bool backup_done;
+  int system_error; // errno of the backup file's failed call
   bool patches_done;
   uint64_t data_offset;
   uint64_t data_bytes;
@@ -513,12 +514,19 @@ bool WriteBackup(PosixDisk *d) {
   const char *path = d->options ? d->options->backup : nullptr;
   if (!d->disk->boot_valid || !path) return false;
   int fd = g_posix_calls.open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return false;
+  if (fd < 0) {
+    d->system_error = errno;
+    return false;
+  }
   const std::string *undo = d->options->undo_records;
   bool ok = WriteFull(fd, d->disk->boot, IPL_AREA_BYTES, 0) &&
             (!undo || WriteFull(fd, undo->data(), undo->size(), IPL_AREA_BYTES)) &&
             g_posix_calls.fsync(fd) == 0;
-  ok = close(fd) == 0 && ok;
+  if (!ok) d->system_error = errno;
+  if (close(fd) != 0 && ok) {
+    d->system_error = errno;
+    ok = false;
+  }
   if (!ok) unlink(path);
   return ok;
 }
@@ -685,6 +693,11 @@ DiskHandle OpenPhysicalDisk(DiskSet *disks, int disk, char mode, DiskError *erro
 DiskError DiskHandleError(DiskHandle handle) {
   PosixDisk *d = Of(handle);
   return d ? d->error : DISK_NO_SUCH_DISK;
+}
+
+int PosixSystemError(DiskHandle handle) {
+  PosixDisk *d = Of(handle);
+  return d ? d->system_error : 0;
 }
 
 void CloseDisk(DiskHandle handle) {

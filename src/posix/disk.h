@@ -126,7 +126,8 @@ enum PosixPathKind {
   POSIX_PATH_PARTITION = 3,  // partition device, or a directory on a mounted file system
   POSIX_PATH_OTHER = 4,      // directory not on a disk, character device, ...
 };
-// For POSIX_PATH_PARTITION, disk_path receives the whole disk that holds it.
+// For POSIX_PATH_PARTITION, disk_path receives the whole disk that holds it;
+// for POSIX_PATH_MISSING, errno tells why (ENOENT, ENAMETOOLONG, ELOOP...).
 PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size);
 
 // Pins the disk a number or a path (whole-disk device or image file) names,
@@ -151,6 +152,9 @@ void PosixHoldBootArea(DiskSet *disks, int id);
 // The disk's data area in bytes (an image's without its header and
 // footer) and, for an image file, its container (IMAGE_RAW otherwise).
 uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container);
+
+// The system's error (errno) behind a DISK_BACKUP_FAILED of this handle.
+int PosixSystemError(DiskHandle handle);
 
 // Reads one 512-byte sector of the disk's data area straight from the
 // disk, past what the handle has read already: 1 or 0.

@@ -1,5 +1,7 @@
 #include "posix/language.h"
 
+#include <iconv.h>
+#include <langinfo.h>
 #include <libintl.h>
 #include <unistd.h>
 
@@ -158,6 +160,7 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_MOUNT_POINT_ASK, N_("A mount point was given instead of a number.\nRead [%s] as "
                                    "disk number [%d] (%s)\nand go on?")},
     {TXT_LINUX_REASON, N_("Reason: %s")},
+    {TXT_LINUX_OUTPUT_FAILED, N_("Standard output could not be written: %s")},
     {TXT_LINUX_DISK_PATH, N_("Disk #%d = %s")},
     {TXT_LINUX_PATH_ERROR, N_("[%s] %s")},
     {TXT_LINUX_PARTITION_ASK, N_("A partition was given instead of a number.\nRead [%s] as disk "
@@ -366,10 +369,31 @@ static std::string LocaleDir() {
   return dir + "/../share/locale";
 }
 
+// Whether UTF-8 TEXT converts to CODESET without loss.
+static bool Showable(const char *text, const char *codeset) {
+  iconv_t cd = iconv_open(codeset, "UTF-8");
+  if (cd == (iconv_t)-1) return false;
+  std::string in = text;
+  std::string out(in.size() * 4 + 16, '\0');
+  char *from = &in[0], *to = &out[0];
+  size_t left = in.size(), room = out.size();
+  bool ok = iconv(cd, &from, &left, &to, &room) != (size_t)-1 &&
+            iconv(cd, nullptr, nullptr, &to, &room) != (size_t)-1;
+  iconv_close(cd);
+  return ok;
+}
+
 void InitLanguage(const char *locale_dir) {
   // The texts' language and character set only: numbers keep their C form
   // in every report, and no other category is loaded.
   setlocale(LC_CTYPE, "");
   setlocale(LC_MESSAGES, "");
   bindtextdomain(KORMELDE_DOMAIN, locale_dir ? locale_dir : LocaleDir().c_str());
+  // A character set that cannot show the language's texts (Japanese under
+  // LC_CTYPE=C) would turn them into question marks: English instead.
+  const char *codeset = nl_langinfo(CODESET);
+  bind_textdomain_codeset(KORMELDE_DOMAIN, "UTF-8");
+  if (!Showable(dgettext(KORMELDE_DOMAIN, kCatalog[0].english), codeset))
+    setlocale(LC_MESSAGES, "C");
+  bind_textdomain_codeset(KORMELDE_DOMAIN, codeset);
 }

@@ -21,6 +21,7 @@
 #include "app/columns.h"
 #include "app/json.h"
 #include "app/partuuid.h"
+#include "app/shown.h"
 #include "disk/bootrecord.h"
 #include "disk/disk.h"
 #include "posix/disk.h"
@@ -35,7 +36,7 @@
 enum { EXIT_DONE = 0, EXIT_REFUSED = 1, EXIT_USAGE = 2 };
 
 static int Usage(const char *format, const char *argument = "") {
-  std::string detail = Text(format, argument);
+  std::string detail = Text(format, Shown(argument).c_str());
   fprintf(stderr, SurfaceText(TXT_LINUX_USAGE_HINT), detail.c_str());
   return EXIT_USAGE;
 }
@@ -80,7 +81,7 @@ static const RegisteredDisk &DiskOf(Run &r, int id) {
 
 // How messages name a disk: its number, or its path when it has none.
 static std::string Label(const RegisteredDisk &d, bool hash) {
-  return d.number < 0 ? d.path : (hash ? "#" : "") + std::to_string(d.number);
+  return d.number < 0 ? Shown(d.path) : (hash ? "#" : "") + std::to_string(d.number);
 }
 
 static QuestionDisk Asked(Run &r, int id) {
@@ -96,7 +97,7 @@ static QuestionDisk Asked(Run &r, int id) {
 }
 
 static void ShowDiskPath(Run &r, const RegisteredDisk &d) {
-  if (d.number >= 0) r.term.Tell(Text(TXT_LINUX_DISK_PATH, d.number, d.path.c_str()));
+  if (d.number >= 0) r.term.Tell(Text(TXT_LINUX_DISK_PATH, d.number, Shown(d.path).c_str()));
 }
 
 // The reason's text; where QEMU refused an image, with its own words.
@@ -127,7 +128,7 @@ static void JsonRefusal(Run &r, const std::string &device, const std::string &te
   if (!r.options.json) return;
   JsonWriter j;
   j.BeginObject();
-  j.Key("device").String(device);
+  j.Name("device", device);
   j.Key("error").String(text);
   j.Key("error_code").String(code);
   j.EndObject();
@@ -159,6 +160,11 @@ static bool IsDirectory(const char *path) {
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// Why a path names nothing: the system's reason unless it is simply absent.
+static const char *MissingReason(int error) {
+  return error == ENOENT ? DiskErrorText(DISK_NO_SUCH_DISK) : strerror(error);
+}
+
 // Pins the disk NAME names and returns its id; -1 when it names none (told
 // why), -2 when the question about a partition was answered No. A
 // partition or mount point is read as its disk after a question, for Get
@@ -168,7 +174,7 @@ static int Resolve(Run &r, Command command, const char *name) {
   if (AllDigits(name)) {
     int id = PosixRegister(&r.disks, name, &error);
     if (id < 0) {
-      r.term.Say(Text(TXT_LINUX_READ_FAILED, name));
+      r.term.Say(Text(TXT_LINUX_READ_FAILED, Shown(name).c_str()));
       JsonRefusal(r, name, Why(r.disks, -1, error), DiskErrorKey(error));
       Reason(r, error);
       return -1;
@@ -179,21 +185,24 @@ static int Resolve(Run &r, Command command, const char *name) {
   char whole[POSIX_PATH_SIZE] = "";
   const char *path = name;
   switch (PosixClassifyPath(name, whole, sizeof whole)) {
-  case POSIX_PATH_MISSING:
-    r.term.Say(Text(TXT_LINUX_PATH_ERROR, name, DiskErrorText(DISK_NO_SUCH_DISK)));
-    JsonRefusal(r, name, DiskErrorText(DISK_NO_SUCH_DISK), DiskErrorKey(DISK_NO_SUCH_DISK));
+  case POSIX_PATH_MISSING: {
+    int why = errno;
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), MissingReason(why)));
+    JsonRefusal(r, name, MissingReason(why),
+                why == ENOENT ? DiskErrorKey(DISK_NO_SUCH_DISK) : "path-refused");
     return -1;
+  }
   case POSIX_PATH_OTHER:
-    r.term.Say(Text(TXT_LINUX_PATH_ERROR, name, DiskErrorText(DISK_NOT_A_DISK)));
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), DiskErrorText(DISK_NOT_A_DISK)));
     JsonRefusal(r, name, DiskErrorText(DISK_NOT_A_DISK), DiskErrorKey(DISK_NOT_A_DISK));
     return -1;
   case POSIX_PATH_PARTITION:
     if (command != COMMAND_GET && IsPlainDirectory(name)) {
-      r.term.Say(Text(TXT_LINUX_PATH_ERROR, name, DiskErrorText(DISK_NOT_A_DISK)));
+      r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), DiskErrorText(DISK_NOT_A_DISK)));
       return -1;
     }
     if (command != COMMAND_GET) {
-      r.term.Say(Text(TXT_LINUX_PARTITION_REFUSED, name));
+      r.term.Say(Text(TXT_LINUX_PARTITION_REFUSED, Shown(name).c_str()));
       return -1;
     }
     path = whole;
@@ -204,7 +213,7 @@ static int Resolve(Run &r, Command command, const char *name) {
   }
   int id = PosixRegister(&r.disks, path, &error);
   if (id < 0) {
-    r.term.Say(Text(TXT_LINUX_PATH_ERROR, path, DiskErrorText(error)));
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(path).c_str(), DiskErrorText(error)));
     return -1;
   }
   if (path != name) {
@@ -226,15 +235,19 @@ static int Resolve(Run &r, Command command, const char *name) {
 static int RegisterNamed(Run &r, const char *path) {
   char whole[POSIX_PATH_SIZE] = "";
   PosixPathKind kind = PosixClassifyPath(path, whole, sizeof whole);
-  DiskError error = kind == POSIX_PATH_MISSING ? DISK_NO_SUCH_DISK : DISK_NOT_A_DISK;
+  if (kind == POSIX_PATH_MISSING) {
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(path).c_str(), MissingReason(errno)));
+    return -1;
+  }
+  DiskError error = DISK_NOT_A_DISK;
   if (kind == POSIX_PATH_PARTITION) {
-    r.term.Say(Text(TXT_LINUX_PARTITION_REFUSED, path));
+    r.term.Say(Text(TXT_LINUX_PARTITION_REFUSED, Shown(path).c_str()));
     return -1;
   }
   int id = -1;
   if (kind == POSIX_PATH_IMAGE || kind == POSIX_PATH_WHOLE_DISK)
     id = PosixRegister(&r.disks, path, &error);
-  if (id < 0) r.term.Say(Text(TXT_LINUX_PATH_ERROR, path, DiskErrorText(error)));
+  if (id < 0) r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(path).c_str(), DiskErrorText(error)));
   return id;
 }
 
@@ -290,11 +303,11 @@ static void DiskJson(JsonWriter &j, const DiskSet &disks, const SurveyedDisk &d,
     j.Key("number").Null();
   else
     j.Key("number").Number((uint64_t)d.number);
-  j.Key("device").String(d.path);
+  j.Name("device", d.path);
   j.Key("size").Number(d.bytes);
   j.Key("image").Bool(d.image);
-  j.Key("model").String(d.model);
-  j.Key("serial").String(d.serial);
+  j.Name("model", d.model);
+  j.Name("serial", d.serial);
   const char *format = SurveyFormatKey(d.format);
   if (format)
     j.Key("format").String(format);
@@ -363,7 +376,7 @@ static void DiskJson(JsonWriter &j, const DiskSet &disks, const SurveyedDisk &d,
 
 static void PrintJson(Run &r, const JsonWriter &j) {
   fputs(j.Text().c_str(), r.term.out);
-  fflush(r.term.out);
+  r.term.Flush(r.term.out);
 }
 
 // list's columns, as -o names them.
@@ -400,10 +413,11 @@ static std::vector<std::string> Cells(const SurveyedDisk &d) {
   std::string collides;
   for (int n : d.collides_with)
     collides += (collides.empty() ? "*#" : ",#") + std::to_string(n);
-  std::string model = d.image ? Text(TXT_LINUX_LIST_IMAGE, d.model.c_str()) : d.model;
-  if (!d.serial.empty() && d.serial != model) model += (model.empty() ? "" : " ") + d.serial;
+  std::string model = d.image ? Text(TXT_LINUX_LIST_IMAGE, Shown(d.model).c_str()) : Shown(d.model);
+  if (!d.serial.empty() && d.serial != d.model)
+    model += (model.empty() ? "" : " ") + Shown(d.serial);
   return {d.number < 0 ? "-" : std::to_string(d.number),
-          d.path,
+          Shown(d.path),
           HumanSize(d.bytes),
           FormatText(d.format),
           d.has_signature ? Hex8(d.signature) : "-",
@@ -582,7 +596,7 @@ static int List(Run &r, const std::vector<const char *> &paths) {
     rows.push_back(Chosen(r, Cells(d)));
   }
   fputs(Columns(rows).c_str(), r.term.out);
-  fflush(r.term.out);
+  r.term.Flush(r.term.out);
   SayUnread(r, found, -1);
   if (any_collision) r.term.Say(SurfaceText(TXT_LINUX_LIST_COLLISIONS));
   return EXIT_DONE;
@@ -632,7 +646,7 @@ static bool WriteAllowed(Run &r, const SurveyedDisk &t) {
     code = DiskErrorKey(w);
   }
   if (!reason) return true;
-  r.term.Say(Text(TXT_LINUX_WRITE_REFUSED, t.number, t.path.c_str()));
+  r.term.Say(Text(TXT_LINUX_WRITE_REFUSED, t.number, Shown(t.path).c_str()));
   r.term.Say(Text(TXT_LINUX_REASON, reason));
   JsonRefusal(r, t.path, reason, code);
   return false;
@@ -668,27 +682,30 @@ static SurveyFormat KindFormat(LayoutKind kind) {
 static bool BackupSignature(Run &r, const SurveyedDisk &t, const char *path, uint32_t *value) {
   // The boot area, then what else the write changed (app/undo.h).
   std::string file;
+  errno = 0;
   if (!ReadWholeFile(path, &file)) {
-    r.term.Say(Text(TXT_LINUX_RESTORE_UNREADABLE, path));
+    int error = errno;
+    r.term.Say(Text(TXT_LINUX_RESTORE_UNREADABLE, Shown(path).c_str()));
+    if (error) r.term.Say(Text(TXT_LINUX_REASON, strerror(error)));
     return false;
   }
   const uint8_t *area = reinterpret_cast<const uint8_t *>(file.data());
   if (file.size() < IPL_AREA_BYTES) {
-    r.term.Say(Text(TXT_LINUX_RESTORE_SIZE, path, (int)IPL_AREA_BYTES));
+    r.term.Say(Text(TXT_LINUX_RESTORE_SIZE, Shown(path).c_str(), (int)IPL_AREA_BYTES));
     return false;
   }
   // The format is what sector 0 announces, on the disk and in the file.
   const uint8_t *boot = DiskOf(r, t.id).boot;
   LayoutKind disk_kind = ClassifySectorZero(boot), saved_kind = ClassifySectorZero(area);
   if (saved_kind != disk_kind) {
-    r.term.Say(Text(TXT_LINUX_RESTORE_FORMAT, path, FormatText(KindFormat(disk_kind)),
-                    FormatText(KindFormat(saved_kind))));
+    r.term.Say(Text(TXT_LINUX_RESTORE_FORMAT, Shown(path).c_str(),
+                    FormatText(KindFormat(disk_kind)), FormatText(KindFormat(saved_kind))));
     return false;
   }
   BootFormat format = t.format == FORMAT_AT ? AtCompatible : Pc9821;
   BackupDifference difference = CompareBackup(boot, area, format);
   if (difference.first_offset >= 0) {
-    r.term.Say(Text(TXT_LINUX_RESTORE_DIFFERS, path, difference.first_offset,
+    r.term.Say(Text(TXT_LINUX_RESTORE_DIFFERS, Shown(path).c_str(), difference.first_offset,
                     difference.table_differs ? SurfaceText(TXT_LINUX_RESTORE_TABLE_DIFFERS)
                                              : SurfaceText(TXT_LINUX_RESTORE_TABLE_SAME)));
     return false;
@@ -743,7 +760,7 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
   JsonWriter j;
   j.BeginObject();
   j.Key("number").Number((uint64_t)t.number);
-  j.Key("device").String(t.path);
+  j.Name("device", t.path);
   j.Key("format").String(SurveyFormatKey(t.format));
   j.Key("old_signature").String(JsonSignature(w.old_signature));
   j.Key("signature").String(JsonSignature(w.new_signature));
@@ -757,7 +774,7 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
   if (changes)
     for (const PartuuidReference &ref : references) {
       j.BeginObject();
-      j.Key("file").String(ref.file);
+      j.Name("file", ref.file);
       j.Key("line").Number(ref.line);
       j.Key("partuuid").String(Partuuid(w.old_signature, ref.partition));
       j.Key("new_partuuid").String(Partuuid(w.new_signature, ref.partition));
@@ -801,7 +818,7 @@ static void RewriteText(Run &r, const Rewritten &w) {
   if (w.old_signature == w.new_signature) {
     fprintf(to, "%s\n",
             Text(TXT_LINUX_UNCHANGED, t.number, (unsigned long)w.old_signature).c_str());
-    fflush(to);
+    r.term.Flush(to);
     return;
   }
   fprintf(to, "%s\n",
@@ -816,7 +833,7 @@ static void RewriteText(Run &r, const Rewritten &w) {
                    Partuuid(w.new_signature, n).c_str())
                   .c_str());
   }
-  fflush(to);
+  r.term.Flush(to);
 }
 
 // Before the last question: the disks that already carry the new value
@@ -841,7 +858,8 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
   if (!unread.empty()) {
     r.term.Say(Text(TXT_LINUX_FILES_UNREAD, (unsigned)old_signature));
     for (const UnreadFile &f : unread)
-      r.term.Say(Text(TXT_LINUX_FILE_UNREAD_ITEM, f.name.c_str(), UnreadReason(f.status).c_str()));
+      r.term.Say(
+          Text(TXT_LINUX_FILE_UNREAD_ITEM, Shown(f.name).c_str(), UnreadReason(f.status).c_str()));
   }
   if (references.empty()) {
     if (unread.empty()) r.term.Tell(Text(TXT_LINUX_REFERENCES_NONE, (unsigned)old_signature));
@@ -851,11 +869,11 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
     for (const SurveyedDisk &d : disks)
       if (!clone && d.id != t.id && d.has_signature && d.signature == old_signature) clone = &d;
     if (clone)
-      r.term.Tell(Text(TXT_LINUX_LINES_CLONE, clone->number, clone->path.c_str()));
+      r.term.Tell(Text(TXT_LINUX_LINES_CLONE, clone->number, Shown(clone->path).c_str()));
     else
       r.term.Tell(SurfaceText(TXT_LINUX_REFERENCES_HEAD));
     for (const PartuuidReference &ref : references)
-      r.term.Tell(Text(TXT_LINUX_REFERENCE_ITEM, ref.file.c_str(), ref.line,
+      r.term.Tell(Text(TXT_LINUX_REFERENCE_ITEM, Shown(ref.file).c_str(), ref.line,
                        Partuuid(old_signature, ref.partition).c_str(),
                        Partuuid(new_signature, ref.partition).c_str()));
     if (more) r.term.Tell(Text(TXT_LINUX_REFERENCES_MORE, (unsigned long)more));
@@ -883,11 +901,11 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   if (options.backup) {
     struct stat st;
     if (lstat(options.backup, &st) == 0) {
-      r.term.Say(Text(TXT_LINUX_BACKUP_EXISTS, options.backup));
+      r.term.Say(Text(TXT_LINUX_BACKUP_EXISTS, Shown(options.backup).c_str()));
       return EXIT_REFUSED;
     }
     if (const char *problem = BackupProblem(options.backup)) {
-      r.term.Say(Text(TXT_LINUX_BACKUP_UNUSABLE, options.backup, problem));
+      r.term.Say(Text(TXT_LINUX_BACKUP_UNUSABLE, Shown(options.backup).c_str(), problem));
       return EXIT_REFUSED;
     }
   }
@@ -974,19 +992,27 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   Rewritten w = {target, plan.found, value, false};
   if (!options.dry_run) {
     DiskHandle writer = OpenPhysicalDisk(&r.disks, id, 'W', &reason);
+    int backup_error = 0;
     if (writer != INVALID_DISK_HANDLE) {
       reason = ApplyRewrite(writer, plan);
+      backup_error = PosixSystemError(writer);
       CloseDisk(writer);
     }
     if (reason != DISK_OK) {
       r.term.Say(Text(TXT_WRITE_FAILED, target->number));
-      Reason(r, reason, id);
+      if (reason == DISK_BACKUP_FAILED && backup_error)
+        r.term.Say(
+            Text(TXT_LINUX_REASON, Text(TXT_LINUX_BACKUP_UNUSABLE, Shown(options.backup).c_str(),
+                                        strerror(backup_error))
+                                       .c_str()));
+      else
+        Reason(r, reason, id);
       uint32_t found = 0;
       if (reason == DISK_CHANGED && SignatureNow(r, id, &found) && found != plan.found)
         r.term.Say(Text(TXT_LINUX_SIGNATURE_NOW, (unsigned long)plan.found, (unsigned long)found));
       // A write that went wrong was preceded by the backup (when asked for).
       if (options.backup && reason >= DISK_WRITE_UNDONE && reason <= DISK_WRITE_UNVERIFIED)
-        r.term.Say(Text(TXT_LINUX_BACKUP_SAVED, options.backup));
+        r.term.Say(Text(TXT_LINUX_BACKUP_SAVED, Shown(options.backup).c_str()));
       return EXIT_REFUSED;
     }
     w.written = plan.found != value;
@@ -995,7 +1021,9 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
       std::string restore = "kormelde" + r.same_disk_options + " restore " + Quoted(words[1]) +
                             " " + Quoted(options.backup);
       FILE *to = options.json ? r.term.err : r.term.out;
-      fprintf(to, "%s\n", Text(TXT_LINUX_RESTORE_HINT, options.backup, restore.c_str()).c_str());
+      fprintf(to, "%s\n",
+              Text(TXT_LINUX_RESTORE_HINT, Shown(options.backup).c_str(), Shown(restore).c_str())
+                  .c_str());
       fflush(to);
     }
     // The configuration files follow the signature they name.
@@ -1011,7 +1039,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
       write += " " + Quoted(words[i]);
     FILE *to = options.json ? r.term.err : r.term.out;
     fprintf(to, "%s\n",
-            Text(TXT_LINUX_DRY_RUN_RANDOM, (unsigned long)value, write.c_str()).c_str());
+            Text(TXT_LINUX_DRY_RUN_RANDOM, (unsigned long)value, Shown(write).c_str()).c_str());
     fflush(to);
   }
   if (options.json) RewriteJson(r, w, disks, references, more_references, config.unread);
@@ -1063,8 +1091,24 @@ static const CommandEntry kCommands[] = {
     {"restore", COMMAND_RESTORE, 3, (size_t)-1},
 };
 
-int main(int argc, char **argv) {
-  InitLanguage();
+static int RunCommand(Run &r, Command command, const std::vector<const char *> &words) {
+  switch (command) {
+  case COMMAND_LIST:
+    return List(r, std::vector<const char *>(words.begin() + 1, words.end()));
+  case COMMAND_WRITE:
+  case COMMAND_RESTORE:
+    return Rewrite(r, command, words);
+  default:
+    break;
+  }
+  int id = Resolve(r, command, words[1]);
+  if (id == -2) return Cancelled(r, true);
+  if (id < 0) return EXIT_REFUSED;
+  return command == COMMAND_ACCESS ? Access(r, id) : Get(r, id);
+}
+
+// OUTPUT_ERROR: the first error of a write to standard output while it ran.
+static int Main(int argc, char **argv, int *output_error) {
   RunOptions options;
   bool yes = false, no = false;
   std::string same_options, same_disk_options;
@@ -1075,11 +1119,12 @@ int main(int argc, char **argv) {
   while ((key = getopt_long(argc, argv, kShortOptions, kOptions, nullptr)) != -1) {
     switch (key) {
     case 'h':
-      fputs(SurfaceText(TXT_LINUX_USAGE), stdout);
+      if (fputs(SurfaceText(TXT_LINUX_USAGE), stdout) == EOF) *output_error = errno;
       return EXIT_DONE;
     case 'V':
-      printf(SurfaceText(TXT_LINUX_VERSION), KORMELDE_VERSION, KORMELDE_BUILD);
-      putchar('\n');
+      if (printf(SurfaceText(TXT_LINUX_VERSION), KORMELDE_VERSION, KORMELDE_BUILD) < 0 ||
+          putchar('\n') == EOF)
+        *output_error = errno;
       return EXIT_DONE;
     case 'y':
       yes = true;
@@ -1187,17 +1232,23 @@ int main(int argc, char **argv) {
   run.same_disk_options = same_disk_options;
   run.same_options = same_disk_options + same_options;
   run.columns = columns;
-  switch (command) {
-  case COMMAND_LIST:
-    return List(run, std::vector<const char *>(words.begin() + 1, words.end()));
-  case COMMAND_WRITE:
-  case COMMAND_RESTORE:
-    return Rewrite(run, command, words);
-  default:
-    break;
-  }
-  int id = Resolve(run, command, words[1]);
-  if (id == -2) return Cancelled(run, true);
-  if (id < 0) return EXIT_REFUSED;
-  return command == COMMAND_ACCESS ? Access(run, id) : Get(run, id);
+  int status = RunCommand(run, command, words);
+  *output_error = run.term.output_error;
+  return status;
+}
+
+// What the run printed counts only if it reached its file: a write or close
+// of standard output that failed (a full disk, a closed pipe) is a failure
+// of every command.
+int main(int argc, char **argv) {
+  InitLanguage();
+  int error = 0;
+  int status = Main(argc, argv, &error);
+  bool failed = ferror(stdout) != 0 || error != 0;
+  if (fflush(stdout) != 0 && !error) failed = true, error = errno;
+  if (fclose(stdout) != 0 && !failed) failed = true, error = errno;
+  if (!failed) return status;
+  if (!error) error = EIO;
+  fprintf(stderr, "%s\n", Text(TXT_LINUX_OUTPUT_FAILED, strerror(error)).c_str());
+  return status == EXIT_DONE ? EXIT_REFUSED : status;
 }

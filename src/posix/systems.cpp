@@ -12,6 +12,7 @@
 
 #include "app/json.h"
 #include "app/partuuid.h"
+#include "app/shown.h"
 #include "disk/bootrecord.h"
 #include "posix/terminal.h"
 #include "ui/reasons.h"
@@ -92,7 +93,7 @@ void PrintReferences(FILE *to, const WindowsScan &scan, uint32_t old_signature,
   for (const WindowsReference &r : scan.references) {
     if (listing == LIST_NOW) {
       fprintf(to, SurfaceText(TXT_LINUX_WINDOWS_NOW_ITEM), r.store_partition,
-              DescribeReference(r).c_str(), Names(r, old_signature).c_str());
+              Shown(DescribeReference(r)).c_str(), Names(r, old_signature).c_str());
       fputc('\n', to);
       continue;
     }
@@ -100,7 +101,7 @@ void PrintReferences(FILE *to, const WindowsScan &scan, uint32_t old_signature,
         listing == LIST_THIS_DISK ? KeptReason(r) : SurfaceText(TXT_LINUX_WINDOWS_OTHER_KEPT);
     std::string after = kept ? Text(TXT_LINUX_WINDOWS_KEPT, kept) : Names(r, new_signature);
     fprintf(to, SurfaceText(TXT_LINUX_WINDOWS_ITEM), r.store_partition,
-            DescribeReference(r).c_str(), Names(r, old_signature).c_str(), after.c_str());
+            Shown(DescribeReference(r)).c_str(), Names(r, old_signature).c_str(), after.c_str());
     fputc('\n', to);
   }
 }
@@ -108,7 +109,7 @@ void PrintReferences(FILE *to, const WindowsScan &scan, uint32_t old_signature,
 void PrintProblems(FILE *to, const WindowsScan &scan, bool refusals) {
   for (const WindowsProblem &p : scan.problems) {
     if (IsRefusal(p.kind) != refusals) continue;
-    std::string detail = p.detail.empty() ? "" : " (" + p.detail + ")";
+    std::string detail = p.detail.empty() ? "" : " (" + Shown(p.detail) + ")";
     fprintf(to, SurfaceText(TXT_LINUX_WINDOWS_PROBLEM), p.partition, ProblemText(p.kind),
             detail.c_str());
     fputc('\n', to);
@@ -265,7 +266,7 @@ bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t
     const SurveyedDisk *o = nullptr;
     for (const SurveyedDisk &d : *c.surveyed)
       if (d.number == other.first) o = &d;
-    term.Say(Text(TXT_LINUX_WINDOWS_OTHER_HEAD, other.first, o ? o->path.c_str() : "?",
+    term.Say(Text(TXT_LINUX_WINDOWS_OTHER_HEAD, other.first, o ? Shown(o->path).c_str() : "?",
                   (unsigned)other.second.references.size(), (unsigned)old_signature));
     PrintReferences(err, other.second, old_signature, new_signature, LIST_OTHER_DISK);
   }
@@ -335,7 +336,7 @@ bool PlanRestore(Terminal &term, const uint8_t *records, size_t size, uint32_t s
     unsigned count = 0;
     if (ReadWholeFile(saved.path, &now) && now == saved.contents) continue; // put back already
     if (now != ReplacePartuuids(saved.contents, saved_signature, disk_signature, &count)) {
-      term.Say(Text(TXT_LINUX_RESTORE_FILE_EDITED, saved.path.c_str()));
+      term.Say(Text(TXT_LINUX_RESTORE_FILE_EDITED, Shown(saved.path).c_str()));
       continue;
     }
     plan->files.push_back(saved);
@@ -359,9 +360,9 @@ bool WriteSystemFiles(Terminal &term, const SystemsPlan &plan) {
     term.Tell(Text(TXT_LINUX_WINDOWS_WRITTEN, (unsigned)plan.patches.size()));
   auto replace = [&](const std::string &path, const std::string &contents) {
     if (ReplaceFile(path, contents)) {
-      term.Tell(Text(TXT_LINUX_LINES_WRITTEN, path.c_str()));
+      term.Tell(Text(TXT_LINUX_LINES_WRITTEN, Shown(path).c_str()));
     } else {
-      term.Say(Text(TXT_LINUX_LINES_FAILED, path.c_str(), strerror(errno)));
+      term.Say(Text(TXT_LINUX_LINES_FAILED, Shown(path).c_str(), strerror(errno)));
       ok = false;
     }
   };
@@ -381,7 +382,7 @@ void PrintWindowsCount(Terminal &term, const WindowsScan &scan, uint32_t signatu
   PrintReferences(term.out, scan, signature, signature, LIST_NOW);
   PrintProblems(term.out, scan, true);
   PrintProblems(term.out, scan, false);
-  fflush(term.out);
+  term.Flush(term.out);
 }
 
 void WindowsJson(JsonWriter &j, const WindowsScan &scan) {

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
+#include "app/shown.h"
 #include "ui/surface.h"
 #include "ui/texts.h"
 
@@ -24,9 +26,14 @@ std::string Text(const char *format, ...) {
   return s;
 }
 
-static void Line(FILE *to, const std::string &text) {
+void Terminal::Flush(FILE *to) {
+  if ((fflush(to) != 0 || ferror(to)) && to == out && !output_error)
+    output_error = errno ? errno : EIO;
+}
+
+void Terminal::Line(FILE *to, const std::string &text) {
   fprintf(to, "%s\n", text.c_str());
-  fflush(to);
+  Flush(to);
 }
 
 void Terminal::Say(const std::string &text) {
@@ -100,7 +107,7 @@ bool Terminal::AskOnTerminal(const std::string &text) {
 }
 
 static std::string Which(const QuestionDisk &disk) {
-  return disk.which.empty() ? "-" : disk.which;
+  return disk.which.empty() ? "-" : Shown(disk.which);
 }
 
 bool Terminal::Ask(const Question &q) {
@@ -109,17 +116,18 @@ bool Terminal::Ask(const Question &q) {
     return Answer(SurfaceText(TXT_NOTICE), false);
   case QUESTION_PARTITION:
     return Answer(Text(q.mount_point ? TXT_LINUX_MOUNT_POINT_ASK : TXT_LINUX_PARTITION_ASK,
-                       q.named.c_str(), q.disk.number, q.disk.path.c_str()),
+                       Shown(q.named).c_str(), q.disk.number, Shown(q.disk.path).c_str()),
                   false);
   case QUESTION_COLLISION: {
     std::string list;
     for (const QuestionDisk &d : q.holders)
-      list += Text(TXT_LINUX_COLLISION_ITEM, d.number, d.path.c_str());
+      list += Text(TXT_LINUX_COLLISION_ITEM, d.number, Shown(d.path).c_str());
     return Answer(Text(TXT_LINUX_COLLISION_ASK, (unsigned)q.new_signature, list.c_str()), true);
   }
   case QUESTION_REWRITE:
     return Answer(Text(TXT_WRITE_CONFIRM_LINUX, q.disk.number, (unsigned)q.old_signature,
-                       (unsigned long)q.new_signature, q.disk.path.c_str(), Which(q.disk).c_str()),
+                       (unsigned long)q.new_signature, Shown(q.disk.path).c_str(),
+                       Which(q.disk).c_str()),
                   false);
   }
   return false;

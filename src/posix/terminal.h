@@ -28,12 +28,17 @@ public:
   // Access's sweep: a bar while it runs (on a terminal), then one line.
   void Progress(int done, int total);
 
+  // Flushes TO; the first error of standard output is kept in output_error.
+  void Flush(FILE *to);
+
   const RunOptions *options;
+  int output_error = 0;
   FILE *in = stdin;
   FILE *out = stdout;
   FILE *err = stderr;
 
 private:
+  void Line(FILE *to, const std::string &text);
   bool Answer(const std::string &text, bool warning);
   bool ReadAnswer();
   double sweep_start_ = 0;

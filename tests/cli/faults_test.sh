@@ -106,6 +106,12 @@ expect_err "理由: 指定した名前が最初に確認したディスクとは
 cmp -s "$WORK/moved.img" "$WORK/at.orig" && cmp -s "$WORK/swap.img" "$WORK/clone.img" ||
   fail "name replaced before the write: a disk changed"
 
+# The backup file's own failure is named with the system's reason.
+bak=$WORK/eio.bak
+rm -f "$bak"
+KORMELDE_FAULT_PATHS=$bak KORMELDE_FAULT=fsync:1 run --yes --backup "$bak" write "$WORK/at.img" $NEW
+expect_err "理由: バックアップファイル[$bak]を作れません: 入力/出力エラーです" "backup fsync EIO"
+
 loop=""
 if needs loop; then
   "$MKIMAGE" at "$WORK/loop.img" && cp "$WORK/loop.img" "$WORK/loop.orig"

@@ -46,4 +46,13 @@ for locale in C en_US.UTF-8; do
   expect_rc 2 "$locale usage"
   expect_err "kormelde: unknown command: bogus (see kormelde --help)" "$locale usage"
 done
+
+# Japanese texts asked for in a character set that cannot show them: English,
+# the confirmation included, not question marks.
+for env in "LC_MESSAGES=ja_JP.UTF-8 LANG=C" "LANG=ja_JP.UTF-8 LC_CTYPE=C"; do
+  # shellcheck disable=SC2086
+  env -u LC_ALL $env "$K" --no write "$img" 0 >"$WORK/out" 2>"$WORK/err" </dev/null
+  expect_err "Cancelled. Nothing was written." "$env"
+  grep -q '??' "$WORK/err" && fail "$env: question marks"
+done
 finish

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Hostile names, outputs and locales: what reaches the terminal is escaped,
+# every failure is named with the system's reason.
+. "$(dirname "$0")/lib.sh"
+
+img=$WORK/at.img
+"$MKIMAGE" at "$img" --container raw || fail "mkimage"
+
+# Standard output that cannot be written fails every command.
+for args in "--json list $img" "list $img" "get $img" "--json get $img" "--help"; do
+  # shellcheck disable=SC2086
+  "$K" $args >/dev/full 2>"$WORK/err" </dev/null
+  rc=$?
+  [ "$rc" != 0 ] || fail "$args >/dev/full: exit 0"
+  grep -q "^標準出力に書き込めませんでした: デバイスに空き領域がありません$" "$WORK/err" || fail "$args >/dev/full: no reason"
+done
+
+# Names with escape sequences, newlines, bytes that are not UTF-8 and
+# backslashes reach the terminal escaped, on every line that shows them.
+bad=$WORK/$'a\e]0;t\a\e[31m\nb\\\xff\xc2\x85'
+shown=$WORK/'a\e]0;t\x07\e[31m\nb\\\xff\xc2\x85'
+cp "$img" "$bad.img"
+mkdir -p "$bad/etc"
+echo "PARTUUID=1234abcd-01 / ext4 defaults 0 1" >"$bad/etc/fstab"
+# shown WHAT STRING COUNT: COUNT lines of out and err hold STRING; no raw
+# control or invalid byte anywhere.
+shown() {
+  LC_ALL=C grep -q $'[\e\a\xff]' "$WORK/out" "$WORK/err" && fail "$1: raw bytes"
+  [ "$(cat "$WORK/out" "$WORK/err" | grep -cF -- "$2")" = "$3" ] || {
+    fail "$1: not $3 lines with $2"
+    show_err
+  }
+}
+run list "$bad.img"
+shown list " $shown.img " 1
+run get "$bad.img"
+shown get "$shown.img" 1
+run get "$bad.missing"
+shown missing "[$shown.missing]" 1
+run --yes --dry-run --root "$bad" write "$bad.img" 0
+shown write "$shown" 3
+shown reference "$shown/etc/fstab" 1
+
+# JSON: the name's bytes beside its text, apart from a real U+FFFD.
+cp "$img" "$WORK/"$'\xef\xbf\xbd.img'
+cp "$img" "$WORK/"$'\xff.img'
+run --json list "$WORK/"$'\xef\xbf\xbd.img' "$WORK/"$'\xff.img'
+python3 - "$WORK/out" <<'PY' || fail "json: names not told apart"
+import json, sys
+disks = [d for d in json.load(open(sys.argv[1]))["disks"] if d["image"]]
+bytes_of = {bytes.fromhex(d["device_bytes"]) if "device_bytes" in d else d["device"].encode() for d in disks}
+assert len(disks) == 2 and len(bytes_of) == 2, disks
+assert any(b.endswith(b"/\xff.img") for b in bytes_of), bytes_of
+PY
+
+# A path as long as the system takes works; one it refuses gets its reason.
+long=$WORK/$(printf 'd%.0s' {1..200})/$(printf 'e%.0s' {1..200})/$(printf 'f%.0s' {1..120})
+mkdir -p "$long"
+cp "$img" "$long/x.img"
+run get "$long/x.img"
+expect_rc 0 "get, ${#long}-character path"
+ln -s loop "$WORK/loop"
+for path in "$WORK/$(printf 'n%.0s' {1..300})" "$WORK/loop"; do
+  run get "$path"
+  expect_rc 1 "get ${path:0:40}..."
+  grep -q "^\[$path\] ." "$WORK/err" && ! grep -q "ディスクがありません" "$WORK/err" ||
+    fail "get ${path:0:40}...: not the system's reason: $(cat "$WORK/err")"
+done
+
+# A backup that cannot be written gives the system's reason (a full file
+# system), and the disk is left as it was.
+if [ "$(id -u)" = 0 ] && mkdir "$WORK/full" && mount -t tmpfs -o size=4k none "$WORK/full"; then
+  trap 'umount "$WORK/full"' EXIT
+  cp "$img" "$WORK/full.img"
+  run --yes --backup "$WORK/full/b" write "$WORK/full.img" 5A6B7C8D
+  expect_rc 1 "backup on a full file system"
+  expect_err "理由: バックアップファイル[$WORK/full/b]を作れません: デバイスに空き領域がありません" \
+    "backup on a full file system"
+  expect_unchanged "$img" "$WORK/full.img" "backup on a full file system"
+  [ -e "$WORK/full/b" ] && fail "backup on a full file system: partial file left"
+  umount "$WORK/full"
+  trap - EXIT
+else
+  echo "note: no tmpfs mount here; the full file system is not tried"
+fi
+
+finish
