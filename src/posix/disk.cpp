@@ -226,8 +226,8 @@ bool ComputeGeometry(PosixDisk *d) {
   } else if (!d->writer && d->logical_sector == SECTOR_SIZE && LoadBootArea(d) &&
              ClassifySectorZero(d->boot) == LAYOUT_PC98) {
     ProbePc98Geometry(ReadForDecoder, d, total, d->boot + SECTOR_SIZE, &heads, &spt);
-  } else if (d->block && (asked = g_posix_calls.ioctl(d->fd, HDIO_GETGEO, &hd)) != 0 &&
-             !Unanswered(errno)) {
+  } else if (d->block && !d->disk->identity.loop && // a loop device has no geometry
+             (asked = g_posix_calls.ioctl(d->fd, HDIO_GETGEO, &hd)) != 0 && !Unanswered(errno)) {
     d->error = DISK_IO_ERROR;
     return false;
   } else if (asked == 0 && hd.heads && hd.sectors) {

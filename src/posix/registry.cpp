@@ -466,7 +466,8 @@ DiskError PosixWritable(const RegisteredDisk &disk) {
 }
 
 std::string PosixSerial(const RegisteredDisk &disk) {
-  if (!disk.identity.block) return "";
+  // A loop device has none: its backing file is shown instead.
+  if (!disk.identity.block || disk.identity.loop) return "";
   std::string base = SysOf(disk.identity.rdev);
   for (const char *attribute : {"/device/serial", "/serial", "/device/wwid", "/wwid"}) {
     std::string serial = ReadAttribute(AT_FDCWD, base + attribute);
