@@ -761,6 +761,11 @@ uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container) {
   return d ? d->data_bytes : 0;
 }
 
+uint32_t PosixSectorSize(DiskHandle handle) {
+  PosixDisk *d = Of(handle);
+  return d ? d->logical_sector : (uint32_t)SECTOR_SIZE;
+}
+
 int PosixReadSector(DiskHandle handle, uint64_t sector, uint8_t *buffer) {
   PosixDisk *d = Of(handle);
   if (!d || d->writer || d->error != DISK_OK || sector >= d->data_bytes / SECTOR_SIZE) return 0;

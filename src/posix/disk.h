@@ -140,6 +140,9 @@ void PosixHoldBootArea(DiskSet *disks, int id);
 // footer) and, for an image file, its container (IMAGE_RAW otherwise).
 uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container);
 
+// The disk's logical sector size (an image's: --sector-size, else 512).
+uint32_t PosixSectorSize(DiskHandle handle);
+
 // Reads one 512-byte sector of the disk's data area straight from the
 // disk, past what the handle has read already: 1 or 0.
 int PosixReadSector(DiskHandle handle, uint64_t sector, uint8_t *buffer);
