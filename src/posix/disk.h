@@ -132,6 +132,9 @@ const RegisteredDisk *PosixRegistered(const DiskSet *disks, int id);
 // Lists the table and numbers every pinned disk: table disks by their
 // place, the others after the table in the order they were named.
 void PosixNumberDisks(DiskSet *disks);
+// The first bytes of a block device are about to be read: their read is
+// started now, so that the reads of many disks overlap.
+void PosixWillRead(const DiskSet *disks, int id, uint64_t bytes);
 // From now on a write to the disk needs its boot area, but for the
 // signature's four bytes, as last read.
 void PosixHoldBootArea(DiskSet *disks, int id);

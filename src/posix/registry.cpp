@@ -381,6 +381,12 @@ const RegisteredDisk *PosixRegistered(const DiskSet *disks, int id) {
   return disks->disks[id];
 }
 
+void PosixWillRead(const DiskSet *disks, int id, uint64_t bytes) {
+  const RegisteredDisk *d = PosixRegistered(disks, id);
+  if (d && d->fd >= 0 && d->identity.block)
+    posix_fadvise(d->fd, 0, (off_t)bytes, POSIX_FADV_WILLNEED);
+}
+
 void PosixHoldBootArea(DiskSet *disks, int id) {
   RegisteredDisk *d = const_cast<RegisteredDisk *>(PosixRegistered(disks, id));
   if (!d || !d->boot_valid) return;
