@@ -761,6 +761,12 @@ uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container) {
   return d ? d->data_bytes : 0;
 }
 
+void PosixWillReadAt(DiskHandle handle, uint64_t offset, size_t count) {
+  PosixDisk *d = Of(handle);
+  if (d && d->block && !d->writer && InData(d, offset, count))
+    posix_fadvise(d->fd, (off_t)(d->data_offset + offset), (off_t)count, POSIX_FADV_WILLNEED);
+}
+
 uint32_t PosixSectorSize(DiskHandle handle) {
   PosixDisk *d = Of(handle);
   return d ? d->logical_sector : (uint32_t)SECTOR_SIZE;

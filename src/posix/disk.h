@@ -143,6 +143,10 @@ void PosixHoldBootArea(DiskSet *disks, int id);
 // footer) and, for an image file, its container (IMAGE_RAW otherwise).
 uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container);
 
+// Bytes of the disk's data area that are about to be read: their read is
+// started now (block devices).
+void PosixWillReadAt(DiskHandle handle, uint64_t offset, size_t count);
+
 // The disk's logical sector size (an image's: --sector-size, else 512).
 uint32_t PosixSectorSize(DiskHandle handle);
 

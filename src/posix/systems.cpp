@@ -49,6 +49,10 @@ bool ReadThroughHandle(void *context, uint64_t offset, void *out, size_t count) 
   return true;
 }
 
+void WillReadThroughHandle(void *context, uint64_t offset, size_t count) {
+  PosixWillReadAt(static_cast<HandleReader *>(context)->handle, offset, count);
+}
+
 const char *ProblemText(WindowsProblemKind kind) {
   switch (kind) {
   case WINDOWS_HIVE_DIRTY:
@@ -218,6 +222,7 @@ WindowsScan ScanDiskWindows(DiskSet *disks, int id, uint32_t signature, bool has
   DiskBytes bytes;
   bytes.context = &reader;
   bytes.read = ReadThroughHandle;
+  bytes.will_read = WillReadThroughHandle;
   bytes.size = reader.size = PosixDataBytes(reader.handle, &container);
   const RegisteredDisk *d = PosixRegistered(disks, id);
   // mtools reads at an offset of the named file: raw data only.
