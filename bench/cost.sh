@@ -6,10 +6,12 @@
 #   get-image  get IMG beside fdisk -l IMG, with 128 other disks attached
 #   get-loop   get /dev/loopN beside fdisk -l /dev/loopN, 128 other disks
 #   write      -y -q write IMG random beside sfdisk --disk-id IMG 0xNNNNNNNN,
-#              32 other disks
+#              32 other disks; each run after 300 ms idle, as sfdisk's own
+#              wait leaves the run after it
 #   list       list over 32 disks and over none, beside blkid -p over 32
 #              and over 1: the cost of one more disk, (list32 - list0) / 32
-#              over (blkid32 - blkid1) / 31
+#              over (blkid32 - blkid1) / 31; also list32 over blkid -p over
+#              the 32 disks in one run and in one run per disk
 #   all        each of these
 # BEFORE=PROGRAM: also counts the system calls of that (older) build.
 # MKIMAGE: build/linux/tests/tools/mkimage.
@@ -51,7 +53,8 @@ get_loop() {
 write() {
   echo "== write IMG random, sfdisk --disk-id IMG 0x...; $(($1)) other disks"
   make_image 1 "$WORK/target.img"
-  pair -c kormelde "$K -y -q write $WORK/target.img random" \
+  # sfdisk sleeps 250 ms before it writes: every run starts after as long.
+  pair --settle 300 -c kormelde "$K -y -q write $WORK/target.img random" \
     -c sfdisk "sfdisk --disk-id $WORK/target.img 0x5EED0001" -r "write/sfdisk=kormelde/sfdisk"
   counted "kormelde write" -y -q write "$WORK/target.img" random
   calls "sfdisk --disk-id" sfdisk --disk-id "$WORK/target.img" 0x5EED0002
@@ -65,7 +68,8 @@ list() {
   pair -c list32 "$K list" -c list0 "$K list" \
     -p list0 "mount --bind $empty /sys/dev/block" -a list0 "umount /sys/dev/block" \
     -c blkid32 "blkid -p ${LOOPS[*]}" -c blkid1 "blkid -p ${LOOPS[0]}" \
-    -r "list/blkid=(list32-list0)/32/((blkid32-blkid1)/31)" -r "list32/blkid32=list32/blkid32"
+    -r "list/blkid=(list32-list0)/32/((blkid32-blkid1)/31)" -r "list32/blkid32=list32/blkid32" \
+    -r "list32/(32 x blkid1)=list32/(32*blkid1)"
   counted "kormelde list" list
   calls "blkid -p (32)" blkid -p "${LOOPS[@]}"
 }

@@ -100,7 +100,7 @@ calls() {
   for l in "${LOOPS[@]}"; do
     [[ " $* " == *" $l "* ]] && continue
     b=$(grep -F "<$l>" "$WORK/trace" | grep -E '^[0-9]+ +p?readv?(64)?\(' |
-      awk '$NF ~ /^[0-9]+$/ {b += $NF} END {print b + 0}')
+      awk '$NF ~ /^[0-9]+$/ {b += $NF} END {print b + 0}' || true)
     [ "$b" -gt 0 ] && disks=$((disks + 1))
     [ "$b" -gt "$max" ] && max=$b
   done

@@ -8,7 +8,10 @@ usage: pair.py [--rounds N] [--batch B] [-p LABEL SHELL]... [-a LABEL SHELL]...
 Each round runs the commands one after the other, B times over (starting
 with a different command each round), and takes each command's mean. A command (-c) is run
 without a shell (shlex words), stdin and stdout on /dev/null; -p gives a
-shell command run, untimed, before each of LABEL's runs, -a one after. A ratio (-r) is
+shell command run, untimed, before each of LABEL's runs, -a one after.
+--settle MS idles that long before every run: a peer that sleeps (sfdisk
+waits 250 ms before it writes) must not leave only the other command to
+start on a cold processor. A ratio (-r) is
 evaluated in each round over the labels (their CPU microseconds), e.g.
 "k/f=kormelde/fdisk"; its median and quartiles over the rounds are printed.
 """
@@ -29,7 +32,9 @@ def quartiles(values):
     return q[0], q[1], q[2]
 
 
-def run_once(argv, pre, post):
+def run_once(argv, pre, post, settle):
+    if settle:
+        time.sleep(settle / 1000)
     if pre:
         subprocess.run(pre, shell=True, check=True)
     with open(os.devnull, "r+b") as null:
@@ -48,6 +53,7 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--rounds", type=int, default=31)
     ap.add_argument("--batch", type=int, default=10)
+    ap.add_argument("--settle", type=float, default=0, metavar="MS")
     ap.add_argument("-c", nargs=2, action="append", metavar=("LABEL", "COMMAND"), default=[])
     ap.add_argument("-p", nargs=2, action="append", metavar=("LABEL", "SHELL"), default=[])
     ap.add_argument("-a", nargs=2, action="append", metavar=("LABEL", "SHELL"), default=[])
@@ -61,14 +67,14 @@ def main():
     wall = {l: [] for l in labels}
     codes = {l: set() for l in labels}
     for l in labels:  # warm the page cache and the loader
-        run_once(argvs[l], pres.get(l), posts.get(l))
+        run_once(argvs[l], pres.get(l), posts.get(l), a.settle)
     for r in range(a.rounds):
         order = labels[r % len(labels):] + labels[:r % len(labels)]
         c = {l: 0.0 for l in labels}
         w = {l: 0.0 for l in labels}
         for _ in range(a.batch):
             for l in order:
-                dc, dw, rc = run_once(argvs[l], pres.get(l), posts.get(l))
+                dc, dw, rc = run_once(argvs[l], pres.get(l), posts.get(l), a.settle)
                 c[l] += dc
                 w[l] += dw
                 codes[l].add(rc)

@@ -269,8 +269,8 @@ bool ComputeGeometry(PosixDisk *d) {
   } else if (!d->writer && d->logical_sector == SECTOR_SIZE && LoadBootArea(d) &&
              ClassifySectorZero(d->boot) == LAYOUT_PC98) {
     ProbePc98Geometry(ReadForDecoder, d, total, d->boot + SECTOR_SIZE, &heads, &spt);
-  } else if (d->block && (asked = g_posix_calls.ioctl(d->fd, HDIO_GETGEO, &hd)) != 0 &&
-             !Unanswered(errno)) {
+  } else if (d->block && !d->disk->identity.loop && // a loop device has no geometry
+             (asked = g_posix_calls.ioctl(d->fd, HDIO_GETGEO, &hd)) != 0 && !Unanswered(errno)) {
     d->error = DISK_IO_ERROR;
     return false;
   } else if (asked == 0 && hd.heads && hd.sectors) {
@@ -869,6 +869,17 @@ uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container) {
   PosixDisk *d = Of(handle);
   if (container) *container = d && !d->block ? d->image.container : IMAGE_RAW;
   return d ? d->data_bytes : 0;
+}
+
+void PosixWillReadAt(DiskHandle handle, uint64_t offset, size_t count) {
+  PosixDisk *d = Of(handle);
+  if (d && d->block && !d->writer && InData(d, offset, count))
+    posix_fadvise(d->fd, (off_t)(d->data_offset + offset), (off_t)count, POSIX_FADV_WILLNEED);
+}
+
+uint32_t PosixSectorSize(DiskHandle handle) {
+  PosixDisk *d = Of(handle);
+  return d ? d->logical_sector : (uint32_t)SECTOR_SIZE;
 }
 
 int PosixReadSector(DiskHandle handle, uint64_t sector, uint8_t *buffer) {

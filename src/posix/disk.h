@@ -145,6 +145,9 @@ const RegisteredDisk *PosixRegistered(const DiskSet *disks, int id);
 // Lists the table and numbers every pinned disk: table disks by their
 // place, the others after the table in the order they were named.
 void PosixNumberDisks(DiskSet *disks);
+// The first bytes of a block device are about to be read: their read is
+// started now, so that the reads of many disks overlap.
+void PosixWillRead(const DiskSet *disks, int id, uint64_t bytes);
 // From now on a write to the disk needs its boot area, but for the
 // signature's four bytes, as last read.
 void PosixHoldBootArea(DiskSet *disks, int id);
@@ -155,6 +158,13 @@ uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container);
 
 // The system's error (errno) behind a DISK_BACKUP_FAILED of this handle.
 int PosixSystemError(DiskHandle handle);
+
+// Bytes of the disk's data area that are about to be read: their read is
+// started now (block devices).
+void PosixWillReadAt(DiskHandle handle, uint64_t offset, size_t count);
+
+// The disk's logical sector size (an image's: --sector-size, else 512).
+uint32_t PosixSectorSize(DiskHandle handle);
 
 // Reads one 512-byte sector of the disk's data area straight from the
 // disk, past what the handle has read already: 1 or 0.

@@ -383,6 +383,12 @@ const RegisteredDisk *PosixRegistered(const DiskSet *disks, int id) {
   return disks->disks[id];
 }
 
+void PosixWillRead(const DiskSet *disks, int id, uint64_t bytes) {
+  const RegisteredDisk *d = PosixRegistered(disks, id);
+  if (d && d->fd >= 0 && d->identity.block)
+    posix_fadvise(d->fd, 0, (off_t)bytes, POSIX_FADV_WILLNEED);
+}
+
 void PosixHoldBootArea(DiskSet *disks, int id) {
   RegisteredDisk *d = const_cast<RegisteredDisk *>(PosixRegistered(disks, id));
   if (!d || !d->boot_valid) return;
@@ -478,7 +484,8 @@ DiskError PosixWritable(const RegisteredDisk &disk, std::string *said) {
 }
 
 std::string PosixSerial(const RegisteredDisk &disk) {
-  if (!disk.identity.block) return "";
+  // A loop device has none: its backing file is shown instead.
+  if (!disk.identity.block || disk.identity.loop) return "";
   std::string base = SysOf(disk.identity.rdev);
   for (const char *attribute : {"/device/serial", "/serial", "/device/wwid", "/wwid"}) {
     std::string serial = ReadAttribute(AT_FDCWD, base + attribute);

@@ -254,6 +254,10 @@ std::vector<SurveyedDisk> SurveyAll(DiskSet *disks, const std::vector<int> &name
     return PosixRegistered(disks, a)->number < PosixRegistered(disks, b)->number;
   });
   if (light) PosixReadAhead(disks, ids);
+  // Every disk's first sectors asked for at once: one wait, not one a disk.
+  for (int id : ids)
+    PosixWillRead(disks, id,
+                  light && id != full ? PC98_SIGNATURE_OFFSET + SECTOR_SIZE : IPL_AREA_BYTES);
   std::vector<SurveyedDisk> found;
   for (int id : ids) {
     if (!light || id == full) {

@@ -35,14 +35,23 @@ bool ReadThroughHandle(void *context, uint64_t offset, void *out, size_t count) 
   uint64_t last = (offset + count + SECTOR_SIZE - 1) / SECTOR_SIZE;
   if (first > UINT32_MAX || last - first > (1u << 20)) return false;
   r->buffer.resize((size_t)(last - first) * SECTOR_SIZE);
-  if (!SeekSector(r->handle, first) ||
-      !ReadSectors(r->handle, (int)(last - first), (uint32_t)first, r->buffer.data())) {
+  // One sector (a table, a boot sector) is read alone, not with the rest of
+  // the boot area: another disk's pages are not in the cache.
+  bool read = last - first == 1
+                  ? PosixReadSector(r->handle, first, r->buffer.data()) != 0
+                  : SeekSector(r->handle, first) && ReadSectors(r->handle, (int)(last - first),
+                                                                (uint32_t)first, r->buffer.data());
+  if (!read) {
     if (offset + count <= r->size && r->error == DISK_OK) r->error = DiskHandleError(r->handle);
     if (r->error == DISK_OK && offset + count <= r->size) r->error = DISK_IO_ERROR;
     return false;
   }
   memcpy(out, r->buffer.data() + (offset - first * SECTOR_SIZE), count);
   return true;
+}
+
+void WillReadThroughHandle(void *context, uint64_t offset, size_t count) {
+  PosixWillReadAt(static_cast<HandleReader *>(context)->handle, offset, count);
 }
 
 const char *ProblemText(WindowsProblemKind kind) {
@@ -219,15 +228,15 @@ WindowsScan ScanDiskWindows(DiskSet *disks, int id, uint32_t signature, bool has
   DiskBytes bytes;
   bytes.context = &reader;
   bytes.read = ReadThroughHandle;
+  bytes.will_read = WillReadThroughHandle;
   bytes.size = reader.size = PosixDataBytes(reader.handle, &container);
   const RegisteredDisk *d = PosixRegistered(disks, id);
   // mtools reads at an offset of the named file: raw data only.
   if (d && container == IMAGE_RAW) bytes.path = d->path;
   // The tables count the disk's logical sectors (4096 bytes on some).
-  DiskGeometry geometry = {};
-  uint32_t sector_size = GetDiskGeometry(reader.handle, &geometry) ? geometry.BytesPerSector : 0;
-  WindowsScan scan = ScanWindows(bytes, ReadPartitions(bytes, sector_size ? sector_size : 512),
-                                 signature, has_new, new_signature);
+  uint32_t sector_size = PosixSectorSize(reader.handle);
+  WindowsScan scan =
+      ScanWindows(bytes, ReadPartitions(bytes, sector_size), signature, has_new, new_signature);
   CloseDisk(reader.handle);
   *error = reader.error;
   return scan;

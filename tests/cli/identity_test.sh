@@ -100,6 +100,7 @@ if needs loop; then
   for ((i = 0; i < 60; i++)); do
     "$MKIMAGE" at-primary "many$i.img" --sig $(printf '%08X' $((0x60000000 + i))) || break
     attach "many$i.img" || break
+    [ $i = 0 ] && many0=$loop
   done
   "$MKIMAGE" at img.img --sig 11111111
   run list img.img
@@ -121,9 +122,13 @@ if needs loop; then
   [ $((read1 - read0)) -le 64 ] || fail "get $last: $((read1 - read0)) sectors read from the device"
   if needs strace; then
     attach img.img
-    ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=open,openat -o trace "$K" --yes write img.img random </dev/null >/dev/null 2>&1
+    ASAN_OPTIONS=detect_leaks=0 strace -f -qq -y -e trace=open,openat,pread64 -o trace "$K" --yes write img.img random </dev/null >/dev/null 2>&1
     opens=$(grep -c "\"$loop\"" trace)
     [ "$opens" = 1 ] || fail "write of an image with a loop device over it: $loop opened $opens times"
+    # Another AT disk: its signature, its tables and its partitions' first
+    # sectors (Windows stores), each sector alone.
+    bytes=$(grep -F "<$many0>" trace | awk '/pread64/ {b += $NF} END {print b + 0}')
+    [ "$bytes" -le 8192 ] || fail "write: $bytes bytes read from another disk"
   fi
 fi
 finish
