@@ -160,6 +160,8 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_MOUNT_POINT_ASK, N_("A mount point was given instead of a number.\nRead [%s] as "
                                    "disk number [%d] (%s)\nand go on?")},
     {TXT_LINUX_REASON, N_("Reason: %s")},
+    {TXT_LINUX_INTERRUPTED, N_("Stopped by %s: the disk holds what is said above; nothing was "
+                               "changed after it.")},
     {TXT_LINUX_OUTPUT_FAILED, N_("Standard output could not be written: %s")},
     {TXT_LINUX_DISK_PATH, N_("Disk #%d = %s")},
     {TXT_LINUX_PATH_ERROR, N_("[%s] %s")},

@@ -6,6 +6,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <getopt.h>
+#include <signal.h>
 #include <strings.h>
 #include <sys/random.h>
 #include <sys/stat.h>
@@ -892,6 +893,49 @@ static bool SignatureNow(Run &r, int id, uint32_t *signature) {
   return read;
 }
 
+// The signal that arrived while HeldSignals held SIGINT and SIGTERM; a
+// handler can reach nothing else.
+static volatile sig_atomic_t g_caught_signal = 0;
+
+static void HoldSignal(int signo) {
+  if (!g_caught_signal) {
+    g_caught_signal = signo;
+    return;
+  }
+  // A second one ends the program as it always would.
+  signal(signo, SIG_DFL);
+  raise(signo);
+}
+
+// SIGINT and SIGTERM held off from the write to the end of its read-back,
+// so that what the disk holds is known and said; the first one is kept.
+class HeldSignals {
+public:
+  HeldSignals() {
+    g_caught_signal = 0;
+    struct sigaction hold = {};
+    hold.sa_handler = HoldSignal;
+    hold.sa_flags = SA_RESTART;
+    sigemptyset(&hold.sa_mask);
+    sigaction(SIGINT, &hold, &old_int_);
+    sigaction(SIGTERM, &hold, &old_term_);
+  }
+  ~HeldSignals() {
+    sigaction(SIGINT, &old_int_, nullptr);
+    sigaction(SIGTERM, &old_term_, nullptr);
+  }
+  int Caught() const { return g_caught_signal; }
+
+private:
+  struct sigaction old_int_, old_term_;
+};
+
+// After a write that a signal asked to stop: nothing more is done.
+static int Interrupted(Run &r, int signo) {
+  r.term.Say(Text(TXT_LINUX_INTERRUPTED, signo == SIGINT ? "SIGINT" : "SIGTERM"));
+  return 128 + signo;
+}
+
 // write and restore: every check that can refuse before the caution
 // notice; the notice; the plan on the disk as it is after it; the
 // questions; the write, verified under the lock; the result from what
@@ -992,11 +1036,15 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   Rewritten w = {target, plan.found, value, false};
   if (!options.dry_run) {
     DiskHandle writer = OpenPhysicalDisk(&r.disks, id, 'W', &reason);
-    int backup_error = 0;
-    if (writer != INVALID_DISK_HANDLE) {
-      reason = ApplyRewrite(writer, plan);
-      backup_error = PosixSystemError(writer);
-      CloseDisk(writer);
+    int backup_error = 0, caught = 0;
+    {
+      HeldSignals held;
+      if (writer != INVALID_DISK_HANDLE) {
+        reason = ApplyRewrite(writer, plan);
+        backup_error = PosixSystemError(writer);
+        CloseDisk(writer);
+      }
+      caught = held.Caught();
     }
     if (reason != DISK_OK) {
       r.term.Say(Text(TXT_WRITE_FAILED, target->number));
@@ -1013,7 +1061,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
       // A write that went wrong was preceded by the backup (when asked for).
       if (options.backup && reason >= DISK_WRITE_UNDONE && reason <= DISK_WRITE_UNVERIFIED)
         r.term.Say(Text(TXT_LINUX_BACKUP_SAVED, Shown(options.backup).c_str()));
-      return EXIT_REFUSED;
+      return caught ? Interrupted(r, caught) : EXIT_REFUSED;
     }
     w.written = plan.found != value;
     RewriteText(r, w);
@@ -1026,6 +1074,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
                   .c_str());
       fflush(to);
     }
+    if (caught) return Interrupted(r, caught);
     // The configuration files follow the signature they name.
     if (!WriteSystemFiles(r.term, r.systems)) return EXIT_REFUSED;
   } else if (!options.json) {

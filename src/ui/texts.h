@@ -201,6 +201,7 @@
 #define TXT_LINUX_MOUNT_POINT_ASK                                                        \
   "番号ではなくマウントポイントが指定されました。\n[%s]をディスク番号[%d](%s)と読替えて\n処理を継続してよろしいですか？"
 #define TXT_LINUX_REASON "理由: %s"
+#define TXT_LINUX_INTERRUPTED "%s を受けたので、ここで終了します。ディスクは上記のとおりです。これ以降は何も変更していません。"
 #define TXT_LINUX_OUTPUT_FAILED "標準出力に書き込めませんでした: %s"
 #define TXT_LINUX_DISK_PATH "ディスク #%d = %s"
 #define TXT_LINUX_PATH_ERROR "[%s] %s"
