@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(layout bootrecord container argvector parsers)
+[ ${#targets[@]} -gt 0 ] || targets=(layout bootrecord container argvector parsers winrefs partuuid)
 cmake --preset fuzz >/dev/null && cmake --build --preset fuzz -j 2 >/dev/null || exit 1
 status=0
 for t in "${targets[@]}"; do

@@ -4,8 +4,8 @@
 #   linux   the Linux build, its tests and its package: compiler, CMake,
 #           GoogleTest, util-linux, e2fsprogs, strace, clang with libFuzzer,
 #           gettext, the man tools, the locales the texts are tested under,
-#           libntfs-3g and libhivex, and for the Windows-store tests ntfs-3g,
-#           hivex's tools and mtools
+#           libntfs-3g, libhivex and libnbd, qemu-utils (VM images), and for
+#           the Windows-store tests ntfs-3g, hivex's tools and mtools
 #   mingw   the Windows builds (MinGW-w64, both targets)
 #   wine64  Wine for x86_64 programs, Xvfb, fonts
 #   wine32  32-bit Wine (adds the i386 architecture); optional: when it
@@ -23,7 +23,8 @@ layers=("$@")
 declare -A pkgs=(
   [linux]="cmake ninja-build g++ googletest clang-format fdisk util-linux e2fsprogs strace file
     clang libclang-rt-14-dev gettext locales man-db groff-base dpkg-dev zip bash-completion
-    python3 mount ntfs-3g-dev libhivex-dev pkg-config ntfs-3g libhivex-bin libwin-hivex-perl mtools"
+    python3 mount ntfs-3g-dev libhivex-dev pkg-config ntfs-3g libhivex-bin libwin-hivex-perl mtools
+    libnbd-dev libnbd0 qemu-utils lintian"
   [mingw]="mingw-w64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix"
   [wine64]="wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick fonts-ipafont fonts-vlgothic"
   [wine32]="wine32:i386"

@@ -24,6 +24,7 @@ struct Question {
   QuestionKind kind = QUESTION_NOTICE;
   QuestionDisk disk;                 // PARTITION: the disk read instead; REWRITE: the target
   std::string named;                 // PARTITION: what was named
+  bool mount_point = false;          // PARTITION: named is a mount point
   uint32_t old_signature = 0;        // REWRITE
   uint32_t new_signature = 0;        // REWRITE, COLLISION
   std::vector<QuestionDisk> holders; // COLLISION: the disks that carry it already

@@ -5,7 +5,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 // "56fc78de-05".
@@ -19,6 +21,7 @@ struct DiskPartition {
   uint64_t bytes;
   uint8_t type;
   bool container;
+  uint32_t entry; // its entry in the drive-layout reply
 };
 
 // The partitions of an AT disk, from a drive-layout reply (four entries per
@@ -36,16 +39,33 @@ struct PartuuidReference {
   unsigned partition; // NN
 };
 
-// Adds to found each line of contents (the text of file) with
-// PARTUUID=<signature>-NN: the name in any case, not part of a longer
-// name, the value with or without a double or single quote, exactly eight
-// and two hexadecimal digits in any case, not followed by another letter
-// or digit. Lines whose first non-blank character is '#' are comments and
-// name nothing.
-void FindPartuuidReferences(const std::string &file, const std::string &contents,
-                            uint32_t signature, std::vector<PartuuidReference> *found);
+// A PARTUUID named in a text: the offset of its eight digits, its line
+// (1-based), the signature and the partition number.
+struct PartuuidToken {
+  size_t at;
+  unsigned line;
+  uint32_t signature;
+  unsigned partition;
+};
 
-// contents with every PARTUUID=<old_signature>-NN that FindPartuuidReferences
+// Calls each for every PARTUUID text names, in order, in time linear in its
+// size; *steps (when given) grows by the bytes looked at. The forms:
+// PARTUUID=X (the name in any case, not part of a longer name, the value
+// bare or in double or single quotes: fstab, crypttab, root= on a kernel
+// command line), /dev/disk/by-partuuid/X, and GRUB's search --part-uuid X
+// and search.part_uuid X (--fs-uuid names a file system, not a partition).
+// X is exactly eight and two hexadecimal digits in any case, not followed
+// by another letter or digit. Lines whose first non-blank character is '#'
+// are comments and name nothing.
+void ScanPartuuids(std::string_view text, const std::function<void(const PartuuidToken &)> &each,
+                   uint64_t *steps = nullptr);
+
+// Adds to found each line of contents (the text of file) that names
+// PARTUUID <signature>-NN.
+void FindPartuuidReferences(const std::string &file, std::string_view contents, uint32_t signature,
+                            std::vector<PartuuidReference> *found);
+
+// contents with every PARTUUID <old_signature>-NN that ScanPartuuids
 // finds naming new_signature instead (same case); nothing else changes.
 // *count receives how many were changed.
 std::string ReplacePartuuids(const std::string &contents, uint32_t old_signature,

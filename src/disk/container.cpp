@@ -1,6 +1,8 @@
 #include "disk/container.h"
 
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "disk/bootrecord.h"
 
@@ -37,13 +39,126 @@ bool OtherSectorSize(uint32_t size) {
   return size == 256 || size == 1024 || size == 2048 || size == 4096;
 }
 
-// Formats this backend does not unpack; writing into them as raw would
-// damage them.
-bool IsForeignImage(const uint8_t *head, size_t n) {
-  static const char *const magics[] = {"QFI\xfb", "KDMV", "vhdxfile", "conectix"};
-  for (const char *m : magics)
-    if (n >= strlen(m) && memcmp(head, m, strlen(m)) == 0) return true;
-  return n >= 0x44 && LoadLe32(head + 0x40) == 0xBEDA107Fu; // VDI
+// The key=value line of a VMDK descriptor, its value without quotes; ""
+// when it has none.
+std::string DescriptorValue(const char *text, size_t n, const char *key) {
+  size_t k = strlen(key);
+  for (size_t line = 0; line < n;) {
+    size_t end = line;
+    while (end < n && text[end] != '\n' && text[end] != '\0')
+      end++;
+    size_t i = line;
+    while (i < end && (text[i] == ' ' || text[i] == '\t'))
+      i++;
+    if (end - i > k && memcmp(text + i, key, k) == 0) {
+      i += k;
+      while (i < end && (text[i] == ' ' || text[i] == '\t'))
+        i++;
+      if (i < end && text[i] == '=') {
+        std::string v(text + i + 1, end - i - 1);
+        size_t a = v.find_first_not_of(" \t\"\r"), b = v.find_last_not_of(" \t\"\r");
+        return a == std::string::npos ? "" : v.substr(a, b - a + 1);
+      }
+    }
+    if (end < n && text[end] == '\0') break;
+    line = end + 1;
+  }
+  return "";
+}
+
+// The file names of a VMDK descriptor's extent lines
+// (RW 16384 FLAT "disk-flat.vmdk" 0).
+std::vector<std::string> ExtentNames(const char *text, size_t n) {
+  std::vector<std::string> names;
+  for (size_t line = 0; line < n;) {
+    size_t end = line;
+    while (end < n && text[end] != '\n' && text[end] != '\0')
+      end++;
+    std::string l(text + line, end - line);
+    size_t open = l.find('"'), close = l.rfind('"');
+    for (const char *access : {"RW ", "RDONLY ", "NOACCESS "})
+      if (l.compare(0, strlen(access), access) == 0 && open < close)
+        names.push_back(l.substr(open + 1, close - open - 1));
+    if (end < n && text[end] == '\0') break;
+    line = end + 1;
+  }
+  return names;
+}
+
+bool IsVmdkDescriptor(const uint8_t *h, size_t n) {
+  static const char mark[] = "# Disk DescriptorFile";
+  return n >= sizeof mark - 1 && memcmp(h, mark, sizeof mark - 1) == 0;
+}
+
+// The descriptor text in a head: a descriptor file, or a sparse file's own.
+bool DescriptorText(const uint8_t *h, size_t n, const char **text, size_t *bytes);
+
+// Extents named by a path, not a file beside the descriptor, are not
+// written: they may be anything (a device).
+void CheckExtents(const uint8_t *h, size_t n, ImageLayout *out) {
+  for (const std::string &name : VmdkExtentNames(h, n))
+    if (name.empty() || name.find('/') != std::string::npos) out->read_only = true;
+}
+
+// A VMDK descriptor's createType: the kinds QEMU writes, streamOptimized
+// (read only), or none of them.
+DiskError VmdkKind(const std::string &type, ImageLayout *out) {
+  static const char *const writable[] = {"monolithicSparse", "monolithicFlat",
+                                         "twoGbMaxExtentSparse", "twoGbMaxExtentFlat"};
+  out->container = IMAGE_VMDK;
+  for (const char *w : writable)
+    if (type == w) return DISK_OK;
+  if (type == "streamOptimized") {
+    out->read_only = true;
+    return DISK_OK;
+  }
+  out->container = IMAGE_RAW;
+  return DISK_UNSUPPORTED_IMAGE;
+}
+
+// Sparse header: the descriptor lies in the file (descriptorOffset and
+// descriptorSize in sectors); an extent of a split disk has none.
+DiskError ParseVmdkSparse(const uint8_t *h, size_t n, uint64_t file_size, ImageLayout *out) {
+  if (n < 0x4D + 2) return DISK_BAD_CONTAINER;
+  uint64_t offset = LoadLe32(h + 0x1C) | (uint64_t)LoadLe32(h + 0x20) << 32;
+  uint64_t size = LoadLe32(h + 0x24) | (uint64_t)LoadLe32(h + 0x28) << 32;
+  if (offset == 0 || size == 0) return DISK_IMAGE_REFUSED;
+  if (offset > file_size / SECTOR_SIZE || size > file_size / SECTOR_SIZE) return DISK_BAD_CONTAINER;
+  if (offset * SECTOR_SIZE >= n) return DISK_BAD_CONTAINER; // past the head read
+  size_t avail = n - (size_t)(offset * SECTOR_SIZE);
+  size_t text = size * SECTOR_SIZE < avail ? (size_t)(size * SECTOR_SIZE) : avail;
+  const char *d = reinterpret_cast<const char *>(h + offset * SECTOR_SIZE);
+  DiskError e = VmdkKind(DescriptorValue(d, text, "createType"), out);
+  // A compressed sparse file is stream-optimized whatever it says.
+  if (e == DISK_OK && LoadLe16(h + 0x4D) != 0) out->read_only = true;
+  if (e == DISK_OK) CheckExtents(h, n, out);
+  return e;
+}
+
+bool DescriptorText(const uint8_t *h, size_t n, const char **text, size_t *bytes) {
+  if (n >= 0x2C && memcmp(h, "KDMV", 4) == 0) {
+    uint64_t offset = LoadLe32(h + 0x1C) | (uint64_t)LoadLe32(h + 0x20) << 32;
+    uint64_t size = LoadLe32(h + 0x24) | (uint64_t)LoadLe32(h + 0x28) << 32;
+    if (offset == 0 || offset >= n / SECTOR_SIZE || size > n) return false;
+    size_t avail = n - (size_t)(offset * SECTOR_SIZE);
+    *text = reinterpret_cast<const char *>(h + offset * SECTOR_SIZE);
+    *bytes = size * SECTOR_SIZE < avail ? (size_t)(size * SECTOR_SIZE) : avail;
+    return true;
+  }
+  if (!IsVmdkDescriptor(h, n)) return false;
+  *text = reinterpret_cast<const char *>(h);
+  *bytes = n;
+  return true;
+}
+
+DiskError ParseQcow2(const uint8_t *h, size_t n, ImageLayout *out) {
+  uint64_t version = n >= 8 ? LoadBe(h + 4, 4) : 0;
+  if (n < 0x48 || (version != 2 && version != 3)) return DISK_UNSUPPORTED_IMAGE;
+  out->container = IMAGE_QCOW2;
+  out->encrypted = LoadBe(h + 0x20, 4) != 0; // crypt_method
+  // An external data file (incompatible feature bit 2) may be anything.
+  if (version == 3 && n >= 0x50 && (LoadBe(h + 0x48, 8) & 4)) out->read_only = true;
+  return DISK_OK;
 }
 
 bool HdiPlausible(const uint8_t *h, uint64_t file_size) {
@@ -101,7 +216,12 @@ DiskError ParseVhd(const uint8_t *f, uint64_t file_size, ImageLayout *out) {
   for (int i = 0; i < VHD_FOOTER_BYTES; i++)
     if (i < 0x40 || i >= 0x44) sum += f[i];
   if ((uint32_t)~sum != (uint32_t)LoadBe(f + 0x40, 4)) return DISK_BAD_CONTAINER;
-  if (LoadBe(f + 0x3C, 4) != 2) return DISK_UNSUPPORTED_IMAGE; // dynamic, differencing
+  uint64_t type = LoadBe(f + 0x3C, 4);
+  if (type == 3) {
+    out->container = IMAGE_VPC;
+    return DISK_OK;
+  }
+  if (type != 2) return DISK_UNSUPPORTED_IMAGE; // differencing
   out->container = IMAGE_VHD;
   out->data_offset = 0;
   out->data_bytes = file_size - VHD_FOOTER_BYTES;
@@ -130,8 +250,55 @@ DiskError ProbeImage(const char *name, const uint8_t *head, size_t head_bytes, c
   if (EndsWithHdi(name) || (head_bytes >= HDI_HEADER_FIELDS && HdiPlausible(head, file_size)))
     return ParseHdi(head, head_bytes, file_size, layout);
   if (tail && memcmp(tail, "conectix", 8) == 0) return ParseVhd(tail, file_size, layout);
-  if (IsForeignImage(head, head_bytes)) return DISK_UNSUPPORTED_IMAGE;
+  if (head_bytes >= 4 && memcmp(head, "QFI\xfb", 4) == 0)
+    return ParseQcow2(head, head_bytes, layout);
+  if (head_bytes >= 4 && memcmp(head, "KDMV", 4) == 0)
+    return ParseVmdkSparse(head, head_bytes, file_size, layout);
+  if (IsVmdkDescriptor(head, head_bytes)) {
+    DiskError e = VmdkKind(
+        DescriptorValue(reinterpret_cast<const char *>(head), head_bytes, "createType"), layout);
+    if (e == DISK_OK) CheckExtents(head, head_bytes, layout);
+    return e;
+  }
+  if (head_bytes >= 8 && memcmp(head, "vhdxfile", 8) == 0) {
+    layout->container = IMAGE_VHDX;
+    return DISK_OK;
+  }
+  if (head_bytes >= 0x44 && LoadLe32(head + 0x40) == 0xBEDA107Fu) {
+    layout->container = IMAGE_VDI;
+    return DISK_OK;
+  }
+  // A VHD whose footer copy heads the file but whose last sector is not one.
+  if (head_bytes >= 8 && memcmp(head, "conectix", 8) == 0) return DISK_UNSUPPORTED_IMAGE;
   return DISK_OK;
+}
+
+std::vector<std::string> VmdkExtentNames(const uint8_t *head, size_t head_bytes) {
+  const char *text = nullptr;
+  size_t bytes = 0;
+  if (!DescriptorText(head, head_bytes, &text, &bytes)) return {};
+  return ExtentNames(text, bytes);
+}
+
+bool IsQemuImage(ImageContainer container) {
+  return QemuFormatName(container) != nullptr;
+}
+
+const char *QemuFormatName(ImageContainer container) {
+  switch (container) {
+  case IMAGE_QCOW2:
+    return "qcow2";
+  case IMAGE_VMDK:
+    return "vmdk";
+  case IMAGE_VDI:
+    return "vdi";
+  case IMAGE_VHDX:
+    return "vhdx";
+  case IMAGE_VPC:
+    return "vpc";
+  default:
+    return nullptr;
+  }
 }
 
 const char *ImageContainerName(ImageContainer container) {
@@ -142,6 +309,16 @@ const char *ImageContainerName(ImageContainer container) {
     return "HDI";
   case IMAGE_NHD:
     return "NHD";
+  case IMAGE_QCOW2:
+    return "qcow2";
+  case IMAGE_VMDK:
+    return "VMDK";
+  case IMAGE_VDI:
+    return "VDI";
+  case IMAGE_VHDX:
+    return "VHDX";
+  case IMAGE_VPC:
+    return "dynamic VHD";
   default:
     return "raw";
   }

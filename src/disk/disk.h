@@ -35,7 +35,7 @@ enum DiskError {
   DISK_BAD_CONTAINER,      // an image header or footer that lies
   DISK_BACKUP_FAILED,      // the backup file could not be written (exists, ...)
   DISK_IO_ERROR,           // any other failure
-  DISK_UNSUPPORTED_IMAGE,  // qcow2, VMDK, VDI, VHDX, dynamic VHD: attach with qemu-nbd
+  DISK_UNSUPPORTED_IMAGE,  // a format not read here (through QEMU without libnbd)
   DISK_READ_ONLY,          // EROFS: a read-only device or file system
   DISK_CHANGED,            // the boot area changed between the check and the write
   DISK_ROOT_REFUSED,       // EACCES/EPERM although running as root
@@ -54,6 +54,13 @@ enum DiskError {
   DISK_WRITE_TORN,       // neither: part old, part new
   DISK_WRITE_UNVERIFIED, // it cannot be read back
   DISK_UNKNOWN,          // failed, and the backend cannot tell why
+  // Images opened through QEMU (qemu-nbd); QEMU's own words go with them.
+  DISK_IMAGE_IN_USE,       // a VM or another QEMU program holds the image
+  DISK_IMAGE_REFUSED,      // QEMU would not open it (backing file missing, ...)
+  DISK_IMAGE_ENCRYPTED,    // encrypted: no key
+  DISK_IMAGE_READ_ONLY,    // a format QEMU does not write (streamOptimized VMDK)
+  DISK_IMAGE_CHECK_FAILED, // qemu-img check found errors
+  DISK_NO_QEMU,            // qemu-nbd or qemu-img missing: install qemu-utils
 };
 
 // The disks of one run as the platform knows them: on Linux the registry

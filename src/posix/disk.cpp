@@ -64,6 +64,7 @@
 #include "disk/disk.h"
 #include "disk/layout.h"
 #include "posix/disk.h"
+#include "posix/nbd.h"
 
 namespace {
 
@@ -101,8 +102,14 @@ struct PosixDisk {
   DiskError error; // why the last operation failed
   bool writer;
   bool owns_fd; // a write handle's own descriptor; readers use the disk's
+                // An image QEMU reads: the data area is qemu-nbd's disk. A writer owns
+  // its connection (nbd); readers use the disk's, never holding it (a
+  // writer drops it).
+  bool qemu;
+  NbdImage *nbd;
   bool block;
   std::vector<int> *also_locked; // the same disk's other names, locked with it
+  std::vector<int> *held_locked; // the run's own descriptors among them: unlocked, kept
   bool backup_done;
   int system_error; // errno of the backup file's failed call
   bool patches_done;
@@ -149,6 +156,42 @@ bool WriteFull(int fd, const void *buffer, size_t bytes, uint64_t offset) {
                   true);
 }
 
+// The path QEMU gets: absolute, so that no prefix (nbd:, json:) means
+// anything to it.
+std::string AbsolutePath(const std::string &path) {
+  char *real = realpath(path.c_str(), nullptr);
+  if (real) {
+    std::string r = real;
+    free(real);
+    return r;
+  }
+  char cwd[4096];
+  if (path[0] == '/' || !getcwd(cwd, sizeof cwd)) return path;
+  return std::string(cwd) + "/" + path;
+}
+
+// The read connection of an image QEMU reads, opened on first need where
+// `list` read ahead.
+NbdImage *Connection(PosixDisk *d, DiskError *why = nullptr) {
+  if (d->writer) return d->nbd;
+  if (!d->disk->nbd) {
+    DiskError e = DISK_OK;
+    QemuSaid said;
+    d->disk->nbd = NbdOpen(AbsolutePath(d->disk->path), d->image.container, false, &e, &said);
+    d->disk->said = said.text;
+    if (why) *why = e;
+  }
+  return d->disk->nbd;
+}
+
+// Bytes of the disk at a file offset: through qemu-nbd for an image QEMU
+// reads (whose data area starts at 0).
+bool DiskRead(PosixDisk *d, void *buffer, size_t bytes, uint64_t offset) {
+  if (!d->qemu) return ReadFull(d->fd, buffer, bytes, offset);
+  NbdImage *nbd = Connection(d);
+  return nbd && NbdRead(nbd, buffer, bytes, offset);
+}
+
 bool InData(const PosixDisk *d, uint64_t position, uint64_t bytes) {
   return position <= d->data_bytes && bytes <= d->data_bytes - position;
 }
@@ -157,7 +200,7 @@ bool InData(const PosixDisk *d, uint64_t position, uint64_t bytes) {
 // never retries, not even by another way to the same sectors.
 bool LoadBootArea(PosixDisk *d) {
   if (d->error != DISK_OK) return false;
-  if (!d->boot_valid) d->boot_valid = ReadFull(d->fd, d->boot, IPL_AREA_BYTES, d->data_offset);
+  if (!d->boot_valid) d->boot_valid = DiskRead(d, d->boot, IPL_AREA_BYTES, d->data_offset);
   if (!d->boot_valid) d->error = DISK_IO_ERROR;
   return d->boot_valid;
 }
@@ -176,7 +219,7 @@ int ReadForDecoder(void *context, uint64_t sector, uint8_t *buffer) {
     memcpy(buffer, d->boot + sector * SECTOR_SIZE, SECTOR_SIZE);
     return 1;
   }
-  if (ReadFull(d->fd, buffer, SECTOR_SIZE, d->data_offset + sector * SECTOR_SIZE)) return 1;
+  if (DiskRead(d, buffer, SECTOR_SIZE, d->data_offset + sector * SECTOR_SIZE)) return 1;
   d->error = DISK_IO_ERROR;
   return 0;
 }
@@ -226,8 +269,8 @@ bool ComputeGeometry(PosixDisk *d) {
   } else if (!d->writer && d->logical_sector == SECTOR_SIZE && LoadBootArea(d) &&
              ClassifySectorZero(d->boot) == LAYOUT_PC98) {
     ProbePc98Geometry(ReadForDecoder, d, total, d->boot + SECTOR_SIZE, &heads, &spt);
-  } else if (d->block && (asked = g_posix_calls.ioctl(d->fd, HDIO_GETGEO, &hd)) != 0 &&
-             !Unanswered(errno)) {
+  } else if (d->block && !d->disk->identity.loop && // a loop device has no geometry
+             (asked = g_posix_calls.ioctl(d->fd, HDIO_GETGEO, &hd)) != 0 && !Unanswered(errno)) {
     d->error = DISK_IO_ERROR;
     return false;
   } else if (asked == 0 && hd.heads && hd.sectors) {
@@ -264,6 +307,7 @@ DiskError ProbeFile(PosixDisk *d, uint64_t file_size) {
   }
   DiskError e =
       ProbeImage(d->disk->path.c_str(), head, head_bytes, tail_bytes, file_size, &d->image);
+  d->disk->image = d->image;
   if (e != DISK_OK) return e;
   // HDI and NHD headers record 512-byte sectors.
   if (d->logical_sector != SECTOR_SIZE && d->image.container != IMAGE_RAW &&
@@ -271,6 +315,8 @@ DiskError ProbeFile(PosixDisk *d, uint64_t file_size) {
     return DISK_SECTOR_SIZE;
   d->data_offset = d->image.data_offset;
   d->data_bytes = d->image.data_bytes;
+  d->qemu = IsQemuImage(d->image.container);
+  if (d->qemu) return DISK_OK;
   if (d->data_offset == 0 && head_bytes == IPL_AREA_BYTES && d->data_bytes >= IPL_AREA_BYTES) {
     memcpy(d->boot, head, IPL_AREA_BYTES);
     d->boot_valid = true;
@@ -299,6 +345,17 @@ DiskError LockEveryName(PosixDisk *d, const struct stat &st) {
     DiskError locked = LockForWriting(d->fd);
     if (locked != DISK_OK) return locked;
   }
+  // The loop devices over an image file that the run holds open already
+  // are locked through those descriptors.
+  for (RegisteredDisk *other : d->block ? std::vector<RegisteredDisk *>() : d->set->disks) {
+    if (other == d->disk || !other->identity.loop || other->fd < 0 ||
+        other->identity.dev != st.st_dev || other->identity.ino != st.st_ino ||
+        !PosixSameDisk(other->fd, d->disk->identity))
+      continue;
+    DiskError locked = LockForWriting(other->fd);
+    if (locked != DISK_OK) return locked;
+    d->held_locked->push_back(other->fd);
+  }
   for (const std::string &name : names) {
     int fd = g_posix_calls.open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
     if (fd < 0 && (errno == ENOENT || errno == ENXIO)) continue; // detached meanwhile
@@ -316,10 +373,14 @@ DiskError LockEveryName(PosixDisk *d, const struct stat &st) {
 }
 
 void CloseAll(PosixDisk *d) {
+  NbdClose(d->nbd); // a writer's own
   if (d->fd >= 0 && d->owns_fd) close(d->fd);
   for (int fd : *d->also_locked)
     close(fd);
+  for (int fd : *d->held_locked)
+    g_posix_calls.flock(fd, LOCK_UN);
   delete d->also_locked;
+  delete d->held_locked;
 }
 
 // Whether the disk's name still leads to the disk open on fd (st): a file
@@ -332,10 +393,55 @@ bool NameLeadsHere(const RegisteredDisk &disk, const struct stat &st) {
   return st.st_nlink > 0 && now.st_dev == st.st_dev && now.st_ino == st.st_ino;
 }
 
+// An image QEMU reads. A reader shares the disk's read-only connection, or
+// what `list` read ahead; a writer locks the file as any other, has
+// qemu-img check it, drops the readers' connection (its caches would not
+// see the write) and opens its own.
+DiskError OpenQemuImage(PosixDisk *d, const struct stat &st) {
+  RegisteredDisk *disk = d->disk;
+  if (d->image.encrypted) return DISK_IMAGE_ENCRYPTED;
+  d->data_offset = 0;
+  if (!d->writer) {
+    if (!disk->nbd && disk->ahead_valid) {
+      d->data_bytes = disk->ahead_bytes;
+      if (disk->ahead.size() >= IPL_AREA_BYTES) {
+        memcpy(d->boot, disk->ahead.data(), IPL_AREA_BYTES);
+        d->boot_valid = true;
+      }
+    } else {
+      DiskError why = DISK_IMAGE_REFUSED;
+      NbdImage *nbd = Connection(d, &why);
+      if (!nbd) return why;
+      d->data_bytes = NbdSize(nbd);
+    }
+    return d->data_bytes < IPL_AREA_BYTES ? DISK_TOO_SHORT : DISK_OK;
+  }
+  if (d->image.read_only) return DISK_IMAGE_READ_ONLY;
+  if (!PosixExtentsPlain(*disk)) return DISK_IMAGE_READ_ONLY;
+  DiskError locked = LockEveryName(d, st);
+  if (locked != DISK_OK) return locked;
+  disk->lock_fd = d->fd;
+  QemuSaid said;
+  std::string path = AbsolutePath(disk->path);
+  DiskError checked = QemuCheckImage(path, d->image.container, &said);
+  disk->said = said.text;
+  if (checked != DISK_OK) return checked;
+  NbdClose(disk->nbd);
+  disk->nbd = nullptr;
+  disk->ahead_valid = false;
+  DiskError e = DISK_OK;
+  d->nbd = NbdOpen(path, d->image.container, true, &e, &said);
+  disk->said = said.text;
+  if (!d->nbd) return e;
+  d->data_bytes = NbdSize(d->nbd);
+  return d->data_bytes < IPL_AREA_BYTES ? DISK_TOO_SHORT : DISK_OK;
+}
+
 // A reader uses the disk's one descriptor; a writer opens it again through
 // that descriptor, never through the name.
 DiskError OpenPath(PosixDisk *d) {
   if (d->disk->fd < 0) return d->disk->error == DISK_OK ? DISK_IO_ERROR : d->disk->error;
+  if (d->disk->ahead_error != DISK_OK) return d->disk->ahead_error;
   struct stat st;
   d->fd = d->disk->fd;
   if (d->writer) {
@@ -348,17 +454,24 @@ DiskError OpenPath(PosixDisk *d) {
     bool same = S_ISBLK(held.st_mode) ? st.st_rdev == held.st_rdev
                                       : st.st_dev == held.st_dev && st.st_ino == held.st_ino;
     if (!same || !NameLeadsHere(*d->disk, st)) return DISK_OTHER_DISK;
-  } else if (fstat(d->fd, &st) != 0) {
-    return DISK_IO_ERROR;
+  } else {
+    // A reader goes by what the disk was when pinned, on the same
+    // descriptor: its kind, size and sector size.
+    memset(&st, 0, sizeof st);
+    st.st_mode = d->disk->identity.block ? S_IFBLK : S_IFREG;
+    st.st_size = (off_t)d->disk->file_bytes;
   }
   uint32_t asked = d->options ? d->options->sector_size : 0;
   d->logical_sector = SECTOR_SIZE;
   uint64_t bytes = 0;
   if (S_ISBLK(st.st_mode)) {
     d->block = true;
-    int logical = 0;
-    if (g_posix_calls.ioctl(d->fd, BLKGETSIZE64, &bytes) != 0) return PosixErrorOf(errno);
-    if (g_posix_calls.ioctl(d->fd, BLKSSZGET, &logical) != 0) return PosixErrorOf(errno);
+    int logical = (int)d->disk->identity.logical_sector;
+    bytes = d->disk->identity.bytes;
+    if (d->writer && g_posix_calls.ioctl(d->fd, BLKGETSIZE64, &bytes) != 0)
+      return PosixErrorOf(errno);
+    if (d->writer && g_posix_calls.ioctl(d->fd, BLKSSZGET, &logical) != 0)
+      return PosixErrorOf(errno);
     if (logical < SECTOR_SIZE || logical % SECTOR_SIZE != 0) return DISK_IO_ERROR;
     d->logical_sector = (uint32_t)logical;
     if (asked && asked != d->logical_sector) return DISK_SECTOR_SIZE;
@@ -383,11 +496,14 @@ DiskError OpenPath(PosixDisk *d) {
   } else if (!S_ISBLK(st.st_mode)) {
     return DISK_NOT_A_DISK;
   }
+  if (d->qemu) return OpenQemuImage(d, st);
   if (d->data_bytes < IPL_AREA_BYTES) return DISK_TOO_SHORT;
   if (d->writer) {
     DiskError locked = LockEveryName(d, st);
     if (locked != DISK_OK) return locked;
     d->disk->lock_fd = d->fd;
+    // A VM running on an image file holds QEMU's lock bytes on it.
+    if (S_ISREG(st.st_mode) && QemuLockHeld(d->fd) != DISK_OK) return DISK_IMAGE_IN_USE;
   }
   return DISK_OK;
 }
@@ -431,7 +547,7 @@ static bool SameButSignature(const uint8_t *a, const uint8_t *b) {
 // restore's backup was compared with); DISK_CHANGED when it is not,
 // DISK_IO_ERROR when it cannot be read.
 DiskError Unchanged(PosixDisk *d, uint8_t *now) {
-  if (!ReadFull(d->fd, now, IPL_AREA_BYTES, d->data_offset)) return DISK_IO_ERROR;
+  if (!DiskRead(d, now, IPL_AREA_BYTES, d->data_offset)) return DISK_IO_ERROR;
   if (d->disk->shown_valid && !SameButSignature(now, d->disk->shown)) return DISK_CHANGED;
   if (!d->disk->boot_valid) return DISK_OK;
   return memcmp(now, d->disk->boot, IPL_AREA_BYTES) == 0 ? DISK_OK : DISK_CHANGED;
@@ -441,6 +557,7 @@ DiskError Unchanged(PosixDisk *d, uint8_t *now) {
 // (O_DIRECT in whole aligned blocks); buffered, after dropping the clean
 // cached pages, where the file system refuses O_DIRECT.
 bool ReadBack(PosixDisk *d, uint64_t offset, size_t bytes, uint8_t *out) {
+  if (d->qemu) return NbdRead(d->nbd, out, bytes, offset);
   const uint64_t align = d->logical_sector > 4096 ? d->logical_sector : 4096;
   uint64_t start = offset / align * align;
   size_t span = (size_t)((offset + bytes - start + align - 1) / align * align);
@@ -466,6 +583,7 @@ bool ReadBack(PosixDisk *d, uint64_t offset, size_t bytes, uint8_t *out) {
 
 // Writes bytes at offset and waits for them to reach the device.
 bool WriteSynced(PosixDisk *d, const uint8_t *bytes, size_t n, uint64_t offset) {
+  if (d->qemu) return NbdWrite(d->nbd, bytes, n, offset);
   return WriteFull(d->fd, bytes, n, offset) && g_posix_calls.fsync(d->fd) == 0;
 }
 
@@ -514,7 +632,7 @@ DiskError ApplyPatches(PosixDisk *d, const std::vector<BytePatch> &patches) {
     const BytePatch &p = patches[i];
     uint64_t offset = d->data_offset + p.offset;
     uint8_t now[4];
-    if (p.offset < IPL_AREA_BYTES || !InData(d, p.offset, 4) || !ReadFull(d->fd, now, 4, offset)) {
+    if (p.offset < IPL_AREA_BYTES || !InData(d, p.offset, 4) || !DiskRead(d, now, 4, offset)) {
       UndoPatches(d, patches, i);
       return DISK_IO_ERROR;
     }
@@ -555,6 +673,7 @@ DiskHandle OpenPhysicalDisk(DiskSet *disks, int disk, char mode, DiskError *erro
   }
   d->fd = -1;
   d->also_locked = new std::vector<int>;
+  d->held_locked = new std::vector<int>;
   d->set = disks;
   d->disk = disks->disks[disk];
   d->options = disks->options;
@@ -602,7 +721,7 @@ int ReadSectors(DiskHandle handle, int count, uint32_t first, void *buffer) {
   if (!d || d->writer || d->error != DISK_OK || !Positioned(d, count, first, &bytes)) return 0;
   if (d->position + bytes <= IPL_AREA_BYTES && LoadBootArea(d)) {
     memcpy(buffer, d->boot + d->position, bytes);
-  } else if (!ReadFull(d->fd, buffer, bytes, d->data_offset + d->position)) {
+  } else if (!DiskRead(d, buffer, bytes, d->data_offset + d->position)) {
     return Fail(d, DISK_IO_ERROR);
   }
   if (first == 0 && bytes >= IPL_AREA_BYTES) {
@@ -635,7 +754,7 @@ int WriteSectors(DiskHandle handle, int count, uint32_t first, const void *buffe
     if (unchanged != DISK_OK) return Fail(d, unchanged);
   }
   if (d->position + bytes > IPL_AREA_BYTES) {
-    if (!ReadFull(d->fd, old.data(), (size_t)bytes, offset)) return Fail(d, DISK_IO_ERROR);
+    if (!DiskRead(d, old.data(), (size_t)bytes, offset)) return Fail(d, DISK_IO_ERROR);
   } else {
     memmove(old.data(), old.data() + d->position, (size_t)bytes);
   }
@@ -719,7 +838,7 @@ static void SweepRead(PosixDisk *d, int i, int *direct, bool *first, uint8_t *sc
     *direct = -1;
   }
   *first = false;
-  ReadFull(d->fd, scratch, TEST_ACCESS_BYTES, offset);
+  DiskRead(d, scratch, TEST_ACCESS_BYTES, offset);
 }
 
 void TestAccess(DiskHandle handle, SweepProgress progress, void *context) {
@@ -728,7 +847,8 @@ void TestAccess(DiskHandle handle, SweepProgress progress, void *context) {
   if (progress) progress(context, 0, TEST_ACCESS_READS);
   // Page-aligned for O_DIRECT on every logical sector size.
   alignas(4096) static uint8_t scratch[4 * TEST_ACCESS_BYTES];
-  int direct = g_posix_calls.reopen(d->fd, O_RDONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY);
+  int direct =
+      d->qemu ? -1 : g_posix_calls.reopen(d->fd, O_RDONLY | O_DIRECT | O_CLOEXEC | O_NOCTTY);
   // The sweep's own descriptor must reach the pinned disk too.
   struct stat st;
   if (direct >= 0 &&
@@ -751,13 +871,84 @@ uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container) {
   return d ? d->data_bytes : 0;
 }
 
+void PosixWillReadAt(DiskHandle handle, uint64_t offset, size_t count) {
+  PosixDisk *d = Of(handle);
+  if (d && d->block && !d->writer && InData(d, offset, count))
+    posix_fadvise(d->fd, (off_t)(d->data_offset + offset), (off_t)count, POSIX_FADV_WILLNEED);
+}
+
+uint32_t PosixSectorSize(DiskHandle handle) {
+  PosixDisk *d = Of(handle);
+  return d ? d->logical_sector : (uint32_t)SECTOR_SIZE;
+}
+
 int PosixReadSector(DiskHandle handle, uint64_t sector, uint8_t *buffer) {
   PosixDisk *d = Of(handle);
   if (!d || d->writer || d->error != DISK_OK || sector >= d->data_bytes / SECTOR_SIZE) return 0;
-  if (ReadFull(d->fd, buffer, SECTOR_SIZE, d->data_offset + sector * SECTOR_SIZE)) return 1;
+  // What `list` read ahead is this run's first read of the image.
+  if (d->qemu && d->boot_valid && sector < IPL_AREA_SECTORS) {
+    memcpy(buffer, d->boot + sector * SECTOR_SIZE, SECTOR_SIZE);
+    return 1;
+  }
+  if (DiskRead(d, buffer, SECTOR_SIZE, d->data_offset + sector * SECTOR_SIZE)) return 1;
   return Fail(d, DISK_IO_ERROR);
 }
 
 int DriveLetterToDiskNumber(char) {
   return VOLUME_OPEN_FAILED;
+}
+
+void PosixReadAhead(DiskSet *disks, const std::vector<int> &ids) {
+  enum { PARALLEL = 4 }; // qemu-nbd starts at once, on two cores
+  std::vector<RegisteredDisk *> files;
+  for (int id : ids) {
+    RegisteredDisk *disk = disks->disks[id];
+    if (disk->fd >= 0 && !disk->identity.block && !disk->nbd) files.push_back(disk);
+  }
+  if (files.size() < 2) return; // one image: opened when read
+  std::vector<NbdHead> heads;
+  std::vector<RegisteredDisk *> owners;
+  for (RegisteredDisk *disk : files) {
+    struct stat st;
+    if (fstat(disk->fd, &st) != 0 || !S_ISREG(st.st_mode)) continue;
+    PosixDisk probe = {};
+    probe.fd = disk->fd;
+    probe.disk = disk;
+    probe.logical_sector = SECTOR_SIZE;
+    // A file that cannot be read now fails its open too: reads are never
+    // tried again.
+    DiskError probed = ProbeFile(&probe, (uint64_t)st.st_size);
+    if (probed == DISK_IO_ERROR) disk->ahead_error = probed;
+    if (probed != DISK_OK || !probe.qemu || probe.image.encrypted) continue;
+    NbdHead head;
+    head.path = AbsolutePath(disk->path);
+    head.format = probe.image.container;
+    heads.push_back(head);
+    owners.push_back(disk);
+  }
+  if (heads.size() < 2) return; // one image: opened when read
+  NbdReadHeads(&heads, IPL_AREA_BYTES, PARALLEL);
+  for (size_t i = 0; i < heads.size(); i++) {
+    RegisteredDisk *disk = owners[i];
+    disk->said = heads[i].said.text;
+    // A failure is found again, with its reason, when the image is opened.
+    if (heads[i].error != DISK_OK) continue;
+    disk->ahead_valid = true;
+    disk->ahead_bytes = heads[i].size;
+    disk->ahead = heads[i].head;
+  }
+}
+
+bool PosixExtentsPlain(const RegisteredDisk &disk) {
+  if (disk.image.container != IMAGE_VMDK || disk.fd < 0) return true;
+  std::vector<uint8_t> head(IMAGE_HEAD_BYTES);
+  ssize_t n = pread(disk.fd, head.data(), head.size(), 0);
+  if (n <= 0) return false;
+  std::string path = AbsolutePath(disk.path);
+  std::string dir = path.substr(0, path.rfind('/') + 1);
+  for (const std::string &name : VmdkExtentNames(head.data(), (size_t)n)) {
+    struct stat st;
+    if (stat((dir + name).c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  }
+  return true;
 }

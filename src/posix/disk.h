@@ -16,8 +16,9 @@
 #include "disk/disk.h"
 
 struct BytePatch;
+struct NbdImage;
 
-enum { POSIX_PATH_SIZE = 512, POSIX_MODEL_SIZE = 128 };
+enum { POSIX_PATH_SIZE = 512 };
 
 enum Answers { ANSWERS_ASK = 0, ANSWERS_YES, ANSWERS_NO };
 
@@ -43,11 +44,10 @@ struct RunOptions {
   const std::string *undo_records = nullptr;
 };
 
-// A line of `list`.
+// A disk of the system's table.
 struct PosixDiskEntry {
-  char path[POSIX_PATH_SIZE];   // /dev/sda, /dev/loop0, or an image file
-  uint64_t bytes;               // size of the disk (image: without header/footer)
-  char model[POSIX_MODEL_SIZE]; // sysfs model/vendor, loop backing file, or image container
+  char path[POSIX_PATH_SIZE]; // /dev/sda, /dev/loop0
+  uint64_t bytes;             // size of the disk
 };
 
 // What a disk is, beyond its name: the device number (st_rdev) of a block
@@ -59,8 +59,9 @@ struct DiskIdentity {
   dev_t rdev = 0;
   dev_t dev = 0; // image file, or a loop device's backing file
   ino_t ino = 0;
-  bool loop = false;  // a loop device with a backing file
-  uint64_t bytes = 0; // block devices; 0: not recorded
+  bool loop = false;           // a loop device with a backing file
+  uint64_t bytes = 0;          // block devices; 0: not recorded
+  uint32_t logical_sector = 0; // block devices
   std::string tag;
 };
 
@@ -70,8 +71,10 @@ struct DiskIdentity {
 struct RegisteredDisk {
   int number = -1; // its number in the run's list; -1: named by path, not listed
   std::string path;
-  std::string model;
+  std::string model; // read on first need (PosixModel)
+  bool modeled = false;
   DiskIdentity identity;
+  uint64_t file_bytes = 0;   // an image file's size when pinned
   int fd = -1;               // read-only; -1 when it could not be opened
   DiskError error = DISK_OK; // why it could not be opened
   // The boot area as last read from this disk: a write goes ahead only if
@@ -83,6 +86,17 @@ struct RegisteredDisk {
   bool shown_valid = false;
   uint8_t shown[IPL_AREA_BYTES];
   int lock_fd = -1; // the write handle holding the disk's lock
+  // An image QEMU reads: its container as the file's magic says, the
+  // read-only connection readers share (dropped by a writer), what QEMU
+  // said when it refused the image, and the size and first bytes `list`
+  // read ahead for it (PosixReadAhead).
+  ImageLayout image{};
+  NbdImage *nbd = nullptr;
+  std::string said;
+  bool ahead_valid = false;
+  DiskError ahead_error = DISK_OK; // its file could not be read then
+  uint64_t ahead_bytes = 0;
+  std::vector<uint8_t> ahead;
 };
 
 // The run's disks: the table of the system's disks (listed at most once,
@@ -95,7 +109,6 @@ struct DiskSet {
   DiskSet &operator=(const DiskSet &) = delete;
   const RunOptions *options;
   bool scanned = false;
-  bool modeled = false; // the table's models read (list and writes only)
   std::vector<PosixDiskEntry> table;
   std::vector<dev_t> table_devices; // st_rdev of each table entry
   std::vector<RegisteredDisk *> disks;
@@ -124,11 +137,17 @@ PosixPathKind PosixClassifyPath(const char *path, char *disk_path, size_t size);
 // A disk that is there but cannot be opened is pinned all the same: its
 // opens fail with the reason.
 int PosixRegister(DiskSet *disks, const char *name, DiskError *error);
+// The model or backing file shown for a disk of the table ("" for others),
+// read once, when first shown.
+const std::string &PosixModel(DiskSet *disks, int id);
 // The pinned disk behind an id, or nullptr.
 const RegisteredDisk *PosixRegistered(const DiskSet *disks, int id);
 // Lists the table and numbers every pinned disk: table disks by their
 // place, the others after the table in the order they were named.
 void PosixNumberDisks(DiskSet *disks);
+// The first bytes of a block device are about to be read: their read is
+// started now, so that the reads of many disks overlap.
+void PosixWillRead(const DiskSet *disks, int id, uint64_t bytes);
 // From now on a write to the disk needs its boot area, but for the
 // signature's four bytes, as last read.
 void PosixHoldBootArea(DiskSet *disks, int id);
@@ -140,14 +159,33 @@ uint64_t PosixDataBytes(DiskHandle handle, ImageContainer *container);
 // The system's error (errno) behind a DISK_BACKUP_FAILED of this handle.
 int PosixSystemError(DiskHandle handle);
 
+// Bytes of the disk's data area that are about to be read: their read is
+// started now (block devices).
+void PosixWillReadAt(DiskHandle handle, uint64_t offset, size_t count);
+
+// The disk's logical sector size (an image's: --sector-size, else 512).
+uint32_t PosixSectorSize(DiskHandle handle);
+
 // Reads one 512-byte sector of the disk's data area straight from the
 // disk, past what the handle has read already: 1 or 0.
 int PosixReadSector(DiskHandle handle, uint64_t sector, uint8_t *buffer);
 
 // DISK_READ_ONLY when the disk cannot be written (a read-only device, an
 // image on a read-only file system), DISK_NO_PERMISSION when this user may
-// not write it, else DISK_OK. Opens nothing for writing.
-DiskError PosixWritable(const RegisteredDisk &disk);
+// not write it; for an image file DISK_IMAGE_IN_USE when a QEMU program
+// holds it, for one QEMU reads DISK_IMAGE_READ_ONLY, DISK_IMAGE_ENCRYPTED or
+// what qemu-img check says (its words in *said); else DISK_OK. Opens
+// nothing for writing.
+DiskError PosixWritable(const RegisteredDisk &disk, std::string *said = nullptr);
+
+// Whether every extent file of a VMDK image (beside its descriptor) is a
+// regular file: a device there would be written as the image. True for
+// other images.
+bool PosixExtentsPlain(const RegisteredDisk &disk);
+
+// Opens the images QEMU reads among ids, a few at a time, and keeps each
+// one's size and boot area for the reads of this run's `list`.
+void PosixReadAhead(DiskSet *disks, const std::vector<int> &ids);
 // The serial number or WWID the kernel reports for a block device; "".
 std::string PosixSerial(const RegisteredDisk &disk);
 
@@ -158,8 +196,9 @@ DiskError PosixCheckIdentity(const RegisteredDisk &disk, int fd, const struct st
 
 // The other names of the disk open as st, which a writer locks too: a loop
 // device's backing file, or the loop devices over an image file (sorted),
-// found in the run's one disk listing. Each is checked by identity once
-// opened (PosixSameDisk).
+// found in the run's one disk listing, but for the loop devices the run
+// holds open (their own descriptors are locked). Each is checked by
+// identity once opened (PosixSameDisk).
 std::vector<std::string> PosixSameDiskNames(DiskSet *disks, const struct stat &st);
 // Whether fd, opened through one of those names, is the same disk as the
 // one pinned as id: the file behind a loop device, or a loop device over

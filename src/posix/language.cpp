@@ -57,7 +57,7 @@ const CatalogEntry kCatalog[] = {
                     "no warranty of any kind, even where the author or distributor is at\n"
                     "fault.\n"
                     "This program does not support RAID and similar setups.")},
-    {TXT_LINUX_VERSION, N_("kormelde 1.34T (build %s)")},
+    {TXT_LINUX_VERSION, N_("kormelde %s (build %s)")},
     {TXT_LINUX_USAGE,
      N_("Usage: kormelde [OPTION]... COMMAND [ARGUMENT]...\n"
         "\n"
@@ -79,7 +79,7 @@ const CatalogEntry kCatalog[] = {
         "  write and restore write only after yes to the notice and question.\n"
         "\n"
         "DISK:\n"
-        "  0-50          a number from kormelde list\n"
+        "  0, 1, 2 ...   a number from kormelde list (no upper bound)\n"
         "  /dev/sdb      a whole-disk device\n"
         "  disk.img      an image file (raw, fixed VHD, HDI, NHD)\n"
         "  /dev/sdb1, /  a partition or mount point (get only: after a\n"
@@ -89,12 +89,14 @@ const CatalogEntry kCatalog[] = {
         "Options:\n"
         "  -y, --yes        answer yes to every question.\n"
         "  -n, --no         answer no to every question.\n"
-        "                   Without either and without a terminal: no.\n"
+        "                   Without either and without a terminal: no (yes for\n"
+        "                   --dry-run).\n"
         "  -q, --quiet      print results and errors only (no notice, questions\n"
         "                   or progress); write and restore need --yes or --no.\n"
         "  --backup=FILE    save the boot area (first 32 sectors) to FILE before\n"
         "                   writing. An existing FILE is never overwritten.\n"
-        "  --dry-run        write, restore: every check and question, no write.\n"
+        "  --dry-run        write, restore: every check and question, no write;\n"
+        "                   without a terminal the questions are answered yes.\n"
         "  --windows=update|leave  write: also change the references to the old\n"
         "                   signature in the Windows boot store and drive letters\n"
         "                   on the disk (recorded in --backup, undone by restore).\n"
@@ -106,6 +108,10 @@ const CatalogEntry kCatalog[] = {
         "  --root=DIR       look for PARTUUID references in /etc and /boot under\n"
         "                   DIR (/proc/cmdline is not read).\n"
         "  --json           print the result of list, get, write, restore as JSON.\n"
+        "  -o, --output=COLUMNS  list: the columns to show, get: the values to\n"
+        "                   print alone (number,path,size,format,signature,same,model;\n"
+        "                   same: list only).\n"
+        "  --value          get: the NT signature alone (-o signature).\n"
         "  --sector-size=N  an image file's logical sector size (512 or 4096,\n"
         "                   512 by default); refused for a block device whose\n"
         "                   own size differs.\n"
@@ -113,15 +119,14 @@ const CatalogEntry kCatalog[] = {
         "  -V, --version    show the version and build.\n"
         "  Short options may be bundled (-yq), long ones abbreviated (--dry).\n"
         "\n"
-        "Results (get's report, write's result) go to standard output; questions,\n"
-        "progress and errors to standard error.\n"
+        "Results (the report of get, the result of write) go to standard output;\n"
+        "questions, progress and errors to standard error.\n"
         "Exit status: 0 done (--dry-run included), 1 refused, declined or failed,\n"
         "2 bad usage\n"
         "\n"
-        "Attach qcow2, VMDK, VDI and other images as a block device with qemu-nbd:\n"
-        "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n"
-        "  kormelde get /dev/nbd0\n"
-        "  qemu-nbd --disconnect /dev/nbd0\n")},
+        "qcow2, VMDK, VDI, VHDX and dynamic VHD images are opened through a qemu-nbd\n"
+        "of their own (package qemu-utils); no root needed. qemu-img check runs\n"
+        "before a write; an image a VM or another QEMU program holds is not written.\n")},
     {TXT_LINUX_USAGE_HINT, N_("kormelde: %s (see kormelde --help)\n")},
     {TXT_LINUX_BAD_OPTION, N_("unknown option: %s")},
     {TXT_LINUX_QUIET_NEEDS_ANSWER, N_("--quiet hides the questions: give --yes or --no as well")},
@@ -135,12 +140,25 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_YES_AND_NO, N_("--yes and --no cannot be given together")},
     {TXT_LINUX_BACKUP_MISSING, N_("--backup needs a file name")},
     {TXT_LINUX_BAD_SECTOR_SIZE, N_("--sector-size is 512 or 4096: %s")},
-    {TXT_LINUX_BAD_SIGNATURE, N_("give the NT signature as 1-8 hex digits: %s")},
+    {TXT_LINUX_BAD_SIGNATURE, N_("give the NT signature as 1-8 hex digits or random: %s")},
     {TXT_LINUX_ASK_PROMPT, N_("(y/N) ")},
     {TXT_LINUX_YES, N_("yes")},
     {TXT_LINUX_NO, N_("no")},
     {TXT_LINUX_NO_TERMINAL, N_("no (no terminal; answer yes with --yes)")},
     {TXT_LINUX_CANCELLED, N_("Cancelled. Nothing was written.")},
+    {TXT_LINUX_READ_CANCELLED, N_("Cancelled.")},
+    {TXT_LINUX_UNREAD_GROUP, N_("Disk %s cannot be read: %s")},
+    {TXT_LINUX_BAD_COLUMN, N_("unknown column: %s")},
+    {TXT_LINUX_LIST_GET_ONLY, N_("%s goes with list and get only")},
+    {TXT_LINUX_OUTPUT_JSON, N_("%s and --json cannot be given together")},
+    {TXT_LINUX_DRY_RUN_YES, N_("yes (--dry-run without a terminal; nothing is written)")},
+    {TXT_LINUX_DRY_RUN_RANDOM, N_("The random value is [%08lX]. To write this value:\n  %s")},
+    {TXT_LINUX_ALREADY, N_("Disk #%d already has the NT signature [%08lX]. Nothing was written.")},
+    {TXT_LINUX_RESTORE_HINT,
+     N_("The boot area as it was before is in the backup file [%s]. To restore it:\n  %s")},
+    {TXT_LINUX_GPT_NO_SIGNATURE, N_("Disk %s is a GPT disk. A GPT disk has no NT signature.")},
+    {TXT_LINUX_MOUNT_POINT_ASK, N_("A mount point was given instead of a number.\nRead [%s] as "
+                                   "disk number [%d] (%s)\nand go on?")},
     {TXT_LINUX_REASON, N_("Reason: %s")},
     {TXT_LINUX_INTERRUPTED, N_("Stopped by %s: the disk holds what is said above; nothing was "
                                "changed after it.")},
@@ -169,7 +187,6 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_LIST_COLLISIONS,
      N_("Note: disks marked (*) carry the same NT signature as another disk. Windows\n"
         "      keeps one of them offline. Change one with write DISK random.")},
-    {TXT_LINUX_UNREAD_REASON, N_("Disk #%d (%s) cannot be read: %s")},
     {TXT_LINUX_WRITE_REFUSED, N_("Disk #%d (%s) cannot be written. Nothing was written.")},
     {TXT_LINUX_GPT_REASON,
      N_("This is a GPT disk. This program does not handle a GPT disk's disk GUID.")},
@@ -190,6 +207,22 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_REFERENCES_HEAD,
      N_("After the rewrite, the PARTUUID on these lines points to no partition:")},
     {TXT_LINUX_REFERENCES_NONE, N_("No setting refers to PARTUUID=%08x-NN.")},
+    {TXT_LINUX_REFERENCES_MORE, N_("  ... and %lu more lines")},
+    {TXT_LINUX_FILES_UNREAD, N_("These files could not be read: whether lines in them refer to "
+                                "PARTUUID=%08x-NN is not known:")},
+    {TXT_LINUX_FILE_UNREAD_ITEM, N_("  %s: %s")},
+    {TXT_LINUX_FILE_DIRECTORY, N_("It is a directory.")},
+    {TXT_LINUX_FILE_FIFO, N_("It is a FIFO (named pipe).")},
+    {TXT_LINUX_FILE_DEVICE, N_("It is a device.")},
+    {TXT_LINUX_FILE_NOT_REGULAR, N_("It is not a regular file.")},
+    {TXT_LINUX_FILE_DANGLING,
+     N_("It is a symbolic link to nothing (under --root, links resolve inside it).")},
+    {TXT_LINUX_FILE_TOO_LARGE, N_("It is larger than %d MiB.")},
+    {TXT_LINUX_FILE_OVER_TOTAL,
+     N_("The files read before it reached the bound of them all (%d MiB).")},
+    {TXT_LINUX_ROOT_UNUSABLE, N_("--root [%s] cannot be used: %s")},
+    {TXT_LINUX_ROOT_EMPTY, N_("None of the files that may refer to a PARTUUID (/etc/fstab, "
+                              "/etc/crypttab, /boot/grub/grub.cfg, ...) is there.")},
     {TXT_LINUX_REFERENCE_ITEM, N_("  %s:%u: PARTUUID=%s -> %s")},
     {TXT_LINUX_PARTUUID_HEAD, N_("PARTUUIDs changed:")},
     {TXT_LINUX_PARTUUID_ITEM, N_("  %s -> %s")},
@@ -208,12 +241,13 @@ const CatalogEntry kCatalog[] = {
     {TXT_LINUX_LIST_EMPTY, N_("No disk was found.")},
     {TXT_LINUX_GET_BUSY, N_("Reading the information of disk %s.")},
     {TXT_LINUX_ACCESS_BUSY, N_("Accessing disk %s.")},
-    {TXT_LINUX_READ_FAILED, N_("Reading the disk failed (%s)")},
-    {TXT_LINUX_GEOMETRY_FAILED, N_("Reading the disk's geometry failed (%s/geo)")},
-    {TXT_LINUX_LAYOUT_FAILED, N_("Reading the partition table failed (%s/ddl)")},
-    {TXT_LINUX_NO_IPL, N_("No hard disk IPL was found. (%s)")},
+    {TXT_LINUX_READ_FAILED, N_("Disk %s could not be read.")},
+    {TXT_LINUX_GEOMETRY_FAILED, N_("The size of disk %s could not be read.")},
+    {TXT_LINUX_LAYOUT_FAILED, N_("The partition table of disk %s could not be read.")},
+    {TXT_LINUX_NO_IPL, N_("Disk %s has no boot record (no 55 AA boot mark in sector 0): an empty "
+                          "disk, or one never partitioned.")},
     {TXT_LINUX_FORMAT_UNKNOWN_WARN,
-     N_("The machine type of the boot record could not be told (%s)")},
+     N_("Disk %s: the boot record could not be told to be AT-compatible or PC-9821.")},
     {TXT_POSIX_OK, N_("No error.")},
     {TXT_POSIX_NO_SUCH_DISK, N_("There is no such disk.")},
     {TXT_POSIX_NO_PERMISSION, N_("No permission to open the disk. Run as root.")},
@@ -229,6 +263,18 @@ const CatalogEntry kCatalog[] = {
     {TXT_POSIX_UNSUPPORTED_IMAGE,
      N_("Image files of this kind cannot be used directly. Attach them with qemu-nbd.")},
     {TXT_POSIX_READ_ONLY, N_("The disk is read-only.")},
+    {TXT_POSIX_IMAGE_IN_USE, N_("The image is in use by a running virtual machine or another QEMU "
+                                "program.")},
+    {TXT_POSIX_IMAGE_REFUSED, N_("QEMU could not open the image.")},
+    {TXT_POSIX_IMAGE_ENCRYPTED, N_("The image is encrypted; without its key it is not opened.")},
+    {TXT_POSIX_IMAGE_READ_ONLY,
+     N_("This image is only read, never written: QEMU does not write its kind (streamOptimized "
+        "VMDK), or its data may lie outside it (a VMDK extent named by a path or a device, a "
+        "qcow2 external data file).")},
+    {TXT_POSIX_IMAGE_CHECK_FAILED,
+     N_("qemu-img check found errors in the image, so nothing is written.")},
+    {TXT_POSIX_NO_QEMU, N_("qemu-nbd or qemu-img is missing: install qemu-utils.")},
+    {TXT_LINUX_QEMU_SAID, N_("%s (QEMU: %s)")},
     {TXT_POSIX_DISK_CHANGED,
      N_("The disk's boot area changed after it was checked, so nothing was written.")},
     {TXT_POSIX_OTHER_DISK, N_("The name now points to another disk than the one first checked "

@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <getopt.h>
 #include <signal.h>
+#include <strings.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -63,6 +64,11 @@ struct Run {
   Run(const RunOptions *options, SystemsPlan *plan)
       : options(*options), disks(options), term(options), systems(*plan) {}
   const RunOptions &options;
+  // The options a later command must repeat (--sector-size, --root, ...),
+  // as the shell takes them: for the commands the results suggest.
+  std::string same_options, same_disk_options;
+  // -o: the columns list shows, the values get prints (none: all, the report).
+  std::vector<int> columns;
   DiskSet disks;
   Terminal term;
   // What changes with the signature: the disk's patches (written before it
@@ -79,7 +85,9 @@ static std::string Label(const RegisteredDisk &d, bool hash) {
   return d.number < 0 ? Shown(d.path) : (hash ? "#" : "") + std::to_string(d.number);
 }
 
-static QuestionDisk Asked(const RegisteredDisk &d) {
+static QuestionDisk Asked(Run &r, int id) {
+  const RegisteredDisk &d = DiskOf(r, id);
+  PosixModel(&r.disks, id);
   QuestionDisk q;
   q.number = d.number;
   q.path = d.path;
@@ -93,15 +101,51 @@ static void ShowDiskPath(Run &r, const RegisteredDisk &d) {
   if (d.number >= 0) r.term.Tell(Text(TXT_LINUX_DISK_PATH, d.number, Shown(d.path).c_str()));
 }
 
-static int Reason(Run &r, DiskError reason) {
+// The reason's text; where QEMU refused an image, with its own words.
+static std::string Why(const DiskSet &disks, int id, DiskError reason,
+                       const std::string *said = nullptr) {
+  const RegisteredDisk *d = id >= 0 ? PosixRegistered(&disks, id) : nullptr;
+  if (!said && d) said = &d->said;
+  bool qemu = reason >= DISK_IMAGE_IN_USE && reason < DISK_NO_QEMU;
+  if (!qemu || !said || said->empty()) return DiskErrorText(reason);
+  return Text(TXT_LINUX_QEMU_SAID, DiskErrorText(reason), said->c_str());
+}
+
+static int Reason(Run &r, DiskError reason, int id = -1) {
   if (reason != DISK_OK && reason != DISK_UNKNOWN)
-    r.term.Say(Text(TXT_LINUX_REASON, DiskErrorText(reason)));
+    r.term.Say(Text(TXT_LINUX_REASON, Why(r.disks, id, reason).c_str()));
   return EXIT_REFUSED;
 }
 
-static int Cancelled(Run &r) {
-  r.term.Say(SurfaceText(TXT_LINUX_CANCELLED));
+static int Cancelled(Run &r, bool read = false) {
+  r.term.Say(SurfaceText(read ? TXT_LINUX_READ_CANCELLED : TXT_LINUX_CANCELLED));
   return EXIT_REFUSED;
+}
+
+// With --json, a refusal as a document of its own: the disk, the text in
+// the user's language and a code that is the same in every language.
+static void JsonRefusal(Run &r, const std::string &device, const std::string &text,
+                        const char *code) {
+  if (!r.options.json) return;
+  JsonWriter j;
+  j.BeginObject();
+  j.Name("device", device);
+  j.Key("error").String(text);
+  j.Key("error_code").String(code);
+  j.EndObject();
+  fputs(j.Text().c_str(), r.term.out);
+  fflush(r.term.out);
+}
+
+// A word as the shell reads it back.
+static std::string Quoted(const std::string &word) {
+  if (!word.empty() && word.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ"
+                                              "0123456789_./=:@%+-,") == std::string::npos)
+    return word;
+  std::string q = "'";
+  for (char c : word)
+    q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
 }
 
 // A directory that is not a mount point names no partition of its own.
@@ -110,6 +154,11 @@ static bool IsPlainDirectory(const char *path) {
   std::string up = std::string(path) + "/..";
   return stat(path, &st) == 0 && S_ISDIR(st.st_mode) && stat(up.c_str(), &parent) == 0 &&
          parent.st_dev == st.st_dev && parent.st_ino != st.st_ino;
+}
+
+static bool IsDirectory(const char *path) {
+  struct stat st;
+  return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
 // Why a path names nothing: the system's reason unless it is simply absent.
@@ -127,6 +176,7 @@ static int Resolve(Run &r, Command command, const char *name) {
     int id = PosixRegister(&r.disks, name, &error);
     if (id < 0) {
       r.term.Say(Text(TXT_LINUX_READ_FAILED, Shown(name).c_str()));
+      JsonRefusal(r, name, Why(r.disks, -1, error), DiskErrorKey(error));
       Reason(r, error);
       return -1;
     }
@@ -136,11 +186,16 @@ static int Resolve(Run &r, Command command, const char *name) {
   char whole[POSIX_PATH_SIZE] = "";
   const char *path = name;
   switch (PosixClassifyPath(name, whole, sizeof whole)) {
-  case POSIX_PATH_MISSING:
-    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), MissingReason(errno)));
+  case POSIX_PATH_MISSING: {
+    int why = errno;
+    r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), MissingReason(why)));
+    JsonRefusal(r, name, MissingReason(why),
+                why == ENOENT ? DiskErrorKey(DISK_NO_SUCH_DISK) : "path-refused");
     return -1;
+  }
   case POSIX_PATH_OTHER:
     r.term.Say(Text(TXT_LINUX_PATH_ERROR, Shown(name).c_str(), DiskErrorText(DISK_NOT_A_DISK)));
+    JsonRefusal(r, name, DiskErrorText(DISK_NOT_A_DISK), DiskErrorKey(DISK_NOT_A_DISK));
     return -1;
   case POSIX_PATH_PARTITION:
     if (command != COMMAND_GET && IsPlainDirectory(name)) {
@@ -168,7 +223,8 @@ static int Resolve(Run &r, Command command, const char *name) {
     Question q;
     q.kind = QUESTION_PARTITION;
     q.named = name;
-    q.disk = Asked(DiskOf(r, id));
+    q.mount_point = IsDirectory(name) && !IsPlainDirectory(name);
+    q.disk = Asked(r, id);
     if (!r.term.Ask(q)) return -2;
     ShowDiskPath(r, DiskOf(r, id));
   }
@@ -228,10 +284,26 @@ static void PtuuidJson(JsonWriter &j, SurveyFormat format, uint32_t signature) {
 }
 
 // One disk as --json gives it; collisions only where every disk was read.
-static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
-                     const WindowsScan *windows = nullptr, bool each = false) {
+// The device of a block device's partition NUMBER (sdb1, loop0p1), or ""
+// where the kernel made none (an image, a loop device without partitions).
+static std::string PartitionNode(const SurveyedDisk &d, unsigned number) {
+  if (d.image || d.path.empty()) return "";
+  bool digit = d.path.back() >= '0' && d.path.back() <= '9';
+  std::string node = d.path + (digit ? "p" : "") + std::to_string(number);
+  struct stat st;
+  return stat(node.c_str(), &st) == 0 && S_ISBLK(st.st_mode) ? node : "";
+}
+
+// refusal: why get refuses a disk that could be read (a GPT disk).
+static void DiskJson(JsonWriter &j, const DiskSet &disks, const SurveyedDisk &d, bool collisions,
+                     const WindowsScan *windows = nullptr, bool each = false,
+                     const char *refusal = nullptr) {
   j.BeginObject();
-  j.Key("number").Number((uint64_t)d.number);
+  // An image named by its path has no number.
+  if (d.number < 0)
+    j.Key("number").Null();
+  else
+    j.Key("number").Number((uint64_t)d.number);
   j.Name("device", d.path);
   j.Key("size").Number(d.bytes);
   j.Key("image").Bool(d.image);
@@ -242,21 +314,53 @@ static void DiskJson(JsonWriter &j, const SurveyedDisk &d, bool collisions,
     j.Key("format").String(format);
   else
     j.Key("format").Null();
-  if (d.error != DISK_OK) j.Key("error").String(DiskErrorText(d.error));
+  if (d.error != DISK_OK) {
+    j.Key("error").String(Why(disks, d.id, d.error));
+    j.Key("error_code").String(DiskErrorKey(d.error));
+  } else if (refusal) {
+    j.Key("error").String(refusal);
+    j.Key("error_code").String("gpt");
+  }
   if (d.has_signature)
     j.Key("signature").String(JsonSignature(d.signature));
   else
     j.Key("signature").Null();
   PtuuidJson(j, d.format, d.signature);
-  j.Key("partitions").BeginArray();
+  // The layout's entries, then partitions the kernel finds past them (the
+  // layout holds MAX_PARTITIONS entries).
+  std::vector<std::pair<uint32_t, uint64_t>> entries; // entry, bytes
   if (d.has_layout)
-    for (int i = 0; i < d.layout.partition_count; i++) {
-      if (!(d.layout.partition_length[i] > 0)) continue;
-      j.BeginObject();
-      j.Key("index").Number((uint64_t)i + 1);
-      j.Key("bytes").Number((uint64_t)d.layout.partition_length[i]);
-      j.EndObject();
+    for (int i = 0; i < d.layout.partition_count; i++)
+      if (d.layout.partition_length[i] > 0)
+        entries.push_back({(uint32_t)i, (uint64_t)d.layout.partition_length[i]});
+  for (const DiskPartition &p : d.partitions)
+    if (!d.has_layout || p.entry >= (uint32_t)d.layout.partition_count)
+      entries.push_back({p.entry, p.bytes});
+  j.Key("partitions").BeginArray();
+  for (const auto &[entry, bytes] : entries) {
+    j.BeginObject();
+    j.Key("index").Number((uint64_t)entry + 1);
+    j.Key("bytes").Number(bytes);
+    if (d.sector_bytes > 0 && entry < d.entry_starts.size()) {
+      // As sfdisk -J: the kernel's number and device (none for an
+      // extended partition's link), logical sectors.
+      const DiskPartition *kernel = nullptr;
+      for (const DiskPartition &p : d.partitions)
+        if (p.entry == entry) kernel = &p;
+      std::string node = kernel ? PartitionNode(d, kernel->number) : "";
+      if (kernel)
+        j.Key("number").Number((uint64_t)kernel->number);
+      else
+        j.Key("number").Null();
+      if (node.empty())
+        j.Key("node").Null();
+      else
+        j.Key("node").String(node);
+      j.Key("start").Number(d.entry_starts[entry] / d.sector_bytes);
+      j.Key("size").Number(bytes / d.sector_bytes);
     }
+    j.EndObject();
+  }
   j.EndArray();
   if (collisions) {
     j.Key("collides_with").BeginArray();
@@ -276,6 +380,81 @@ static void PrintJson(Run &r, const JsonWriter &j) {
   r.term.Flush(r.term.out);
 }
 
+// list's columns, as -o names them.
+enum Column { COL_NUMBER, COL_PATH, COL_SIZE, COL_FORMAT, COL_SIGNATURE, COL_SAME, COL_MODEL };
+static const char *const kColumnNames[] = {"number",    "path", "size", "format",
+                                           "signature", "same", "model"};
+static const char *const kColumnHeads[] = {
+    TXT_LINUX_LIST_NUMBER,    TXT_LINUX_LIST_PATH,     TXT_LINUX_LIST_SIZE, TXT_LINUX_LIST_FORMAT,
+    TXT_LINUX_LIST_SIGNATURE, TXT_LINUX_LIST_COLLIDES, TXT_LINUX_LIST_MODEL};
+
+// The columns -o names (comma-separated, any case); false for a name that
+// is none, left in *bad.
+static bool ParseColumns(const char *text, std::vector<int> *columns, std::string *bad) {
+  std::string list = text;
+  size_t at = 0;
+  do {
+    size_t comma = list.find(',', at);
+    std::string name = list.substr(at, comma == std::string::npos ? comma : comma - at);
+    int found = -1;
+    for (int c = COL_NUMBER; c <= COL_MODEL; c++)
+      if (strcasecmp(name.c_str(), kColumnNames[c]) == 0) found = c;
+    if (found < 0) {
+      *bad = name;
+      return false;
+    }
+    columns->push_back(found);
+    at = comma == std::string::npos ? comma : comma + 1;
+  } while (at != std::string::npos);
+  return true;
+}
+
+// A disk's cells in column order.
+static std::vector<std::string> Cells(const SurveyedDisk &d) {
+  std::string collides;
+  for (int n : d.collides_with)
+    collides += (collides.empty() ? "*#" : ",#") + std::to_string(n);
+  std::string model = d.image ? Text(TXT_LINUX_LIST_IMAGE, Shown(d.model).c_str()) : Shown(d.model);
+  if (!d.serial.empty() && d.serial != d.model)
+    model += (model.empty() ? "" : " ") + Shown(d.serial);
+  return {d.number < 0 ? "-" : std::to_string(d.number),
+          Shown(d.path),
+          HumanSize(d.bytes),
+          FormatText(d.format),
+          d.has_signature ? Hex8(d.signature) : "-",
+          collides.empty() ? "-" : collides,
+          model.empty() ? "-" : model};
+}
+
+// The cells of the columns chosen (all without -o).
+static std::vector<std::string> Chosen(const Run &r, const std::vector<std::string> &cells) {
+  if (r.columns.empty()) return cells;
+  std::vector<std::string> chosen;
+  for (int c : r.columns)
+    chosen.push_back(cells[c]);
+  return chosen;
+}
+
+// Disks that could not be read: one line for each reason.
+static void SayUnread(Run &r, const std::vector<SurveyedDisk> &disks, int except) {
+  std::vector<bool> told(disks.size(), false);
+  for (size_t i = 0; i < disks.size(); i++) {
+    if (told[i] || disks[i].error == DISK_OK || disks[i].id == except) continue;
+    std::string why = Why(r.disks, disks[i].id, disks[i].error), names;
+    for (size_t k = i; k < disks.size(); k++) {
+      if (told[k] || disks[k].error == DISK_OK || disks[k].id == except ||
+          Why(r.disks, disks[k].id, disks[k].error) != why)
+        continue;
+      told[k] = true;
+      names += names.empty() ? "" : ", ";
+      names += disks[k].number < 0
+                   ? disks[k].path
+                   : "#" + std::to_string(disks[k].number) + " (" + disks[k].path + ")";
+    }
+    r.term.Say(Text(TXT_LINUX_UNREAD_GROUP, names.c_str(), why.c_str()));
+  }
+}
+
 // get: the report, read once on the disk's one descriptor; --json from the
 // same reads.
 static int Get(Run &r, int id) {
@@ -286,30 +465,71 @@ static int Get(Run &r, int id) {
   DiskHandle handle = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
   if (handle == INVALID_DISK_HANDLE) {
     r.term.Say(Text(TXT_LINUX_READ_FAILED, label.c_str()));
-    return Reason(r, reason);
+    JsonRefusal(r, d.path, Why(r.disks, id, reason), DiskErrorKey(reason));
+    return Reason(r, reason, id);
   }
   DiskReport read = ReadDiskReport(handle);
   const char *failure = read.failed == REPORT_NO_GEOMETRY ? TXT_LINUX_GEOMETRY_FAILED
                         : read.failed == REPORT_NO_LAYOUT ? TXT_LINUX_LAYOUT_FAILED
                         : read.format == NoIpl            ? TXT_LINUX_NO_IPL
                                                           : nullptr;
+  if (read.failed == REPORT_NO_LAYOUT) {
+    // A GPT disk: its format, and why it has no signature.
+    SurveyedDisk s = SurveyOpen(&r.disks, id, handle, false);
+    if (s.format == FORMAT_GPT) {
+      CloseDisk(handle);
+      std::string why = Text(TXT_LINUX_GPT_NO_SIGNATURE, label.c_str());
+      if (r.options.json) {
+        JsonWriter j;
+        DiskJson(j, r.disks, s, false, nullptr, false, why.c_str());
+        PrintJson(r, j);
+      }
+      r.term.Say(why);
+      return EXIT_REFUSED;
+    }
+  }
   if (failure) {
     CloseDisk(handle);
     r.term.Say(Text(failure, label.c_str()));
+    JsonRefusal(
+        r, d.path, Text(failure, label.c_str()),
+        read.format == NoIpl ? DiskErrorKey(DISK_NO_BOOT_MARK)
+        : read.reason != DISK_OK
+            ? DiskErrorKey(read.reason)
+            : DiskErrorKey(read.failed == REPORT_NO_LAYOUT ? DISK_NO_LAYOUT : DISK_IO_ERROR));
     return read.format == NoIpl ? EXIT_REFUSED : Reason(r, read.reason);
   }
   if (read.format == Unknown) r.term.Say(Text(TXT_LINUX_FORMAT_UNKNOWN_WARN, label.c_str()));
+  if (!r.columns.empty()) {
+    // The values alone, for scripts (get --value: the signature).
+    std::vector<std::string> values = Chosen(r, Cells(SurveyOpen(&r.disks, id, handle, false)));
+    std::string line;
+    for (const std::string &v : values)
+      line += (line.empty() ? "" : " ") + v;
+    CloseDisk(handle);
+    r.term.Result(line);
+    return EXIT_DONE;
+  }
   // The Windows stores that name the signature, on AT disks.
   WindowsScan windows;
   bool at = read.format == AtCompatible;
   if (at) windows = ScanDiskWindows(&r.disks, id, read.layout.signature, false, 0);
   if (r.options.json) {
     JsonWriter j;
-    DiskJson(j, SurveyOpen(&r.disks, id, handle, false), false, at ? &windows : nullptr, true);
+    DiskJson(j, r.disks, SurveyOpen(&r.disks, id, handle, true), false, at ? &windows : nullptr,
+             true);
     PrintJson(r, j);
   } else {
+    // The disk's own size, not its geometry's (whole cylinders).
+    DiskGeometry size = read.geometry;
+    ImageContainer container = IMAGE_RAW;
+    uint64_t bytes = PosixDataBytes(handle, &container);
+    if (bytes > 0 && size.BytesPerSector > 0) {
+      size.Cylinders = (int64_t)(bytes / size.BytesPerSector);
+      size.TracksPerCylinder = size.SectorsPerTrack = 1;
+    }
     char report[REPORT_BUFFER_SIZE];
-    FormatGetReport(report, sizeof report, read.geometry, read.layout, read.format);
+    FormatGetReport(report, sizeof report, size, read.layout, read.format);
     r.term.Result(report);
     if (at) PrintWindowsCount(r.term, windows, read.layout.signature);
   }
@@ -323,7 +543,7 @@ static int Access(Run &r, int id) {
   DiskHandle handle = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
   if (handle == INVALID_DISK_HANDLE) {
     r.term.Say(Text(TXT_LINUX_READ_FAILED, Label(d, false).c_str()));
-    return Reason(r, reason);
+    return Reason(r, reason, id);
   }
   r.term.Tell(Text(TXT_LINUX_ACCESS_BUSY, Label(d, true).c_str()));
   TestAccess(
@@ -349,7 +569,15 @@ static int List(Run &r, const std::vector<const char *> &paths) {
       WindowsScan windows;
       bool at = d.format == FORMAT_AT && d.error == DISK_OK;
       if (at) windows = ScanDiskWindows(&r.disks, d.id, d.signature, false, 0);
-      DiskJson(j, d, true, at ? &windows : nullptr);
+      SurveyedDisk described = d;
+      if (at) {
+        // Where each partition lies: the tables read again.
+        SurveyedDisk full = SurveyDisk(&r.disks, d.id, true);
+        described.partitions = full.partitions;
+        described.entry_starts = full.entry_starts;
+        described.sector_bytes = full.sector_bytes;
+      }
+      DiskJson(j, r.disks, described, true, at ? &windows : nullptr);
     }
     j.EndArray().EndObject();
     PrintJson(r, j);
@@ -359,31 +587,18 @@ static int List(Run &r, const std::vector<const char *> &paths) {
     r.term.Say(SurfaceText(TXT_LINUX_LIST_EMPTY));
     return EXIT_DONE;
   }
-  std::vector<std::vector<std::string>> rows = {
-      {SurfaceText(TXT_LINUX_LIST_NUMBER), SurfaceText(TXT_LINUX_LIST_PATH),
-       SurfaceText(TXT_LINUX_LIST_SIZE), SurfaceText(TXT_LINUX_LIST_FORMAT),
-       SurfaceText(TXT_LINUX_LIST_SIGNATURE), SurfaceText(TXT_LINUX_LIST_COLLIDES),
-       SurfaceText(TXT_LINUX_LIST_MODEL)}};
+  std::vector<std::string> heads;
+  for (const char *head : kColumnHeads)
+    heads.push_back(SurfaceText(head));
+  std::vector<std::vector<std::string>> rows = {Chosen(r, heads)};
   bool any_collision = false;
   for (const SurveyedDisk &d : found) {
-    std::string collides;
-    for (int n : d.collides_with)
-      collides += (collides.empty() ? "*#" : ",#") + std::to_string(n);
-    any_collision = any_collision || !collides.empty();
-    std::string model =
-        d.image ? Text(TXT_LINUX_LIST_IMAGE, Shown(d.model).c_str()) : Shown(d.model);
-    if (!d.serial.empty() && d.serial != d.model)
-      model += (model.empty() ? "" : " ") + Shown(d.serial);
-    rows.push_back({std::to_string(d.number), Shown(d.path), HumanSize(d.bytes),
-                    FormatText(d.format), d.has_signature ? Hex8(d.signature) : "-",
-                    collides.empty() ? "-" : collides, model.empty() ? "-" : model});
+    any_collision = any_collision || !d.collides_with.empty();
+    rows.push_back(Chosen(r, Cells(d)));
   }
   fputs(Columns(rows).c_str(), r.term.out);
   r.term.Flush(r.term.out);
-  for (const SurveyedDisk &d : found)
-    if (d.error != DISK_OK)
-      r.term.Say(
-          Text(TXT_LINUX_UNREAD_REASON, d.number, Shown(d.path).c_str(), DiskErrorText(d.error)));
+  SayUnread(r, found, -1);
   if (any_collision) r.term.Say(SurfaceText(TXT_LINUX_LIST_COLLISIONS));
   return EXIT_DONE;
 }
@@ -411,20 +626,30 @@ static const char *BackupProblem(const char *path) {
 // A write that is certain to be refused is refused before the caution
 // notice, with its reason.
 static bool WriteAllowed(Run &r, const SurveyedDisk &t) {
-  const char *reason = nullptr;
-  if (t.error != DISK_OK)
-    reason = DiskErrorText(t.error);
-  else if (t.format == FORMAT_GPT)
+  std::string why, said;
+  const char *reason = nullptr, *code = nullptr;
+  DiskError w = DISK_OK;
+  if (t.error != DISK_OK) {
+    reason = (why = Why(r.disks, t.id, t.error)).c_str();
+    code = DiskErrorKey(t.error);
+  } else if (t.format == FORMAT_GPT) {
     reason = SurfaceText(TXT_LINUX_GPT_REASON);
-  else if (t.format == FORMAT_NONE)
+    code = "gpt";
+  } else if (t.format == FORMAT_NONE) {
     reason = DiskErrorText(DISK_NO_BOOT_MARK);
-  else if (t.format != FORMAT_AT && t.format != FORMAT_PC98)
-    reason = DiskErrorText(t.has_layout ? DISK_FORMAT_UNKNOWN : DISK_NO_LAYOUT);
-  else if (DiskError w = PosixWritable(DiskOf(r, t.id)))
+    code = DiskErrorKey(DISK_NO_BOOT_MARK);
+  } else if (t.format != FORMAT_AT && t.format != FORMAT_PC98) {
+    w = t.has_layout ? DISK_FORMAT_UNKNOWN : DISK_NO_LAYOUT;
     reason = DiskErrorText(w);
+    code = DiskErrorKey(w);
+  } else if ((w = PosixWritable(DiskOf(r, t.id), &said)) != DISK_OK) {
+    reason = (why = Why(r.disks, t.id, w, &said)).c_str();
+    code = DiskErrorKey(w);
+  }
   if (!reason) return true;
   r.term.Say(Text(TXT_LINUX_WRITE_REFUSED, t.number, Shown(t.path).c_str()));
   r.term.Say(Text(TXT_LINUX_REASON, reason));
+  JsonRefusal(r, t.path, reason, code);
   return false;
 }
 
@@ -496,6 +721,28 @@ static bool BackupSignature(Run &r, const SurveyedDisk &t, const char *path, uin
   return true;
 }
 
+// Why a configuration file was not read.
+static std::string UnreadReason(const FileStatus &status) {
+  switch (status.problem) {
+  case FILE_DIRECTORY:
+    return SurfaceText(TXT_LINUX_FILE_DIRECTORY);
+  case FILE_FIFO:
+    return SurfaceText(TXT_LINUX_FILE_FIFO);
+  case FILE_DEVICE:
+    return SurfaceText(TXT_LINUX_FILE_DEVICE);
+  case FILE_OTHER_TYPE:
+    return SurfaceText(TXT_LINUX_FILE_NOT_REGULAR);
+  case FILE_DANGLING:
+    return SurfaceText(TXT_LINUX_FILE_DANGLING);
+  case FILE_TOO_LARGE:
+    return Text(TXT_LINUX_FILE_TOO_LARGE, (int)(kFileBound >> 20));
+  case FILE_OVER_TOTAL:
+    return Text(TXT_LINUX_FILE_OVER_TOTAL, (int)(kConfigTotalBound >> 20));
+  default:
+    return strerror(status.error);
+  }
+}
+
 // What a rewrite did, from the plan made on the disk's last read and what
 // the write verified under the lock: the value replaced, the new one, and
 // whether anything was written.
@@ -508,7 +755,8 @@ struct Rewritten {
 
 // write and restore --json.
 static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDisk> &disks,
-                        const std::vector<PartuuidReference> &references) {
+                        const std::vector<PartuuidReference> &references, size_t more,
+                        const std::vector<UnreadFile> &unread) {
   const SurveyedDisk &t = *w.target;
   JsonWriter j;
   j.BeginObject();
@@ -534,6 +782,16 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
       j.EndObject();
     }
   j.EndArray();
+  j.Key("references_more").Number(changes ? more : 0);
+  // The files whose references are not known.
+  j.Key("unread_files").BeginArray();
+  for (const UnreadFile &f : unread) {
+    j.BeginObject();
+    j.Key("file").String(f.name);
+    j.Key("reason").String(UnreadReason(f.status));
+    j.EndObject();
+  }
+  j.EndArray();
   j.Key("partuuids").BeginArray();
   if (changes)
     for (unsigned n : t.linux_partitions) {
@@ -544,7 +802,9 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
     }
   j.EndArray();
   j.Key("windows_updated").Number(w.written || r.systems.restore ? r.systems.patches.size() : 0);
-  j.Key("files_updated").Number(w.written || r.systems.restore ? r.systems.files.size() : 0);
+  j.Key("files_updated")
+      .Number(w.written || r.systems.restore ? r.systems.files.size() + r.systems.retargeted.size()
+                                             : 0);
   j.Key("dry_run").Bool(r.options.dry_run);
   j.Key("written").Bool(w.written);
   j.EndObject();
@@ -582,23 +842,28 @@ static void RewriteText(Run &r, const Rewritten &w) {
 // compared, and the configuration lines that would point nowhere.
 static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const SurveyedDisk &t,
                          uint32_t old_signature, uint32_t new_signature,
-                         const std::vector<PartuuidReference> &references) {
-  for (const SurveyedDisk &d : disks)
-    if (d.id != t.id && d.error != DISK_OK)
-      r.term.Say(
-          Text(TXT_LINUX_UNREAD_REASON, d.number, Shown(d.path).c_str(), DiskErrorText(d.error)));
+                         const std::vector<PartuuidReference> &references, size_t more,
+                         const std::vector<UnreadFile> &unread) {
+  SayUnread(r, disks, t.id);
   std::vector<const SurveyedDisk *> holders = SurveyHolders(&r.disks, disks, t.id, new_signature);
   if (!holders.empty()) {
     Question q;
     q.kind = QUESTION_COLLISION;
     q.new_signature = new_signature;
     for (const SurveyedDisk *d : holders)
-      q.holders.push_back(Asked(DiskOf(r, d->id)));
+      q.holders.push_back(Asked(r, d->id));
     if (!r.term.Ask(q)) return false;
   }
   if (t.format != FORMAT_AT || old_signature == new_signature) return true;
+  // "None" only when every file was read.
+  if (!unread.empty()) {
+    r.term.Say(Text(TXT_LINUX_FILES_UNREAD, (unsigned)old_signature));
+    for (const UnreadFile &f : unread)
+      r.term.Say(
+          Text(TXT_LINUX_FILE_UNREAD_ITEM, Shown(f.name).c_str(), UnreadReason(f.status).c_str()));
+  }
   if (references.empty()) {
-    r.term.Tell(Text(TXT_LINUX_REFERENCES_NONE, (unsigned)old_signature));
+    if (unread.empty()) r.term.Tell(Text(TXT_LINUX_REFERENCES_NONE, (unsigned)old_signature));
   } else {
     // A clone still carries the old value: the lines would name its partitions.
     const SurveyedDisk *clone = nullptr;
@@ -612,6 +877,7 @@ static bool Consequences(Run &r, const std::vector<SurveyedDisk> &disks, const S
       r.term.Tell(Text(TXT_LINUX_REFERENCE_ITEM, Shown(ref.file).c_str(), ref.line,
                        Partuuid(old_signature, ref.partition).c_str(),
                        Partuuid(new_signature, ref.partition).c_str()));
+    if (more) r.term.Tell(Text(TXT_LINUX_REFERENCES_MORE, (unsigned long)more));
   }
   return true;
 }
@@ -702,18 +968,32 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   for (const SurveyedDisk &d : disks)
     if (d.id == id) target = &d;
   if (!WriteAllowed(r, *target)) return EXIT_REFUSED;
-  std::vector<ConfigFile> files = ReadConfigFiles(options.root);
+  ConfigFiles config = ReadConfigFiles(options.root);
+  // A root that is not a system's is a mistake, not a system without lines.
+  if (options.root && (config.root_error || !config.any)) {
+    r.term.Say(
+        Text(TXT_LINUX_ROOT_UNUSABLE, options.root,
+             config.root_error ? strerror(config.root_error) : SurfaceText(TXT_LINUX_ROOT_EMPTY)));
+    return EXIT_REFUSED;
+  }
+  const std::vector<ConfigFile> &files = config.read;
 
   uint32_t value = 0;
   if (command == COMMAND_RESTORE) {
     if (!BackupSignature(r, *target, words[2], &value)) return EXIT_REFUSED;
-  } else if (strcmp(words[2], "random") == 0) {
+  } else if (strcasecmp(words[2], "random") == 0) {
     if (!RandomSignature(disks, &value)) {
       r.term.Say(SurfaceText(TXT_LINUX_RANDOM_FAILED));
       return EXIT_REFUSED;
     }
   } else {
     value = (uint32_t)strtoul(words[2], nullptr, 16);
+    if (target->has_signature && target->signature == value) {
+      // Nothing to do, nothing asked.
+      r.term.Say(Text(TXT_LINUX_ALREADY, target->number, (unsigned long)value));
+      if (options.json) RewriteJson(r, {target, value, value, false}, disks, {}, 0, {});
+      return EXIT_DONE;
+    }
   }
   Question notice;
   if (!r.term.Ask(notice)) return Cancelled(r);
@@ -724,7 +1004,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   DiskHandle reader = OpenPhysicalDisk(&r.disks, id, 'r', &reason);
   if (reader == INVALID_DISK_HANDLE) {
     r.term.Say(Text(TXT_WRITE_FAILED, target->number));
-    return Reason(r, reason);
+    return Reason(r, reason, id);
   }
   RewritePlan plan;
   DiskLayoutInfo now;
@@ -735,8 +1015,12 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     r.term.Say(Text(TXT_WRITE_FAILED, target->number));
     return Reason(r, reason == DISK_OK ? DISK_NO_LAYOUT : reason);
   }
-  std::vector<PartuuidReference> references = FindReferences(files, plan.found);
-  if (!Consequences(r, disks, *target, plan.found, value, references)) return Cancelled(r);
+  size_t more_references = 0;
+  std::vector<PartuuidReference> references =
+      FindReferences(files, plan.found, kReferenceListBound, &more_references);
+  if (!Consequences(r, disks, *target, plan.found, value, references, more_references,
+                    config.unread))
+    return Cancelled(r);
   // The systems on the disk: a write's are asked about, a restore's come
   // from its backup.
   SystemsContext systems = {&r.term, &r.disks, &disks, &files};
@@ -744,7 +1028,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     return EXIT_REFUSED;
   Question confirm;
   confirm.kind = QUESTION_REWRITE;
-  confirm.disk = Asked(DiskOf(r, id));
+  confirm.disk = Asked(r, id);
   confirm.old_signature = plan.found;
   confirm.new_signature = value;
   if (!r.term.Ask(confirm)) return Cancelled(r);
@@ -770,7 +1054,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
                                         strerror(backup_error))
                                        .c_str()));
       else
-        Reason(r, reason);
+        Reason(r, reason, id);
       uint32_t found = 0;
       if (reason == DISK_CHANGED && SignatureNow(r, id, &found) && found != plan.found)
         r.term.Say(Text(TXT_LINUX_SIGNATURE_NOW, (unsigned long)plan.found, (unsigned long)found));
@@ -781,13 +1065,33 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     }
     w.written = plan.found != value;
     RewriteText(r, w);
+    if (options.backup && w.written) {
+      std::string restore = "kormelde" + r.same_disk_options + " restore " + Quoted(words[1]) +
+                            " " + Quoted(options.backup);
+      FILE *to = options.json ? r.term.err : r.term.out;
+      fprintf(to, "%s\n",
+              Text(TXT_LINUX_RESTORE_HINT, Shown(options.backup).c_str(), Shown(restore).c_str())
+                  .c_str());
+      fflush(to);
+    }
     if (caught) return Interrupted(r, caught);
     // The configuration files follow the signature they name.
     if (!WriteSystemFiles(r.term, r.systems)) return EXIT_REFUSED;
   } else if (!options.json) {
     r.term.Result(SurfaceText(TXT_LINUX_DRY_RUN_DONE));
   }
-  if (options.json) RewriteJson(r, w, disks, references);
+  if (options.dry_run && command == COMMAND_WRITE && strcasecmp(words[2], "random") == 0) {
+    // The value drawn is this run's only: the command that writes it.
+    std::string write =
+        "kormelde" + r.same_options + " write " + Quoted(words[1]) + " " + Hex8(value);
+    for (size_t i = 3; i < words.size(); i++)
+      write += " " + Quoted(words[i]);
+    FILE *to = options.json ? r.term.err : r.term.out;
+    fprintf(to, "%s\n",
+            Text(TXT_LINUX_DRY_RUN_RANDOM, (unsigned long)value, Shown(write).c_str()).c_str());
+    fflush(to);
+  }
+  if (options.json) RewriteJson(r, w, disks, references, more_references, config.unread);
   return EXIT_DONE;
 }
 
@@ -801,6 +1105,7 @@ enum {
   OPT_JSON,
   OPT_WINDOWS,
   OPT_LINUX,
+  OPT_VALUE,
 };
 static const struct option kOptions[] = {
     {"yes", no_argument, nullptr, 'y'},
@@ -815,10 +1120,12 @@ static const struct option kOptions[] = {
     {"json", no_argument, nullptr, OPT_JSON},
     {"windows", required_argument, nullptr, OPT_WINDOWS},
     {"linux", required_argument, nullptr, OPT_LINUX},
+    {"output", required_argument, nullptr, 'o'},
+    {"value", no_argument, nullptr, OPT_VALUE},
     {nullptr, 0, nullptr, 0},
 };
 // ':' first: a missing value is told apart from an unknown option.
-static const char kShortOptions[] = ":ynqhV";
+static const char kShortOptions[] = ":ynqhVo:";
 
 struct CommandEntry {
   const char *name;
@@ -844,7 +1151,7 @@ static int RunCommand(Run &r, Command command, const std::vector<const char *> &
     break;
   }
   int id = Resolve(r, command, words[1]);
-  if (id == -2) return Cancelled(r);
+  if (id == -2) return Cancelled(r, true);
   if (id < 0) return EXIT_REFUSED;
   return command == COMMAND_ACCESS ? Access(r, id) : Get(r, id);
 }
@@ -853,16 +1160,20 @@ static int RunCommand(Run &r, Command command, const std::vector<const char *> &
 static int Main(int argc, char **argv, int *output_error) {
   RunOptions options;
   bool yes = false, no = false;
+  std::string same_options, same_disk_options;
+  std::vector<int> columns;
+  const char *output = nullptr; // -o or --value as given
   opterr = 0;
   int key;
   while ((key = getopt_long(argc, argv, kShortOptions, kOptions, nullptr)) != -1) {
     switch (key) {
     case 'h':
-      fputs(SurfaceText(TXT_LINUX_USAGE), stdout);
+      if (fputs(SurfaceText(TXT_LINUX_USAGE), stdout) == EOF) *output_error = errno;
       return EXIT_DONE;
     case 'V':
-      printf(SurfaceText(TXT_LINUX_VERSION), KORMELDE_BUILD);
-      putchar('\n');
+      if (printf(SurfaceText(TXT_LINUX_VERSION), KORMELDE_VERSION, KORMELDE_BUILD) < 0 ||
+          putchar('\n') == EOF)
+        *output_error = errno;
       return EXIT_DONE;
     case 'y':
       yes = true;
@@ -876,11 +1187,13 @@ static int Main(int argc, char **argv, int *output_error) {
     case OPT_BACKUP:
       if (optarg[0] == '\0') return Usage(TXT_LINUX_BACKUP_MISSING);
       options.backup = optarg;
+      same_options += " " + Quoted(std::string("--backup=") + optarg);
       break;
     case OPT_SECTOR_SIZE:
       if (strcmp(optarg, "512") != 0 && strcmp(optarg, "4096") != 0)
         return Usage(TXT_LINUX_BAD_SECTOR_SIZE, optarg);
       options.sector_size = optarg[0] == '5' ? 512 : 4096;
+      same_disk_options += std::string(" --sector-size=") + optarg;
       break;
     case OPT_DRY_RUN:
       options.dry_run = true;
@@ -888,9 +1201,20 @@ static int Main(int argc, char **argv, int *output_error) {
     case OPT_ROOT:
       if (optarg[0] == '\0') return Usage(TXT_LINUX_OPTION_ARGUMENT, "--root");
       options.root = optarg;
+      same_disk_options += " " + Quoted(std::string("--root=") + optarg);
       break;
     case OPT_JSON:
       options.json = true;
+      break;
+    case 'o': {
+      std::string bad;
+      if (!ParseColumns(optarg, &columns, &bad)) return Usage(TXT_LINUX_BAD_COLUMN, bad.c_str());
+      output = argv[optind - 1];
+      break;
+    }
+    case OPT_VALUE:
+      columns.push_back(COL_SIGNATURE);
+      output = "--value";
       break;
     case OPT_WINDOWS:
     case OPT_LINUX: {
@@ -901,6 +1225,7 @@ static int Main(int argc, char **argv, int *output_error) {
         choice = UPDATE_LEAVE;
       else
         return Usage(TXT_LINUX_BAD_UPDATE_CHOICE, argv[optind - 1]);
+      same_options += std::string(key == OPT_WINDOWS ? " --windows=" : " --linux=") + optarg;
       break;
     }
     case ':':
@@ -933,7 +1258,14 @@ static int Main(int argc, char **argv, int *output_error) {
   if (options.quiet && rewrite && options.answers == ANSWERS_ASK)
     return Usage(TXT_LINUX_QUIET_NEEDS_ANSWER);
   if (options.json && command == COMMAND_ACCESS) return Usage(TXT_LINUX_JSON_NOT_ACCESS);
-  if (command == COMMAND_WRITE && !IsSignature(words[2]) && strcmp(words[2], "random") != 0)
+  if (output && command != COMMAND_LIST && command != COMMAND_GET)
+    return Usage(TXT_LINUX_LIST_GET_ONLY, output);
+  if (output && options.json) return Usage(TXT_LINUX_OUTPUT_JSON, output);
+  // get reads one disk: no column compares it with the others.
+  if (command == COMMAND_GET &&
+      std::find(columns.begin(), columns.end(), (int)COL_SAME) != columns.end())
+    return Usage(TXT_LINUX_BAD_COLUMN, kColumnNames[COL_SAME]);
+  if (command == COMMAND_WRITE && !IsSignature(words[2]) && strcasecmp(words[2], "random") != 0)
     return Usage(TXT_LINUX_BAD_SIGNATURE, words[2]);
   // Disks named to compare must be there: a typo is bad usage, as before.
   size_t first_named = command == COMMAND_LIST ? 1 : 3;
@@ -946,6 +1278,9 @@ static int Main(int argc, char **argv, int *output_error) {
   options.patches = &systems.patches;
   options.undo_records = &systems.undo_text;
   Run run(&options, &systems);
+  run.same_disk_options = same_disk_options;
+  run.same_options = same_disk_options + same_options;
+  run.columns = columns;
   int status = RunCommand(run, command, words);
   *output_error = run.term.output_error;
   return status;

@@ -4,7 +4,8 @@ add_library(kormelde_posix STATIC
   ${CMAKE_CURRENT_LIST_DIR}/disk.cpp
   ${CMAKE_CURRENT_LIST_DIR}/registry.cpp
   ${CMAKE_CURRENT_LIST_DIR}/survey.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/winrefs.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/winrefs.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/qemu.cpp)
 target_link_libraries(kormelde_posix PUBLIC kormelde_core)
 # The Windows stores on a disk: NTFS volumes and registry hives.
 # Linked in from their static archives where the -dev packages ship them:
@@ -21,6 +22,28 @@ else()
   target_link_libraries(kormelde_posix PUBLIC ${NTFS3G_LINK_LIBRARIES} ${HIVEX_LINK_LIBRARIES})
 endif()
 target_include_directories(kormelde_posix PUBLIC ${NTFS3G_INCLUDE_DIRS} ${HIVEX_INCLUDE_DIRS})
+
+# qcow2, VMDK, VDI, VHDX and dynamic VHD images through libnbd and qemu-nbd;
+# without libnbd they are refused.
+set(WITH_LIBNBD AUTO CACHE STRING "Open VM images through libnbd: AUTO, ON or OFF")
+set_property(CACHE WITH_LIBNBD PROPERTY STRINGS AUTO ON OFF)
+if(NOT WITH_LIBNBD STREQUAL OFF)
+  if(WITH_LIBNBD STREQUAL ON)
+    pkg_check_modules(LIBNBD REQUIRED libnbd)
+  else()
+    pkg_check_modules(LIBNBD libnbd)
+  endif()
+endif()
+if(LIBNBD_FOUND AND NOT WITH_LIBNBD STREQUAL OFF)
+  target_sources(kormelde_posix PRIVATE ${CMAKE_CURRENT_LIST_DIR}/nbd.cpp)
+  target_include_directories(kormelde_posix PRIVATE ${LIBNBD_INCLUDE_DIRS})
+  target_link_libraries(kormelde_posix PUBLIC ${LIBNBD_LINK_LIBRARIES})
+  set(KORMELDE_LIBNBD ON)
+else()
+  target_sources(kormelde_posix PRIVATE ${CMAKE_CURRENT_LIST_DIR}/nbd_none.cpp)
+  set(KORMELDE_LIBNBD OFF)
+endif()
+message(STATUS "VM images through libnbd: ${KORMELDE_LIBNBD}")
 
 # The texts in the user's language: message catalogs from po/, compiled into
 # the build tree's locale/ (found there when run from the build tree).
@@ -63,4 +86,5 @@ if(NOT KORMELDE_BUILD)
     set(KORMELDE_BUILD unknown)
   endif()
 endif()
-target_compile_definitions(kormelde_posix PUBLIC KORMELDE_BUILD="${KORMELDE_BUILD}")
+target_compile_definitions(kormelde_posix PUBLIC KORMELDE_BUILD="${KORMELDE_BUILD}"
+  KORMELDE_VERSION="${PROJECT_VERSION}")

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "posix/disk.h"
+#include "posix/nbd.h"
 
 namespace {
 
@@ -146,10 +147,9 @@ void Scan(DiskSet *disks) {
     std::string link = target;
     std::string name = link.substr(link.rfind('/') + 1);
     // Whole disks only; virtual devices are skipped, except a loop device
-    // with a backing file.
+    // with a backing file (one without has no size).
     if (faccessat(dir, (dev + "/partition").c_str(), F_OK, 0) == 0) continue;
-    if (link.find("/devices/virtual/") != std::string::npos &&
-        (name.compare(0, 4, "loop") != 0 || faccessat(dir, (dev + "/loop").c_str(), F_OK, 0) != 0))
+    if (link.find("/devices/virtual/") != std::string::npos && name.compare(0, 4, "loop") != 0)
       continue;
     uint64_t sectors = strtoull(ReadAttribute(dir, dev + "/size").c_str(), nullptr, 10);
     if (sectors == 0) continue;
@@ -194,11 +194,6 @@ bool AllDigits(const char *text) {
   return true;
 }
 
-// The model of table entry i, read once.
-std::string TableModel(const DiskSet *disks, size_t i) {
-  return disks->modeled ? disks->table[i].model : ModelOf(disks->table_devices[i]);
-}
-
 bool SameIdentity(const DiskIdentity &a, const DiskIdentity &b) {
   return a.block == b.block && (a.block ? a.rdev == b.rdev : a.dev == b.dev && a.ino == b.ino);
 }
@@ -216,6 +211,9 @@ DiskError IdentityOf(int fd, const struct stat &st, DiskIdentity *id) {
   uint64_t bytes = 0;
   if (g_posix_calls.ioctl(fd, BLKGETSIZE64, &bytes) != 0) return PosixErrorOf(errno);
   id->bytes = bytes;
+  int logical = 0;
+  if (g_posix_calls.ioctl(fd, BLKSSZGET, &logical) != 0) return PosixErrorOf(errno);
+  id->logical_sector = (uint32_t)logical;
   id->loop = LoopBacking(fd, &id->dev, &id->ino);
   // No loop device (ENOTTY, EINVAL), or one without a file (ENXIO).
   if (!id->loop && errno != ENOTTY && errno != EINVAL && errno != ENXIO) return DISK_IO_ERROR;
@@ -226,8 +224,7 @@ DiskError IdentityOf(int fd, const struct stat &st, DiskIdentity *id) {
 
 // Pins the disk at path, opened once here; an earlier pin of the same disk
 // is kept instead.
-int Pin(DiskSet *disks, int number, const std::string &path, const std::string &model,
-        DiskError *error) {
+int Pin(DiskSet *disks, int number, const std::string &path, DiskError *error) {
   struct stat st;
   if (stat(path.c_str(), &st) != 0) {
     *error = PosixErrorOf(errno);
@@ -240,7 +237,6 @@ int Pin(DiskSet *disks, int number, const std::string &path, const std::string &
   RegisteredDisk *d = new RegisteredDisk;
   d->number = number;
   d->path = path;
-  d->model = model;
   // O_NONBLOCK: a path swapped for a FIFO after the stat must not hang us.
   d->fd = g_posix_calls.open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK, 0);
   if (d->fd < 0) {
@@ -250,8 +246,8 @@ int Pin(DiskSet *disks, int number, const std::string &path, const std::string &
     d->identity.dev = st.st_dev;
     d->identity.ino = st.st_ino;
   } else {
-    int fl = fcntl(d->fd, F_GETFL);
-    if (fstat(d->fd, &st) != 0 || fl < 0 || fcntl(d->fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+    // O_NONBLOCK stays: it changes nothing on a file or a block device.
+    if (fstat(d->fd, &st) != 0) {
       close(d->fd);
       d->fd = -1;
       d->error = DISK_IO_ERROR;
@@ -263,13 +259,18 @@ int Pin(DiskSet *disks, int number, const std::string &path, const std::string &
     } else if ((d->error = IdentityOf(d->fd, st, &d->identity)) != DISK_OK) {
       close(d->fd);
       d->fd = -1;
+    } else if (S_ISBLK(st.st_mode)) {
+      // A few sectors are read here and there: no read-ahead of a device's
+      // pages (a loop device would read them from its file).
+      posix_fadvise(d->fd, 0, 0, POSIX_FADV_RANDOM);
+    } else {
+      d->file_bytes = (uint64_t)st.st_size;
     }
   }
   for (size_t i = 0; i < disks->disks.size(); i++)
     if (SameIdentity(disks->disks[i]->identity, d->identity)) {
       RegisteredDisk *known = disks->disks[i];
       if (known->number < 0) known->number = number;
-      if (known->model.empty()) known->model = model;
       if (d->fd >= 0) close(d->fd);
       delete d;
       *error = known->error;
@@ -313,18 +314,22 @@ DiskError PosixErrorOf(int error) {
 DiskSet::~DiskSet() {
   for (RegisteredDisk *d : disks) {
     if (d->fd >= 0) close(d->fd);
+    NbdClose(d->nbd);
     delete d;
   }
 }
 
 const std::vector<PosixDiskEntry> &PosixListDisks(DiskSet *disks) {
   Scan(disks);
-  if (!disks->modeled)
-    for (size_t i = 0; i < disks->table.size(); i++)
-      CopyString(disks->table[i].model, sizeof disks->table[i].model,
-                 ModelOf(disks->table_devices[i]));
-  disks->modeled = true;
   return disks->table;
+}
+
+const std::string &PosixModel(DiskSet *disks, int id) {
+  RegisteredDisk *d = disks->disks[id];
+  if (!d->modeled && d->identity.block && d->number >= 0 && (size_t)d->number < disks->table.size())
+    d->model = ModelOf(d->identity.rdev);
+  d->modeled = true;
+  return d->model;
 }
 
 int PosixRegister(DiskSet *disks, const char *name, DiskError *error) {
@@ -341,7 +346,6 @@ int PosixRegister(DiskSet *disks, const char *name, DiskError *error) {
       RegisteredDisk *d = disks->disks[i];
       if (d->identity.block && d->identity.rdev == disks->table_devices[n] && d->number < 0) {
         d->number = (int)n;
-        d->model = TableModel(disks, n);
         known = (int)i;
       }
     }
@@ -349,7 +353,7 @@ int PosixRegister(DiskSet *disks, const char *name, DiskError *error) {
       *error = disks->disks[known]->error;
       return known;
     }
-    int id = Pin(disks, (int)n, disks->table[n].path, TableModel(disks, n), error);
+    int id = Pin(disks, (int)n, disks->table[n].path, error);
     // The table's device must be the one the name opened.
     if (id >= 0 && disks->disks[id]->identity.rdev != disks->table_devices[n]) {
       *error = DISK_OTHER_DISK;
@@ -359,7 +363,7 @@ int PosixRegister(DiskSet *disks, const char *name, DiskError *error) {
   }
   std::string real = RealPath(name);
   if (real.empty()) real = name;
-  return Pin(disks, -1, real, "", error);
+  return Pin(disks, -1, real, error);
 }
 
 void PosixNumberDisks(DiskSet *disks) {
@@ -369,10 +373,7 @@ void PosixNumberDisks(DiskSet *disks) {
     if (d->number >= 0) continue;
     if (d->identity.block)
       for (size_t i = 0; i < table.size(); i++)
-        if (disks->table_devices[i] == d->identity.rdev) {
-          d->number = (int)i;
-          d->model = TableModel(disks, i);
-        }
+        if (disks->table_devices[i] == d->identity.rdev) d->number = (int)i;
     if (d->number < 0) d->number = next++;
   }
 }
@@ -380,6 +381,12 @@ void PosixNumberDisks(DiskSet *disks) {
 const RegisteredDisk *PosixRegistered(const DiskSet *disks, int id) {
   if (!disks || id < 0 || (size_t)id >= disks->disks.size()) return nullptr;
   return disks->disks[id];
+}
+
+void PosixWillRead(const DiskSet *disks, int id, uint64_t bytes) {
+  const RegisteredDisk *d = PosixRegistered(disks, id);
+  if (d && d->fd >= 0 && d->identity.block)
+    posix_fadvise(d->fd, 0, (off_t)bytes, POSIX_FADV_WILLNEED);
 }
 
 void PosixHoldBootArea(DiskSet *disks, int id) {
@@ -427,9 +434,15 @@ std::vector<std::string> PosixSameDiskNames(DiskSet *disks, const struct stat &s
     if (!file.empty()) names.push_back(file);
     return names;
   }
-  // The listing keeps every loop device that has a backing file.
+  // The listing keeps every loop device that has a backing file; those the
+  // run holds open are known by their pinned identity instead.
   const std::vector<PosixDiskEntry> &table = PosixListDisks(disks);
   for (size_t i = 0; i < table.size(); i++) {
+    bool held = false;
+    for (const RegisteredDisk *d : disks->disks)
+      held =
+          held || (d->fd >= 0 && d->identity.block && d->identity.rdev == disks->table_devices[i]);
+    if (held) continue;
     std::string file = ReadWholeAttribute(SysOf(disks->table_devices[i]) + "/loop/backing_file");
     struct stat backing;
     if (!file.empty() && stat(file.c_str(), &backing) == 0 && backing.st_dev == st.st_dev &&
@@ -452,16 +465,27 @@ bool PosixSameDisk(int fd, const DiskIdentity &id) {
   return S_ISBLK(other.st_mode) && LoopBacking(fd, &dev, &ino) && dev == id.dev && ino == id.ino;
 }
 
-DiskError PosixWritable(const RegisteredDisk &disk) {
+DiskError PosixWritable(const RegisteredDisk &disk, std::string *said) {
   if (disk.identity.block)
     return ReadAttribute(AT_FDCWD, SysOf(disk.identity.rdev) + "/ro") == "1" ? DISK_READ_ONLY
                                                                              : DISK_OK;
-  if (access(disk.path.c_str(), W_OK) == 0) return DISK_OK;
-  return errno == EROFS ? DISK_READ_ONLY : errno == EACCES ? DISK_NO_PERMISSION : DISK_OK;
+  if (access(disk.path.c_str(), W_OK) != 0)
+    return errno == EROFS ? DISK_READ_ONLY : errno == EACCES ? DISK_NO_PERMISSION : DISK_OK;
+  // A VM's raw image: QEMU's lock bytes. Other images: QEMU says.
+  if (!IsQemuImage(disk.image.container)) return disk.fd >= 0 ? QemuLockHeld(disk.fd) : DISK_OK;
+  if (disk.image.encrypted) return DISK_IMAGE_ENCRYPTED;
+  if (disk.image.read_only || !PosixExtentsPlain(disk)) return DISK_IMAGE_READ_ONLY;
+  QemuSaid words;
+  char *real = realpath(disk.path.c_str(), nullptr);
+  DiskError checked = QemuCheckImage(real ? real : disk.path, disk.image.container, &words);
+  free(real);
+  if (said) *said = words.text;
+  return checked;
 }
 
 std::string PosixSerial(const RegisteredDisk &disk) {
-  if (!disk.identity.block) return "";
+  // A loop device has none: its backing file is shown instead.
+  if (!disk.identity.block || disk.identity.loop) return "";
   std::string base = SysOf(disk.identity.rdev);
   for (const char *attribute : {"/device/serial", "/serial", "/device/wwid", "/wwid"}) {
     std::string serial = ReadAttribute(AT_FDCWD, base + attribute);

@@ -36,6 +36,9 @@ struct SurveyedDisk {
   bool has_signature = false; // AT-compatible and PC-9821 disks
   uint32_t signature = 0;
   std::vector<unsigned> linux_partitions; // the kernel's partition numbers (AT)
+  std::vector<DiskPartition> partitions;  // the same partitions, where they lie
+  std::vector<uint64_t> entry_starts;     // each layout entry's byte offset
+  uint32_t sector_bytes = 0;              // the logical sector the tables count
   std::vector<int> collides_with;         // numbers of disks with the same signature
 };
 
@@ -63,18 +66,63 @@ std::vector<const SurveyedDisk *> SurveyHolders(const DiskSet *disks,
 
 // "at", "pc98", "gpt", "none", "unknown", or nullptr for a disk not read.
 const char *SurveyFormatKey(SurveyFormat format);
+// A DiskError as --json names it, the same in every language.
+const char *DiskErrorKey(DiskError error);
+
+// Why a file was not read: the system's error (error), or what it is.
+enum FileProblem {
+  FILE_READ = 0,
+  FILE_SYSTEM_ERROR, // error: the errno of open or read
+  FILE_DIRECTORY,
+  FILE_FIFO,
+  FILE_DEVICE,
+  FILE_OTHER_TYPE, // a socket
+  FILE_DANGLING,   // a symbolic link to nothing
+  FILE_TOO_LARGE,  // over the bound of one file
+  FILE_OVER_TOTAL, // the files before it used the bound of them all
+};
+struct FileStatus {
+  FileProblem problem = FILE_READ;
+  int error = 0;
+  uint64_t bytes = 0; // the size seen (FILE_TOO_LARGE)
+};
+
+// At most this much of one file, and of all the configuration files.
+constexpr size_t kFileBound = (size_t)64 << 20;
+constexpr size_t kConfigTotalBound = (size_t)96 << 20;
+
+// A whole regular file of at most bound bytes, opened under dir (a
+// directory's descriptor, or AT_FDCWD) with its symbolic links resolved
+// inside dir (as when dir is the root); nothing but a regular file is
+// opened for reading. False (and *status why) when it was not read whole.
+bool ReadFileUnder(int dir, const std::string &path, size_t bound, std::string *contents,
+                   FileStatus *status);
+// A whole regular file (at most kFileBound); false when it cannot be read.
+bool ReadWholeFile(const std::string &path, std::string *contents, FileStatus *status = nullptr);
 
 // The configuration files that may name a PARTUUID, read under root ("" or
-// nullptr: /), /proc/cmdline only without a root. Name as shown (the path
-// under root) and contents; files that cannot be read are left out.
+// nullptr: /), /proc/cmdline only without a root; name as shown (with the
+// root). Those present but not read are named with why.
 struct ConfigFile {
   std::string name;
   std::string contents;
 };
-std::vector<ConfigFile> ReadConfigFiles(const char *root);
-// A whole file (at most 64 MiB are read); false when it cannot be read.
-bool ReadWholeFile(const std::string &path, std::string *contents);
+struct UnreadFile {
+  std::string name;
+  FileStatus status;
+};
+struct ConfigFiles {
+  int root_error = 0; // why root could not be opened as a directory
+  bool any = false;   // one of the files looked at is there
+  std::vector<ConfigFile> read;
+  std::vector<UnreadFile> unread;
+};
+ConfigFiles ReadConfigFiles(const char *root);
 
-// The lines of files that name signature's PARTUUIDs.
+// The lines of files that name signature's PARTUUIDs: the first limit of
+// them; *more (when given) receives how many others there are.
+constexpr size_t kReferenceListBound = 1000;
 std::vector<PartuuidReference> FindReferences(const std::vector<ConfigFile> &files,
-                                              uint32_t signature);
+                                              uint32_t signature,
+                                              size_t limit = kReferenceListBound,
+                                              size_t *more = nullptr);

@@ -35,14 +35,23 @@ bool ReadThroughHandle(void *context, uint64_t offset, void *out, size_t count) 
   uint64_t last = (offset + count + SECTOR_SIZE - 1) / SECTOR_SIZE;
   if (first > UINT32_MAX || last - first > (1u << 20)) return false;
   r->buffer.resize((size_t)(last - first) * SECTOR_SIZE);
-  if (!SeekSector(r->handle, first) ||
-      !ReadSectors(r->handle, (int)(last - first), (uint32_t)first, r->buffer.data())) {
+  // One sector (a table, a boot sector) is read alone, not with the rest of
+  // the boot area: another disk's pages are not in the cache.
+  bool read = last - first == 1
+                  ? PosixReadSector(r->handle, first, r->buffer.data()) != 0
+                  : SeekSector(r->handle, first) && ReadSectors(r->handle, (int)(last - first),
+                                                                (uint32_t)first, r->buffer.data());
+  if (!read) {
     if (offset + count <= r->size && r->error == DISK_OK) r->error = DiskHandleError(r->handle);
     if (r->error == DISK_OK && offset + count <= r->size) r->error = DISK_IO_ERROR;
     return false;
   }
   memcpy(out, r->buffer.data() + (offset - first * SECTOR_SIZE), count);
   return true;
+}
+
+void WillReadThroughHandle(void *context, uint64_t offset, size_t count) {
+  PosixWillReadAt(static_cast<HandleReader *>(context)->handle, offset, count);
 }
 
 const char *ProblemText(WindowsProblemKind kind) {
@@ -124,6 +133,11 @@ int Choose(Terminal &term, UpdateChoice choice, const std::string &question, con
   if (choice == UPDATE_YES || choice == UPDATE_LEAVE) {
     term.Tell(question + " " + option + (choice == UPDATE_YES ? "=update" : "=leave"));
     return choice == UPDATE_YES ? 1 : 0;
+  }
+  if (!isatty(fileno(term.in)) && term.options->dry_run) {
+    term.Say(question);
+    term.Say(SurfaceText(TXT_LINUX_DRY_RUN_YES));
+    return 1;
   }
   if (!isatty(fileno(term.in))) {
     if (!must_choose) return 0;
@@ -214,15 +228,15 @@ WindowsScan ScanDiskWindows(DiskSet *disks, int id, uint32_t signature, bool has
   DiskBytes bytes;
   bytes.context = &reader;
   bytes.read = ReadThroughHandle;
+  bytes.will_read = WillReadThroughHandle;
   bytes.size = reader.size = PosixDataBytes(reader.handle, &container);
   const RegisteredDisk *d = PosixRegistered(disks, id);
   // mtools reads at an offset of the named file: raw data only.
   if (d && container == IMAGE_RAW) bytes.path = d->path;
   // The tables count the disk's logical sectors (4096 bytes on some).
-  DiskGeometry geometry = {};
-  uint32_t sector_size = GetDiskGeometry(reader.handle, &geometry) ? geometry.BytesPerSector : 0;
-  WindowsScan scan = ScanWindows(bytes, ReadPartitions(bytes, sector_size ? sector_size : 512),
-                                 signature, has_new, new_signature);
+  uint32_t sector_size = PosixSectorSize(reader.handle);
+  WindowsScan scan =
+      ScanWindows(bytes, ReadPartitions(bytes, sector_size), signature, has_new, new_signature);
   CloseDisk(reader.handle);
   *error = reader.error;
   return scan;
@@ -289,19 +303,24 @@ bool DecideSystems(const SystemsContext &c, const SurveyedDisk &target, uint32_t
     }
   }
   // The Linux lines: only the PARTUUID tokens change.
-  std::vector<PartuuidReference> lines = FindReferences(*c.files, old_signature);
+  std::vector<PartuuidReference> lines = FindReferences(*c.files, old_signature, 1);
   if (!lines.empty()) {
     int answer =
         Choose(term, options.linux_lines, SurfaceText(TXT_LINUX_LINES_ASK), "--linux", false);
     if (answer < 0) return false;
     if (answer > 0)
       for (const ConfigFile &f : *c.files) {
-        unsigned count = 0;
-        std::string changed = ReplacePartuuids(f.contents, old_signature, new_signature, &count);
-        if (count == 0 || f.name == "/proc/cmdline") continue;
-        plan->files.push_back({f.name, changed});
-        plan->undo.files.push_back({f.name, f.contents});
+        if (f.name == "/proc/cmdline") continue;
+        bool names = false;
+        ScanPartuuids(f.contents, [&](const PartuuidToken &t) {
+          names = names || t.signature == old_signature;
+        });
+        if (!names) continue;
+        plan->retargeted.push_back(&f);
+        // The old version goes into the backup file: kept only for one.
+        if (options.backup) plan->undo.files.push_back({f.name, f.contents});
       }
+    plan->new_signature = new_signature;
   }
   plan->undo.patches = plan->patches;
   plan->undo_text = plan->undo.empty() ? std::string() : FormatUndoRecords(plan->undo);
@@ -348,13 +367,19 @@ bool WriteSystemFiles(Terminal &term, const SystemsPlan &plan) {
   bool ok = true;
   if (!plan.patches.empty())
     term.Tell(Text(TXT_LINUX_WINDOWS_WRITTEN, (unsigned)plan.patches.size()));
-  for (const FileVersion &f : plan.files) {
-    if (ReplaceFile(f.path, f.contents)) {
-      term.Tell(Text(TXT_LINUX_LINES_WRITTEN, Shown(f.path).c_str()));
+  auto replace = [&](const std::string &path, const std::string &contents) {
+    if (ReplaceFile(path, contents)) {
+      term.Tell(Text(TXT_LINUX_LINES_WRITTEN, Shown(path).c_str()));
     } else {
-      term.Say(Text(TXT_LINUX_LINES_FAILED, Shown(f.path).c_str(), strerror(errno)));
+      term.Say(Text(TXT_LINUX_LINES_FAILED, Shown(path).c_str(), strerror(errno)));
       ok = false;
     }
+  };
+  for (const FileVersion &f : plan.files)
+    replace(f.path, f.contents);
+  for (const ConfigFile *f : plan.retargeted) {
+    unsigned count = 0;
+    replace(f->name, ReplacePartuuids(f->contents, plan.old_signature, plan.new_signature, &count));
   }
   return ok;
 }

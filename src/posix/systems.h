@@ -43,6 +43,11 @@ struct SystemsPlan {
   std::vector<std::pair<int, WindowsScan>> others; // other disks naming old_signature
   std::vector<BytePatch> patches;
   std::vector<FileVersion> files; // new versions, written after the signature
+  // Configuration files whose PARTUUIDs follow the signature (from
+  // old_signature to new_signature): each new version is made as it is
+  // written, one at a time.
+  std::vector<const ConfigFile *> retargeted;
+  uint32_t new_signature = 0;
   UndoRecords undo;
   std::string undo_text;
 };

@@ -1,9 +1,11 @@
 #include "posix/terminal.h"
 
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -68,6 +70,10 @@ bool Terminal::Answer(const std::string &text, bool warning) {
     yes = true;
   } else if (options->answers == ANSWERS_NO) {
     fprintf(err, "%s\n", SurfaceText(TXT_LINUX_NO));
+  } else if (!isatty(fileno(in)) && options->dry_run) {
+    // Nothing is written: every check and question is gone through.
+    fprintf(err, "%s\n", SurfaceText(TXT_LINUX_DRY_RUN_YES));
+    yes = true;
   } else if (!isatty(fileno(in))) {
     fprintf(err, "%s\n", SurfaceText(TXT_LINUX_NO_TERMINAL));
   } else {
@@ -109,8 +115,8 @@ bool Terminal::Ask(const Question &q) {
   case QUESTION_NOTICE:
     return Answer(SurfaceText(TXT_NOTICE), false);
   case QUESTION_PARTITION:
-    return Answer(Text(TXT_LINUX_PARTITION_ASK, Shown(q.named).c_str(), q.disk.number,
-                       Shown(q.disk.path).c_str()),
+    return Answer(Text(q.mount_point ? TXT_LINUX_MOUNT_POINT_ASK : TXT_LINUX_PARTITION_ASK,
+                       Shown(q.named).c_str(), q.disk.number, Shown(q.disk.path).c_str()),
                   false);
   case QUESTION_COLLISION: {
     std::string list;
@@ -136,10 +142,16 @@ static double Now() {
 void Terminal::Progress(int done, int total) {
   if (done == 0) sweep_start_ = Now();
   if (isatty(fileno(err)) && !options->quiet) {
-    enum { WIDTH = 40 };
-    int filled = total > 0 ? done * WIDTH / total : WIDTH;
+    // The bar within the terminal's width: "[", "]" and " 100%" beside it,
+    // the last column left free (a full line wraps on some terminals).
+    enum { WIDTH = 40, BESIDE = 8 };
+    winsize size = {};
+    int width = WIDTH;
+    if (ioctl(fileno(err), TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
+      width = std::max(0, std::min((int)WIDTH, (int)size.ws_col - BESIDE));
+    int filled = total > 0 ? done * width / total : width;
     fprintf(err, "\r[%.*s%*s] %3d%%", filled, "########################################",
-            WIDTH - filled, "", total > 0 ? done * 100 / total : 100);
+            width - filled, "", total > 0 ? done * 100 / total : 100);
     if (done == total) fputs("\r\033[K", err);
     fflush(err);
   }

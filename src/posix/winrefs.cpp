@@ -603,6 +603,9 @@ bool WindowsScan::refused() const {
 WindowsScan ScanWindows(const DiskBytes &disk, const std::vector<DiskPartition> &partitions,
                         uint32_t old_signature, bool has_new, uint32_t new_signature) {
   WindowsScan scan;
+  // Every partition's boot sector asked for at once.
+  for (const DiskPartition &p : partitions)
+    if (disk.will_read && !p.container) disk.will_read(disk.context, p.start, SECTOR_SIZE);
   for (const DiskPartition &p : partitions) {
     if (p.container) continue;
     if (p.type == TYPE_DYNAMIC) {

@@ -17,6 +17,8 @@ struct DiskBytes {
   // True when all count bytes at offset were read.
   bool (*read)(void *context, uint64_t offset, void *buffer, size_t count) = nullptr;
   uint64_t size = 0;
+  // Bytes about to be read: their read may start now (nullptr: none).
+  void (*will_read)(void *context, uint64_t offset, size_t count) = nullptr;
   // A name external readers (mtools) can open; "" when there is none.
   std::string path;
 };

@@ -53,6 +53,18 @@ static const char *Text(DiskError error) {
     return TXT_POSIX_WRITE_TORN;
   case DISK_WRITE_UNVERIFIED:
     return TXT_POSIX_WRITE_UNVERIFIED;
+  case DISK_IMAGE_IN_USE:
+    return TXT_POSIX_IMAGE_IN_USE;
+  case DISK_IMAGE_REFUSED:
+    return TXT_POSIX_IMAGE_REFUSED;
+  case DISK_IMAGE_ENCRYPTED:
+    return TXT_POSIX_IMAGE_ENCRYPTED;
+  case DISK_IMAGE_READ_ONLY:
+    return TXT_POSIX_IMAGE_READ_ONLY;
+  case DISK_IMAGE_CHECK_FAILED:
+    return TXT_POSIX_IMAGE_CHECK_FAILED;
+  case DISK_NO_QEMU:
+    return TXT_POSIX_NO_QEMU;
   case DISK_IO_ERROR:
   case DISK_UNKNOWN:
   default:

@@ -101,29 +101,29 @@
   "　対象: %s (%s)"
 
 // Linux program (kormelde): the terminal's own texts.
-#define TXT_LINUX_VERSION "kormelde 1.34T (ビルド %s)"
+#define TXT_LINUX_VERSION "kormelde %s (ビルド %s)"
 #define TXT_LINUX_USAGE \
   "使い方: kormelde [オプション] コマンド [引数]\n" \
   "\n" \
   "コマンド:\n" \
   "  list [IMAGE...]\n" \
-  "      ディスクの一覧(番号・パス・サイズ・形式・NTシグニチャ・モデル)。\n" \
+  "      ディスクの一覧(番号・パス・サイズ・形式・ＮＴシグニチャ・モデル)。\n" \
   "      同じシグニチャのディスクには印を付けます。\n" \
   "  get DISK\n" \
-  "      NTシグニチャ・パーテーション・サイズ・形式を表示します。\n" \
+  "      ＮＴシグニチャ・パーティション・サイズ・形式を表示します。\n" \
   "  access DISK\n" \
   "      テストアクセス(64KiB x 200回の読込)でディスクを確認します。\n" \
   "  write DISK SIG [IMAGE...]\n" \
-  "      NTシグニチャを SIG に書き換えます。SIG は16進1-8桁(0でクリヤ)か\n" \
+  "      ＮＴシグニチャを SIG に書き換えます。SIG は16進1-8桁(0でクリヤ)か\n" \
   "      random (どのディスクにも無い乱数値)。\n" \
   "  restore DISK BACKUP [IMAGE...]\n" \
-  "      --backup で保存したファイルのNTシグニチャに戻します。\n" \
+  "      --backup で保存したファイルのＮＴシグニチャに戻します。\n" \
   "      BACKUP がこのディスクの物である事を確かめてから書きます。\n" \
   "  IMAGE はシグニチャの重複を調べる対象に加えるイメージファイルです。\n" \
   "  write と restore は注意事項と確認に「はい」と答えた時だけ書き込みます。\n" \
   "\n" \
   "DISK:\n" \
-  "  0-50          kormelde list の番号\n" \
+  "  0, 1, 2 ...   kormelde list の番号 (上限なし)\n" \
   "  /dev/sdb      ディスク全体のデバイス\n" \
   "  disk.img      イメージファイル (raw, 固定長VHD, HDI, NHD)\n" \
   "  /dev/sdb1, /  パーティションまたはマウントポイント (get のみ。確認の後、\n" \
@@ -133,12 +133,14 @@
   "オプション:\n" \
   "  -y, --yes        全ての質問に「はい」と答えます。\n" \
   "  -n, --no         全ての質問に「いいえ」と答えます。\n" \
-  "                   どちらも無く端末も無い時は「いいえ」と答えます。\n" \
+  "                   どちらも無く端末も無い時は「いいえ」と答えます\n" \
+  "                   (--dry-run では「はい」)。\n" \
   "  -q, --quiet      結果とエラーだけを出力します(注意事項・質問・進行は出しま\n" \
   "                   せん)。write と restore では --yes か --no と共に指定します。\n" \
   "  --backup=FILE    書き込む前にブート領域(先頭32セクタ)を FILE に保存します。\n" \
   "                   既存の FILE は上書きしません。\n" \
   "  --dry-run        write, restore: 全ての確認と質問の後、書かずに終わります。\n" \
+  "                   端末が無い時は質問に「はい」と答えます。\n" \
   "  --windows=update|leave  write: ディスク上の Windows のブート設定とドライブ名\n" \
   "                   が旧いシグニチャを指す箇所も書き換えます(--backup に記録し、\n" \
   "                   restore で戻します)。端末が無い時はどちらかの指定が必要です\n" \
@@ -149,6 +151,10 @@
   "  --root=DIR       PARTUUID の参照を DIR の下の /etc, /boot から探します\n" \
   "                   (/proc/cmdline は読みません)。\n" \
   "  --json           list, get, write, restore の結果を JSON で出力します。\n" \
+  "  -o, --output=COLUMNS  list: 表示する列、get: 値だけを出力する列\n" \
+  "                   (number,path,size,format,signature,same,model。\n" \
+  "                   same は list のみ)。\n" \
+  "  --value          get: ＮＴシグニチャだけを出力します (-o signature)。\n" \
   "  --sector-size=N  イメージファイルの論理セクタサイズ (512 か 4096、既定 512)。\n" \
   "                   ブロックデバイスではデバイスの値と違えば拒否します。\n" \
   "  -h, --help       この説明を表示します。\n" \
@@ -160,10 +166,9 @@
   "出力します。\n" \
   "終了コード: 0 完了(--dry-run を含む)、1 拒否・中止・失敗、2 使い方の誤り\n" \
   "\n" \
-  "qcow2・VMDK・VDI 等のイメージは qemu-nbd でブロックデバイスにして指定します:\n" \
-  "  modprobe nbd && qemu-nbd --connect=/dev/nbd0 disk.qcow2\n" \
-  "  kormelde get /dev/nbd0\n" \
-  "  qemu-nbd --disconnect /dev/nbd0\n"
+  "qcow2・VMDK・VDI・VHDX・可変長 VHD のイメージは、イメージ毎に起動する qemu-nbd\n" \
+  "(qemu-utils パッケージ)で開きます。root は要りません。書込の前に qemu-img check\n" \
+  "で検査し、仮想マシン等が使用中のイメージには書き込みません。\n"
 #define TXT_LINUX_USAGE_HINT "kormelde: %s (詳しくは kormelde --help)\n"
 #define TXT_LINUX_QUIET_NEEDS_ANSWER "--quiet では質問が見えません。--yes か --no も指定して下さい"
 #define TXT_LINUX_BAD_OPTION "不明なオプションです: %s"
@@ -183,6 +188,18 @@
 #define TXT_LINUX_NO "いいえ"
 #define TXT_LINUX_NO_TERMINAL "いいえ (端末が無いため。「はい」と答えるには --yes)"
 #define TXT_LINUX_CANCELLED "中止しました。何も書き込んでいません。"
+#define TXT_LINUX_READ_CANCELLED "中止しました。"
+#define TXT_LINUX_UNREAD_GROUP "ディスク %s を読めません: %s"
+#define TXT_LINUX_BAD_COLUMN "不明な列です: %s"
+#define TXT_LINUX_LIST_GET_ONLY "%s は list と get にだけ指定できます"
+#define TXT_LINUX_OUTPUT_JSON "%s と --json は同時に指定できません"
+#define TXT_LINUX_DRY_RUN_YES "はい (--dry-run で端末が無いため。何も書き込みません)"
+#define TXT_LINUX_DRY_RUN_RANDOM "random の値は [%08lX] です。この値を書き込むには:\n  %s"
+#define TXT_LINUX_ALREADY "ディスク #%d のＮＴシグニチャは既に [%08lX] です。何も書き込んでいません。"
+#define TXT_LINUX_RESTORE_HINT "書き込む前のブート領域はバックアップファイル[%s]に有ります。元に戻すには:\n  %s"
+#define TXT_LINUX_GPT_NO_SIGNATURE "ディスク %s は GPT ディスクです。GPT ディスクにＮＴシグニチャは有りません。"
+#define TXT_LINUX_MOUNT_POINT_ASK                                                        \
+  "番号ではなくマウントポイントが指定されました。\n[%s]をディスク番号[%d](%s)と読替えて\n処理を継続してよろしいですか？"
 #define TXT_LINUX_REASON "理由: %s"
 #define TXT_LINUX_INTERRUPTED "%s を受けたので、ここで終了します。ディスクは上記のとおりです。これ以降は何も変更していません。"
 #define TXT_LINUX_OUTPUT_FAILED "標準出力に書き込めませんでした: %s"
@@ -200,7 +217,7 @@
 #define TXT_LINUX_LIST_PATH "パス"
 #define TXT_LINUX_LIST_SIZE "サイズ"
 #define TXT_LINUX_LIST_FORMAT "形式"
-#define TXT_LINUX_LIST_SIGNATURE "NTシグニチャ"
+#define TXT_LINUX_LIST_SIGNATURE "ＮＴシグニチャ"
 #define TXT_LINUX_LIST_MODEL "モデル/シリアル"
 #define TXT_LINUX_LIST_COLLIDES "重複"
 #define TXT_LINUX_LIST_IMAGE "イメージ(%s)"
@@ -213,7 +230,6 @@
 #define TXT_LINUX_LIST_COLLISIONS                                                        \
   "注意: 印(*)のディスクは他のディスクと同じＮＴシグニチャです。Windows は片方を\n"       \
   "　　 オフラインにします。write DISK random で片方を書き換えられます。"
-#define TXT_LINUX_UNREAD_REASON "ディスク #%d (%s) を読めません: %s"
 #define TXT_LINUX_LIST_EMPTY "ディスクが見つかりません。"
 #define TXT_LINUX_WRITE_REFUSED "ディスク #%d (%s) には書き込めません。何も書き込んでいません。"
 #define TXT_LINUX_GPT_REASON                                                             \
@@ -233,6 +249,20 @@
   "書き換えると、次の行の PARTUUID はどのパーティションも指さなくなります:"
 #define TXT_LINUX_REFERENCE_ITEM "　%s:%u: PARTUUID=%s → %s"
 #define TXT_LINUX_REFERENCES_NONE "PARTUUID=%08x-NN を参照する設定は見つかりませんでした。"
+#define TXT_LINUX_REFERENCES_MORE "　…他 %lu 行"
+#define TXT_LINUX_FILES_UNREAD                                                           \
+  "次のファイルを読めなかったため、PARTUUID=%08x-NN を参照する行が有るかどうか分かりません:"
+#define TXT_LINUX_FILE_UNREAD_ITEM "　%s: %s"
+#define TXT_LINUX_FILE_DIRECTORY "ディレクトリです。"
+#define TXT_LINUX_FILE_FIFO "FIFO(名前付きパイプ)です。"
+#define TXT_LINUX_FILE_DEVICE "デバイスです。"
+#define TXT_LINUX_FILE_NOT_REGULAR "通常のファイルではありません。"
+#define TXT_LINUX_FILE_DANGLING "指す先の無いシンボリックリンクです(--root の下ではリンクはその中で辿ります)。"
+#define TXT_LINUX_FILE_TOO_LARGE "%d MiB より大きいファイルです。"
+#define TXT_LINUX_FILE_OVER_TOTAL "先に読んだファイルで読込の上限(合計 %d MiB)に達しました。"
+#define TXT_LINUX_ROOT_UNUSABLE "--root [%s] は使えません: %s"
+#define TXT_LINUX_ROOT_EMPTY                                                             \
+  "PARTUUID を参照し得るファイル(/etc/fstab、/etc/crypttab、/boot/grub/grub.cfg 等)が一つも有りません。"
 #define TXT_LINUX_UNCHANGED                                                              \
   "ＮＴシグニチャは変わりません。\nディスク\t= %d\nNTSig\t= [%8.8lX]\n"               \
   "PARTUUID も変わりません。"
@@ -253,7 +283,7 @@
 #define TXT_LINUX_ACCESS_BUSY "ディスク %s にアクセス中。"
 #define TXT_LINUX_READ_FAILED "ディスクの読込に失敗しました (%s)"
 #define TXT_LINUX_GEOMETRY_FAILED "ディスク情報の取得に失敗しました (%s/geo)"
-#define TXT_LINUX_LAYOUT_FAILED "パーテーション情報の取得に失敗しました (%s/ddl)"
+#define TXT_LINUX_LAYOUT_FAILED "パーティション情報の取得に失敗しました (%s/ddl)"
 #define TXT_LINUX_NO_IPL "ハードディスクＩＰＬが見つかりません。(%s)"
 #define TXT_LINUX_FORMAT_UNKNOWN_WARN "ハードウェア機種情報の取得に失敗しました(%s)"
 
@@ -291,6 +321,14 @@
   "書き込みに失敗し、元に戻せませんでした。ディスクのＮＴシグニチャは旧い値でも新しい値でもありません(一部だけ書き換わっています)。"
 #define TXT_POSIX_WRITE_UNVERIFIED                                                       \
   "書き込みに失敗し、ディスクを読み戻せませんでした。ディスクのＮＴシグニチャが何になっているか分かりません。"
+#define TXT_POSIX_IMAGE_IN_USE "イメージは実行中の仮想マシン等(QEMU)が使用中です。"
+#define TXT_POSIX_IMAGE_REFUSED "QEMU がイメージを開けませんでした。"
+#define TXT_POSIX_IMAGE_ENCRYPTED "イメージは暗号化されています。鍵が無いため開きません。"
+#define TXT_POSIX_IMAGE_READ_ONLY                                                        \
+  "このイメージは読むだけで、書き込みません(QEMU が書けない streamOptimized VMDK、又はデータがイメージの外にあるもの: パス名やデバイスの VMDK エクステント、qcow2 の外部データファイル)。"
+#define TXT_POSIX_IMAGE_CHECK_FAILED "qemu-img check がイメージにエラーを見つけました。書き込みません。"
+#define TXT_POSIX_NO_QEMU "qemu-nbd 又は qemu-img がありません。qemu-utils をインストールして下さい。"
+#define TXT_LINUX_QEMU_SAID "%s (QEMU: %s)"
 
 // The systems on a disk (Linux program).
 #define TXT_LINUX_WINDOWS_HEAD "このディスクの Windows の設定 %u 箇所が旧いＮＴシグニチャ [%08X] を指しています:"

@@ -55,7 +55,7 @@ expect_json "d['partitions'][0]['bytes']" 15728640 "get --json"
 [ "$(json "d['ptuuid']")" = "$(blkid -p -o value -s PTUUID a.img)" ] || fail "get --json: PTUUID is not blkid's"
 
 # A write that makes a collision asks: typed No to it writes nothing.
-if command -v script >/dev/null; then
+if needs script; then
   on_tty tty "'$K' write e.img 11223344 a.img" y n
   [ $rc = 1 ] || fail "collision answered No: not refused"
   grep -q '新しいＮＴシグニチャ \[11223344\] は既に次のディスクに有ります' tty || fail "collision: not asked"
@@ -80,11 +80,12 @@ for _ in 1 2 3; do
 done
 cp e.orig e.img
 
-# The same value again: said to be unchanged, no PARTUUID warning.
+# The value the disk already has: said so before anything is asked, exit 0.
 run --yes write e.img 55667788
 expect_rc 0 "write same value"
-grep -q '^ＮＴシグニチャは変わりません。' "$WORK/out" || fail "same value: not said unchanged"
-grep -q '変わりました\|変わった PARTUUID' "$WORK/out" && fail "same value: PARTUUIDs said to change"
+grep -q 'のＮＴシグニチャは既に \[55667788\] です。何も書き込んでいません。' "$WORK/err" ||
+  fail "same value: not said already there"
+grep -q '注意事項\|変わった PARTUUID' "$WORK/err" "$WORK/out" && fail "same value: asked or said to change"
 
 # References under --root: each file's matches, and lines that only look
 # like them.
@@ -128,8 +129,59 @@ run --yes --dry-run --json --root "$R" write e.img ABCD0123
 expect_json "(d['written'], d['dry_run'], len(d['references']), d['references'][0])" \
   "(False, True, 6, {'file': '$R/etc/fstab', 'line': 1, 'partuuid': '55667788-01', 'new_partuuid': 'abcd0123-01'})" \
   "dry run --json"
+expect_json "[(p['old'], p['new']) for p in d['partuuids']][:2]" \
+  "[('55667788-01', 'abcd0123-01'), ('55667788-02', 'abcd0123-02')]" "dry run --json partuuids"
+# Files that are not regular files are named with why, never followed and
+# never taken for "none"; a root that holds none of the files is refused.
+U=$WORK/unread
+mkdir -p "$U/etc/default/grub" "$U/boot/loader/entries"
+mkfifo "$U/etc/crypttab"
+printf 'PARTUUID=55667788-01 / ext4\n' >"$U/etc/fstab"
+ln -s /dev/zero "$U/boot/loader/entries/zero.conf"
+ln -s y.conf "$U/boot/loader/entries/x.conf"
+ln -s x.conf "$U/boot/loader/entries/y.conf"
+run --yes --dry-run --root "$U" write e.img ABCD0123
+expect_rc 0 "unread files"
+sed -n 's/^　\('"${U//\//\\/}"'[^:]*\): .*/\1/p' "$WORK/err" | tr "\n" " " >unread.got
+[ "$(cat unread.got)" = "$U/etc/crypttab $U/etc/default/grub $U/boot/loader/entries/x.conf $U/boot/loader/entries/y.conf $U/boot/loader/entries/zero.conf " ] ||
+  fail "unread files: $(cat unread.got)"
+expect_err "　$U/etc/crypttab: FIFO(名前付きパイプ)です。" "unread FIFO"
+expect_err "　$U/etc/default/grub: ディレクトリです。" "unread directory"
+grep -q '参照する設定は見つかりませんでした' "$WORK/err" && fail "unread files: said none"
+# A file its reader may not read: the system's reason.
+if [ "$(id -u)" = 0 ] && needs setpriv; then
+  chmod 600 "$U/etc/fstab"
+  cp e.img nobody.img && chown 65534 nobody.img
+  setpriv --reuid=65534 --regid=65534 --clear-groups "$K" --yes --dry-run --root "$U" \
+    write "$WORK/nobody.img" ABCD0123 >"$WORK/out" 2>"$WORK/err" </dev/null
+  grep -q "^　$U/etc/fstab: ." "$WORK/err" || fail "fstab its reader may not read: not named"
+fi
+rm "$U/etc/fstab"
+run --yes --dry-run --json --root "$U" write e.img ABCD0123
+expect_json "[(f['file'][len('$U'):], f['reason']) for f in d['unread_files']][:2]" \
+  "[('/etc/crypttab', 'FIFO(名前付きパイプ)です。'), ('/etc/default/grub', 'ディレクトリです。')]" "unread --json"
+for root in "$WORK/none" "$WORK/empty"; do
+  mkdir -p "$WORK/empty"
+  run --yes --dry-run --root "$root" write e.img ABCD0123
+  expect_rc 1 "--root $root"
+  grep -q "^--root \[$root\] は使えません: " "$WORK/err" || fail "--root $root: not refused"
+  grep -q '注意事項' "$WORK/err" && fail "--root $root: asked before refusing"
+done
+# A line that repeats the name is read in linear time: 64 MiB of it in
+# not much more than 16 times 4 MiB's processor time.
+mkdir -p "$WORK/big/etc"
+for size in 4 64; do
+  yes partuuid= | tr -d '\n' | head -c ${size}M >"$WORK/big/etc/fstab"
+  TIMEFORMAT='%3U %3S'
+  { time run --yes --dry-run --root "$WORK/big" write e.img ABCD0123; } 2>"$WORK/cpu"
+  eval ms$size=$(awk '{printf "%d", ($1 + $2) * 1000}' "$WORK/cpu")
+  expect_rc 0 "$size MiB fstab"
+done
+[ "$ms64" -lt $((24 * ms4 + 1000)) ] || fail "64 MiB fstab: $ms64 ms of processor time, 4 MiB: $ms4 ms"
+rm -rf "$WORK/big"
+
 # A dry run opens nothing for writing and makes no backup.
-if command -v strace >/dev/null; then
+if needs strace; then
   # LeakSanitizer cannot run under ptrace.
   ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=open,openat -o trace "$K" --yes --dry-run --backup "$WORK/dry.bak" \
     write e.img ABCD0123 </dev/null >/dev/null 2>&1 || fail "dry run under strace"
@@ -176,7 +228,7 @@ for case in "g.img e.bak 0x[0-9A-F]* から.*パーティションテーブル�
 done
 # ...and for a disk re-partitioned while the questions were open (the
 # writer's lock held back by strace).
-if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+if needs strace; then
   cp e.orig e.img
   run --yes --backup e2.bak write e.img 99990000
   ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=flock \

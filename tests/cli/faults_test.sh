@@ -61,6 +61,8 @@ target() {
   held fsync:$fsyncs "$TXT_UNDONE" "$orig"
   held pwrite:$pwrites/2 "$TXT_UNDONE" "$orig"
   held pwrite:$pwrites+ "$TXT_UNDONE" "$orig"
+  # Said written, not written: only the read-back tells.
+  held pwrite:$pwrites/0 "$TXT_UNDONE" "$orig"
   # Half the signature written, then no write at all: the disk is torn and
   # the program says so.
   local torn=$WORK/$name.torn at=$((header + sigat))
@@ -92,6 +94,18 @@ target at-raw "$WORK/at.img" "$WORK/at.orig" 0
 sigat=$((0x2000))
 target pc98-hdi "$WORK/pc98.hdi" "$WORK/pc98.orig" 4096
 
+# The name given another file after the writer opened and locked the disk,
+# just before the write: the check on the very descriptor written refuses.
+"$MKIMAGE" at "$WORK/clone.img" --sig 11111111
+cp "$WORK/at.orig" "$WORK/swap.img"
+KORMELDE_FAULT_PATHS=$WORK/swap.img KORMELDE_FAULT_RUN="flock:1:mv '$WORK/swap.img' '$WORK/moved.img' && cp '$WORK/clone.img' '$WORK/swap.img'" \
+  run --yes write "$WORK/swap.img" $NEW
+expect_rc 1 "name replaced before the write"
+expect_err "理由: 指定した名前が最初に確認したディスクとは別のディスクを指しています(ディスクの抜き差し等)。何も書き込んでいません。" \
+  "name replaced before the write"
+cmp -s "$WORK/moved.img" "$WORK/at.orig" && cmp -s "$WORK/swap.img" "$WORK/clone.img" ||
+  fail "name replaced before the write: a disk changed"
+
 # The backup file's own failure is named with the system's reason.
 bak=$WORK/eio.bak
 rm -f "$bak"
@@ -99,12 +113,11 @@ KORMELDE_FAULT_PATHS=$bak KORMELDE_FAULT=fsync:1 run --yes --backup "$bak" write
 expect_err "理由: バックアップファイル[$bak]を作れません: 入力/出力エラーです" "backup fsync EIO"
 
 loop=""
-if [ "$(id -u)" = 0 ] && command -v losetup >/dev/null; then
+if needs loop; then
   "$MKIMAGE" at "$WORK/loop.img" && cp "$WORK/loop.img" "$WORK/loop.orig"
-  loop=$(losetup -f --show "$WORK/loop.img" 2>/dev/null) || loop=""
+  attach "$WORK/loop.img" 2>/dev/null || loop=""
 fi
 if [ -n "$loop" ]; then
-  trap 'losetup -d "$loop"' EXIT
   sigat=$((0x1B8))
   target at-loop "$loop" "$WORK/loop.orig" 0
 else
@@ -113,7 +126,7 @@ fi
 
 # The same through the kernel's own calls on an image file (strace injects
 # the failure): the data really reaches the page cache before a failed fsync.
-if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+if needs strace; then
   "$MKIMAGE" at "$WORK/k.img" && cp "$WORK/k.img" "$WORK/k.orig"
   # kernel INJECT TEXT: the write with strace's INJECT exits 1 with TEXT and
   # leaves the image as it was.

@@ -7,19 +7,9 @@
 cd "$WORK" || exit 1
 OTHER_DISK="理由: 指定した名前が最初に確認したディスクとは別のディスクを指しています(ディスクの抜き差し等)。何も書き込んでいません。"
 
-loops=()
-cleanup() { for l in "${loops[@]}"; do losetup -d "$l" 2>/dev/null; done; }
-trap cleanup EXIT
-attach() {
-  loop=$(losetup -f --show "$@") || return 1
-  loops+=("$loop")
-}
-can_loop() { [ "$(id -u)" = 0 ] && losetup -f >/dev/null 2>&1; }
-have() { command -v "$1" >/dev/null; }
-
 # A file replaced (removed and copied anew, or renamed over) while the
 # confirmation is open, on each format and container.
-if have script; then
+if needs script; then
   for kind in "at raw img" "pc98 raw img" "at vhd vhd" "pc98 hdi hdi"; do
     set -- $kind
     name=$1-$2.$3
@@ -41,7 +31,7 @@ fi
 # A loop device detached and attached to a clone while the confirmation is
 # open: the run holds the device, so the clone cannot take its place, and
 # it is never written.
-if have script && can_loop; then
+if needs script loop; then
   "$MKIMAGE" at a.img --sig 11111111
   "$MKIMAGE" at clone.img --sig 11111111 --sectors 70000
   cp clone.img clone.orig
@@ -57,7 +47,7 @@ fi
 # One lock per disk, found by identity: a backing file whose name holds a
 # newline or runs past 511 bytes. A writer on the file held in its fsync
 # makes a writer on the loop device give up.
-if have strace && can_loop; then
+if needs strace loop; then
   long=$(printf 'x%.0s' $(seq 200))/$(printf 'y%.0s' $(seq 200))/$(printf 'z%.0s' $(seq 200)).img
   mkdir -p "${long%/*}"
   for file in "$(printf 'new\nline.img')" "$long"; do
@@ -80,7 +70,7 @@ fi
 # changed during the notice, and nothing claimed for writing the value the
 # disk already holds.
 "$MKIMAGE" at j.img --sig 1A1A1A1A
-if have script; then
+if needs script; then
   on_tty tty "'$K' --json write j.img 3C3C3C3C >json" \
     "!printf '\x2b\x2b\x2b\x2b' | dd of=j.img bs=1 seek=$((0x1B8)) conv=notrunc" y y
   [ $rc = 0 ] || fail "changed during the notice: exit $rc"
@@ -95,7 +85,7 @@ python3 -c "import json,sys; d=json.load(open('$WORK/out')); assert (d['old_sign
   fail "write the value held: JSON claims a write"
 
 # Each disk opened once: get --json and write open the image's path once.
-if have strace; then
+if needs strace; then
   for args in "--json get j.img" "--yes write j.img 55555555"; do
     ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=open,openat -o trace "$K" $args </dev/null >/dev/null 2>&1
     opens=$(grep -c '/j\.img"' trace)
@@ -106,10 +96,11 @@ fi
 # Any number of disks: with 60 loop devices attached, list numbers them all,
 # images named after them still get a number, and the collision check
 # reaches the last of them.
-if can_loop; then
+if needs loop; then
   for ((i = 0; i < 60; i++)); do
     "$MKIMAGE" at-primary "many$i.img" --sig $(printf '%08X' $((0x60000000 + i))) || break
     attach "many$i.img" || break
+    [ $i = 0 ] && many0=$loop
   done
   "$MKIMAGE" at img.img --sig 11111111
   run list img.img
@@ -121,5 +112,23 @@ if can_loop; then
   grep -q "ディスク #[0-9]* $loop" "$WORK/err" || fail "write: collision with the last loop device not found"
   run --yes write img.img random
   expect_rc 0 "write random with 60 loop devices"
+  # What a disk costs: get reads the boot area's pages and no more (no
+  # read-ahead on the device); a write of an image locks the loop device
+  # over it through the descriptor the run holds (opened once).
+  last=$loop
+  read0=$(awk '{print $3}' "/sys/block/${last#/dev/}/stat")
+  run get "$last"
+  read1=$(awk '{print $3}' "/sys/block/${last#/dev/}/stat")
+  [ $((read1 - read0)) -le 64 ] || fail "get $last: $((read1 - read0)) sectors read from the device"
+  if needs strace; then
+    attach img.img
+    ASAN_OPTIONS=detect_leaks=0 strace -f -qq -y -e trace=open,openat,pread64 -o trace "$K" --yes write img.img random </dev/null >/dev/null 2>&1
+    opens=$(grep -c "\"$loop\"" trace)
+    [ "$opens" = 1 ] || fail "write of an image with a loop device over it: $loop opened $opens times"
+    # Another AT disk: its signature, its tables and its partitions' first
+    # sectors (Windows stores), each sector alone.
+    bytes=$(grep -F "<$many0>" trace | awk '/pread64/ {b += $NF} END {print b + 0}')
+    [ "$bytes" -le 8192 ] || fail "write: $bytes bytes read from another disk"
+  fi
 fi
 finish

@@ -4,28 +4,13 @@
 # mounted, and the Access sweep counted in the device's stat.
 . "$(dirname "$0")/lib.sh"
 
-skip() {
-  echo "skipped: $*"
-  exit 77
-}
 [ "$(id -u)" = 0 ] || skip "needs root for losetup"
-command -v losetup >/dev/null && command -v sfdisk >/dev/null || skip "no losetup or sfdisk"
+needs losetup sfdisk || skip "no losetup or sfdisk"
 
-loops=()
 mounted=""
 node=""
-cleanup() {
-  [ -n "$mounted" ] && umount "$mounted"
-  for l in "${loops[@]}"; do losetup -d "$l"; done
-  [ -n "$node" ] && rm -f "$node"
-}
-trap cleanup EXIT
-
-# attach [OPTIONS] FILE: the loop device in $loop, detached on exit.
-attach() {
-  loop=$(losetup -f --show "$@") || return 1
-  loops+=("$loop")
-}
+at_exit '[ -n "$node" ] && rm -f "$node"'
+at_exit '[ -n "$mounted" ] && umount "$mounted"'
 
 truncate -s 1M "$WORK/probe.img"
 attach "$WORK/probe.img" 2>/dev/null || skip "losetup cannot attach here"
@@ -66,7 +51,7 @@ after=$(stat_reads "$l512")
 
 # The system's disks are listed once per run at most, the write's three opens
 # included.
-if command -v strace >/dev/null; then
+if needs strace; then
   for args in "get $l512" "--yes write $l512 5A6B7C8D" "--yes write $n 1234ABCD"; do
     # shellcheck disable=SC2086
     ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=openat,open -o "$WORK/trace" "$K" $args </dev/null >/dev/null 2>&1
@@ -86,7 +71,7 @@ expect_four_bytes "$WORK/at.orig" "$WORK/at.img" $((0x1B8)) "write $l512"
 # writer on one name, held in its pwrite, makes a writer on the other give
 # up; the disk holds the first one's value.
 sig_of() { od -An -tx1 -j $((0x1B8)) -N4 "$1" | tr -d ' '; }
-if command -v strace >/dev/null; then
+if needs strace; then
   for pair in "$WORK/at.img $l512 11223344 44332211" "$l512 $WORK/at.img 99AABBCC ccbbaa99"; do
     set -- $pair
     ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=pwrite64 -e inject=pwrite64:delay_enter=2000000 \
@@ -119,8 +104,8 @@ run get "$l4k"
 expect_rc 0 "get $l4k"
 grep -qxF "$(printf 'NTSig\t= 4096ABCD')" "$WORK/out" || fail "get $l4k: $(head -1 "$WORK/out")"
 grep -qF 'AT互換機' "$WORK/out" || fail "get $l4k: not AT-compatible"
-# DISK counts 4096-byte sectors: 64 MiB in whole 255 x 63 cylinders.
-grep -qxF "$(printf 'DISK\t= 63MB')" "$WORK/out" || fail "get $l4k: $(sed -n 3p "$WORK/out")"
+# DISK is the device's own size (not whole 255 x 63 cylinders of 4096 bytes).
+grep -qxF "$(printf 'DISK\t= 64MB')" "$WORK/out" || fail "get $l4k: $(sed -n 3p "$WORK/out")"
 run --sector-size 512 get "$l4k"
 expect_rc 1 "get $l4k --sector-size 512"
 grep -q '^理由: --sector-size' "$WORK/err" || fail "$l4k --sector-size 512: no reason"
@@ -163,7 +148,7 @@ grep -q '注意事項' "$WORK/err" && fail "read-only $loop: caution notice show
 
 # A mounted partition: Get reads its disk after the question; Access and
 # Write refuse it; the disk can be written while the partition is mounted.
-if command -v mkfs.ext2 >/dev/null; then
+if needs mkfs.ext2; then
   truncate -s 32M "$WORK/fs.img"
   printf 'label: dos\nlabel-id: 0x11223344\n\n,,83\n' | sfdisk -q "$WORK/fs.img" >/dev/null
   attach -P "$WORK/fs.img"
@@ -188,9 +173,15 @@ if command -v mkfs.ext2 >/dev/null; then
       show_err
     }
     grep -qxF "$(printf 'NTSig\t= 11223344')" "$WORK/out" || fail "get mount point: $(head -1 "$WORK/out")"
+    grep -q '^番号ではなくマウントポイントが指定されました。' "$WORK/err" || fail "get mount point: not called one"
     run --no get "$WORK/mnt"
     expect_rc 1 "get mount point --no"
     expect_no_out "get mount point --no"
+    expect_err "中止しました。" "get mount point --no"
+    # JSON names the partition's device.
+    run --json get "$lfs"
+    [ "$(python3 -c 'import json,sys; p=json.load(open(sys.argv[1]))["partitions"][0]
+print(p["node"], p["start"])' "$WORK/out")" = "$part 2048" ] || fail "get --json $lfs: partition node"
     run get "$part"
     expect_rc 1 "get partition, standard input closed"
     for target in "$WORK/mnt" "$part"; do

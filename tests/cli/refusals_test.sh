@@ -43,7 +43,11 @@ expect_refused() {
 }
 
 make gpt
-expect_refused gpt get "パーテーション情報の取得に失敗しました (N/ddl)"
+expect_refused gpt get "ディスク N は GPT ディスクです。GPT ディスクにＮＴシグニチャは有りません。"
+run --json get "$WORK/gpt.img"
+expect_rc 1 "gpt get --json"
+grep -q '"format": "gpt"' "$WORK/out" && grep -q '"error_code": "gpt"' "$WORK/out" ||
+  fail "gpt get --json: $(cat "$WORK/out")"
 expect_refused gpt write "GPT ディスクです。GPT のディスク GUID はこのプログラムでは扱いません。"
 
 # Without the boot mark: refused with why, before anything is asked.
@@ -96,7 +100,7 @@ expect_rc 1 "missing image"
 grep -q "^\[$WORK/missing.img\] " "$WORK/err" || fail "missing image: path not named"
 # The signature changed after the confirmation (while the writer waits for
 # its lock, under strace): refused, both values named.
-if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+if needs strace; then
   make at
   ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=flock -e inject=flock:delay_enter=1000000:when=1 \
     "$K" --yes write "$WORK/at.img" 5A6B7C8D >"$WORK/out" 2>"$WORK/err" </dev/null &
@@ -112,14 +116,13 @@ fi
 run --yes write "$WORK" 1
 expect_rc 1 "directory write"
 expect_err "[$WORK] ディスクではありません(ディレクトリ等)。" "directory write"
-# Numbers have no upper bound: one past the list names no disk.
-run get 51
-expect_rc 1 "disk 51"
-expect_err "ディスクの読込に失敗しました (51)" "disk 51"
-expect_err "理由: ディスクがありません。" "disk 51"
-run access 50
-expect_rc 1 "disk 50"
-expect_err "ディスクの読込に失敗しました (50)" "disk 50"
-grep -q '^理由: ' "$WORK/err" || fail "disk 50: no reason given"
+# Numbers have no upper bound: one past the list names no disk (other
+# tests may attach devices meanwhile: far past it).
+for n in "get 100000" "access 99999"; do
+  run $n
+  expect_rc 1 "$n"
+  expect_err "ディスクの読込に失敗しました (${n#* })" "$n"
+  expect_err "理由: ディスクがありません。" "$n"
+done
 
 finish

@@ -59,7 +59,7 @@ expect_rc 0 "write -- IMG 0x00000000"
 expect_four_bytes "$WORK/at.orig" "$img" $((0x1B8)) "write -- IMG 0x00000000"
 
 # Answers typed on a terminal: only Yes to both questions writes.
-if command -v script >/dev/null; then
+if needs script; then
   cp "$img" "$WORK/before"
   refused_typed() {
     on_tty "$WORK/tty" "'$K' write '$img' 11111111" "$@"
@@ -137,7 +137,7 @@ run -h
 expect_rc 0 "-h"
 run --version
 expect_rc 0 "--version"
-grep -qx 'kormelde 1.34T (ビルド [^ ]*)' "$WORK/out" || fail "--version: $(cat "$WORK/out")"
+grep -qx 'kormelde 1.34 (ビルド [^ ]*)' "$WORK/out" || fail "--version: $(cat "$WORK/out")"
 run -V
 expect_rc 0 "-V"
 

@@ -116,7 +116,7 @@ has_problem 7 2 "dynamic disk"
 
 # An EFI system partition (UEFI boot of an MBR disk): the store read
 # through mtools, a fragmented file placed by its cluster list, and written.
-if command -v mformat >/dev/null; then
+if needs mformat; then
   cp "$WORK/pristine.img" "$IMG"
   printf '\xef' | dd of="$IMG" bs=1 seek=$((0x1be + 4)) conv=notrunc status=none
   export MTOOLS_SKIP_CHECK=1
@@ -225,7 +225,7 @@ killed() { # killed N ARGS...: the program killed at its Nth pwrite
   { (strace -f -qq -o /dev/null -e trace=pwrite64 -e inject=pwrite64:signal=KILL:when=$1 \
     "$K" "${@:2}" </dev/null >/dev/null); } 2>/dev/null
 }
-if command -v strace >/dev/null; then
+if needs strace; then
   for when in $(seq 1 12); do
     cp "$WORK/pristine.img" "$IMG"
     rm -f "$WORK/backup"
@@ -312,13 +312,9 @@ changed=$(cmp -l "$WORK/4k.before" "$k4" | wc -l)
 # not updated; free, the same write changes the same 40 bytes.
 loop=""
 holder=""
-cleanup_loop() {
-  [ -n "$holder" ] && kill "$holder" 2>/dev/null && wait "$holder" 2>/dev/null
-  [ -n "$loop" ] && losetup -d "$loop"
-}
-trap cleanup_loop EXIT
+at_exit '[ -n "$holder" ] && kill "$holder" && wait "$holder"'
 cp "$WORK/pristine.img" "$IMG"
-if [ "$(id -u)" = 0 ] && loop=$(losetup -f --show -P "$IMG" 2>/dev/null) &&
+if can_loop && attach -P "$IMG" 2>/dev/null &&
   udevadm settle 2>/dev/null; [ -n "$loop" ] && [ -b "${loop}p2" ]; then
   python3 -c 'import os,sys,time
 fd = os.open(sys.argv[1], os.O_RDONLY | os.O_EXCL)

@@ -176,3 +176,35 @@ TEST(WindowsReferences, OnlyPartuuidTokensOfTheOldSignatureChange) {
             "UUID=12345678-01 PARTUUID=12345679-01 PARTUUID=cafe0001-06");
   EXPECT_EQ(count, 2u);
 }
+
+TEST(WindowsReferences, EveryFormOfPartuuidIsFoundInLinearTime) {
+  std::string text = "search --no-floppy --part-uuid --set=root 12345678-01\n"
+                     "if x; then search --set=root --part-uuid \"12345678-02\"; fi\n"
+                     "search.part_uuid 12345678-03 root; search --fs-uuid --set=root 12345678-04\n"
+                     "search --set=root 12345678-05 --part-uuid\n"
+                     "  options root=PARTUUID=12345678-06 rw\n"
+                     "crypt /dev/disk/by-partuuid/12345678-07 none luks\n"
+                     "\"PartUUID=12345678-08\" /x ext4\n"
+                     "search --fs-uuid 12345678-09\n"
+                     "# search --part-uuid 12345678-0a\n";
+  std::vector<PartuuidReference> found;
+  FindPartuuidReferences("f", text, 0x12345678, &found);
+  std::string got;
+  for (const PartuuidReference &r : found)
+    got += std::to_string(r.line) + ":" + std::to_string(r.partition) + " ";
+  EXPECT_EQ(got, "1:1 2:2 3:3 4:5 5:6 6:7 7:8 ");
+  unsigned count = 0;
+  EXPECT_EQ(ReplacePartuuids("search --part-uuid 12345678-01\n", 0x12345678, 0xcafe0001, &count),
+            "search --part-uuid cafe0001-01\n");
+
+  // The same work per byte whatever the text repeats.
+  for (std::string unit : {"partuuid=", "by-partuuid/", "search ", "PARTUUID=12345678-01 ", "x"}) {
+    std::string big;
+    while (big.size() < (1u << 20))
+      big += unit;
+    uint64_t steps = 0;
+    ScanPartuuids(
+        big, [](const PartuuidToken &) {}, &steps);
+    EXPECT_LE(steps, 32 * (uint64_t)big.size()) << unit;
+  }
+}

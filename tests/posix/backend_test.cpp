@@ -29,7 +29,16 @@ protected:
     g_options = &options;
     g_disks = &disks;
   }
-  void TearDown() override { g_posix_calls = kPosixSystemCalls; }
+  // Files a test attached to loop devices: every device over them is
+  // detached here, whether the test passed or stopped at an assertion.
+  std::vector<std::string> loop_files;
+  void TearDown() override {
+    g_posix_calls = kPosixSystemCalls;
+    for (const std::string &file : loop_files) {
+      std::string detach = "losetup -n -O NAME -j '" + file + "' | xargs -r -n1 losetup -d";
+      if (system(detach.c_str()) != 0) ADD_FAILURE() << "cannot detach the devices over " << file;
+    }
+  }
 };
 using Containers = Backend;
 using Open = Backend;
@@ -158,6 +167,65 @@ TEST_F(Containers, HeadersThatLieOpenNothingAndWriteNothing) {
   DiskError e = DISK_OK;
   EXPECT_EQ(OpenDisk(Bind(qcow), 'r', &e), INVALID_DISK_HANDLE);
   EXPECT_EQ(e, DISK_UNSUPPORTED_IMAGE);
+}
+
+// The containers QEMU reads, by their magic: what may be written, what
+// only read, what not opened at all.
+TEST(QemuContainers, KindsByTheirMagic) {
+  struct Case {
+    const char *what;
+    std::string head;
+    DiskError error;
+    ImageContainer container;
+    bool encrypted, read_only;
+  };
+  auto qcow = [](uint8_t version, uint8_t crypt) {
+    std::string h(0x48, '\0');
+    h.replace(0, 4, "QFI\xfb");
+    h[7] = (char)version;
+    h[0x23] = (char)crypt;
+    return h;
+  };
+  // Sparse VMDK: descriptor at sector 1 (one sector), compression at 0x4D.
+  auto sparse = [](const char *type, bool compressed, bool descriptor) {
+    std::string h(1024, '\0');
+    h.replace(0, 4, "KDMV");
+    h[0x1C] = descriptor;
+    h[0x24] = descriptor;
+    h[0x4D] = compressed;
+    std::string d =
+        std::string("# Disk DescriptorFile\nversion=1\n createType = \"") + type + "\"\n";
+    h.replace(512, d.size(), d);
+    return h;
+  };
+  const Case cases[] = {
+      {"qcow2", qcow(3, 0), DISK_OK, IMAGE_QCOW2, false, false},
+      {"qcow2 LUKS", qcow(3, 2), DISK_OK, IMAGE_QCOW2, true, false},
+      {"qcow1", qcow(1, 0), DISK_UNSUPPORTED_IMAGE, IMAGE_RAW, false, false},
+      {"sparse", sparse("monolithicSparse", false, true), DISK_OK, IMAGE_VMDK, false, false},
+      {"stream", sparse("streamOptimized", true, true), DISK_OK, IMAGE_VMDK, false, true},
+      {"split extent", sparse("", false, false), DISK_IMAGE_REFUSED, IMAGE_RAW, false, false},
+      {"descriptor", "# Disk DescriptorFile\ncreateType=\"twoGbMaxExtentSparse\"\n", DISK_OK,
+       IMAGE_VMDK, false, false},
+      {"extent by path",
+       "# Disk DescriptorFile\ncreateType=\"monolithicFlat\"\nRW 16 FLAT \"/dev/sda\" 0\n", DISK_OK,
+       IMAGE_VMDK, false, true},
+      {"qcow2 data file", qcow(3, 0) + std::string(7, '\0') + "\x04", DISK_OK, IMAGE_QCOW2, false,
+       true},
+      {"vmfs", "# Disk DescriptorFile\ncreateType=\"vmfs\"\n", DISK_UNSUPPORTED_IMAGE, IMAGE_RAW,
+       false, false},
+      {"vhdx", std::string("vhdxfile") + std::string(64, '\0'), DISK_OK, IMAGE_VHDX, false, false},
+  };
+  for (const Case &c : cases) {
+    std::vector<uint8_t> head(c.head.begin(), c.head.end());
+    head.resize(4096);
+    ImageLayout layout;
+    EXPECT_EQ(ProbeImage("x", head.data(), head.size(), nullptr, 1 << 20, &layout), c.error)
+        << c.what;
+    EXPECT_EQ(layout.container, c.container) << c.what;
+    EXPECT_EQ(layout.encrypted, c.encrypted) << c.what;
+    EXPECT_EQ(layout.read_only, c.read_only) << c.what;
+  }
 }
 
 TEST_F(Open, FailuresSayWhy) {
@@ -370,6 +438,7 @@ TEST_F(Writes, ALoopDeviceReattachedToACloneIsNotWritten) {
   if (geteuid() != 0 || system("losetup -f >/dev/null 2>&1") != 0) GTEST_SKIP() << "no losetup";
   std::string original = MakeImage("at", "loop-original.img");
   std::string clone = MakeImage("at", "loop-clone.img");
+  loop_files = {original, clone};
   std::string command = "losetup -f --show " + original;
   FILE *p = popen(command.c_str(), "r");
   char device[64] = "";
@@ -393,11 +462,6 @@ TEST_F(Writes, ALoopDeviceReattachedToACloneIsNotWritten) {
     EXPECT_EQ(ReadWholeFile(clone), before);
   }
   g_disks = &disks;
-  // Let go of, the device's deferred detach is done; a clone attached in
-  // its place is detached here.
-  if (swapped) {
-    EXPECT_EQ(system(("losetup -d " + std::string(device)).c_str()), 0);
-  }
 }
 
 // Read syscalls and bytes of this process, from /proc/self/io.

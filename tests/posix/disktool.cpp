@@ -4,6 +4,8 @@
 //   disktool PATH access               one TestAccess sweep
 //   disktool PATH open r|w             open and close, report the error
 //   disktool PATH classify             what the path names, and its disk
+//   disktool - heads N QCOW2...        qcow2 images opened through qemu-nbd N at a
+//                                      time, each one's boot area read
 // Prints key=value lines; exit 0 when the operation succeeded, 1 otherwise.
 #include <cstdio>
 #include <cstdlib>
@@ -12,14 +14,41 @@
 #include "disk/bootrecord.h"
 #include "disk/disk.h"
 #include "posix/disk.h"
+#include "posix/nbd.h"
 
 static const char *ErrorName(DiskError e) {
-  static const char *const names[] = {
-      "OK",          "NO_SUCH_DISK",  "NO_PERMISSION", "LOCKED",       "NOT_A_DISK",
-      "TOO_SHORT",   "BAD_CONTAINER", "BACKUP_FAILED", "IO_ERROR",     "UNSUPPORTED_IMAGE",
-      "READ_ONLY",   "CHANGED",       "ROOT_REFUSED",  "OTHER_DISK",   "NO_NUMBER_LEFT",
-      "SECTOR_SIZE", "NO_LAYOUT",     "NOT_EXPECTED",  "NO_BOOT_MARK", "FORMAT_UNKNOWN",
-      "UNKNOWN"};
+  static const char *const names[] = {"OK",
+                                      "NO_SUCH_DISK",
+                                      "NO_PERMISSION",
+                                      "LOCKED",
+                                      "NOT_A_DISK",
+                                      "TOO_SHORT",
+                                      "BAD_CONTAINER",
+                                      "BACKUP_FAILED",
+                                      "IO_ERROR",
+                                      "UNSUPPORTED_IMAGE",
+                                      "READ_ONLY",
+                                      "CHANGED",
+                                      "ROOT_REFUSED",
+                                      "OTHER_DISK",
+                                      "NO_NUMBER_LEFT",
+                                      "SECTOR_SIZE",
+                                      "NO_LAYOUT",
+                                      "NOT_EXPECTED",
+                                      "NO_BOOT_MARK",
+                                      "FORMAT_UNKNOWN",
+                                      "SECTOR_UNSUPPORTED",
+                                      "WRITE_UNDONE",
+                                      "WRITE_LEFT_NEW",
+                                      "WRITE_TORN",
+                                      "WRITE_UNVERIFIED",
+                                      "UNKNOWN",
+                                      "IMAGE_IN_USE",
+                                      "IMAGE_REFUSED",
+                                      "IMAGE_ENCRYPTED",
+                                      "IMAGE_READ_ONLY",
+                                      "IMAGE_CHECK_FAILED",
+                                      "NO_QEMU"};
   return (unsigned)e < sizeof names / sizeof *names ? names[e] : "?";
 }
 
@@ -60,6 +89,20 @@ int main(int argc, char **argv) {
     char whole[POSIX_PATH_SIZE];
     printf("kind=%s\ndisk=%s\n", kinds[PosixClassifyPath(argv[1], whole, sizeof whole)], whole);
     return 0;
+  }
+  if (strcmp(argv[2], "heads") == 0 && argc >= 4) {
+    std::vector<NbdHead> heads;
+    for (int i = 4; i < argc; i++) {
+      heads.emplace_back();
+      heads.back().path = argv[i];
+      heads.back().format = IMAGE_QCOW2;
+    }
+    NbdReadHeads(&heads, IPL_AREA_BYTES, atoi(argv[3]));
+    int failed = 0;
+    for (const NbdHead &h : heads)
+      failed += h.error != DISK_OK || h.head.size() < SECTOR_SIZE;
+    printf("opened=%zu\nfailed=%d\n", heads.size(), failed);
+    return failed ? 1 : 0;
   }
   RunOptions options;
   DiskSet disks(&options);

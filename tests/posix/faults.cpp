@@ -5,6 +5,10 @@
 //   KORMELDE_FAULT=CALL:N+    every call of CALL from the Nth on fails
 //   KORMELDE_FAULT=pwrite:N/2 the Nth pwrite moves half its bytes, the
 //                             next one fails (pwrite:N/2+: every later one)
+//   KORMELDE_FAULT=pwrite:N/0 the Nth pwrite says it wrote all, writes
+//                             nothing (a lost write: only a read-back sees it)
+//   KORMELDE_FAULT_RUN=CALL:N:COMMAND  COMMAND runs (sh -c) before the Nth
+//                             call of CALL
 //   KORMELDE_FAULT_COUNT=FILE at exit, "CALL COUNT" lines for every call
 //   KORMELDE_FAULT_PATHS=P:Q  only calls on these paths (and descriptors
 //                             opened from them, or again through them) count; a write reads every
@@ -27,6 +31,9 @@ int g_counts[CALLS];
 int g_fail_call = -1, g_fail_at = 0;
 bool g_fail_after = false; // every call from g_fail_at on
 bool g_half = false;       // the g_fail_at call moves half, the next fails
+bool g_lost = false;       // the g_fail_at pwrite moves nothing, says all
+int g_run_call = -1, g_run_at = 0;
+std::string g_run_command;
 const char *g_paths = nullptr;
 std::set<int> g_fds; // descriptors opened from g_paths
 
@@ -40,7 +47,9 @@ bool Watched(const char *path) {
 bool Fails(Call call, int fd = -1) {
   if (g_paths && call != OPEN && !g_fds.count(fd)) return false;
   int n = ++g_counts[call];
-  if (call != g_fail_call) return false;
+  if (call == g_run_call && n == g_run_at && system(g_run_command.c_str()) != 0)
+    fprintf(stderr, "faults: '%s' failed\n", g_run_command.c_str());
+  if (call != g_fail_call || g_lost) return false;
   int first = g_fail_at + (g_half ? 1 : 0);
   if (n != first && !(g_fail_after && n > first)) return false;
   errno = EIO;
@@ -65,8 +74,9 @@ ssize_t Pread(int fd, void *buffer, size_t bytes, off_t offset) {
 ssize_t Pwrite(int fd, const void *buffer, size_t bytes, off_t offset) {
   if (Fails(PWRITE, fd)) return -1;
   bool watched = !g_paths || g_fds.count(fd);
-  if (watched && g_half && g_fail_call == PWRITE && g_counts[PWRITE] == g_fail_at && bytes > 1)
-    bytes /= 2;
+  bool this_one = watched && g_fail_call == PWRITE && g_counts[PWRITE] == g_fail_at;
+  if (this_one && g_lost) return (ssize_t)bytes;
+  if (this_one && g_half && bytes > 1) bytes /= 2;
   return kPosixSystemCalls.pwrite(fd, buffer, bytes, offset);
 }
 int Fsync(int fd) {
@@ -110,7 +120,19 @@ struct Hook {
           char *end = nullptr;
           g_fail_at = (int)strtol(colon + 1, &end, 10);
           g_half = strncmp(end, "/2", 2) == 0;
+          g_lost = strcmp(end, "/0") == 0;
           g_fail_after = strcmp(end + (g_half ? 2 : 0), "+") == 0;
+        }
+    }
+    if (const char *run = getenv("KORMELDE_FAULT_RUN")) {
+      const char *colon = strchr(run, ':');
+      const char *second = colon ? strchr(colon + 1, ':') : nullptr;
+      for (int i = 0; second && i < CALLS; i++)
+        if (strlen(kNames[i]) == (size_t)(colon - run) &&
+            strncmp(run, kNames[i], colon - run) == 0) {
+          g_run_call = i;
+          g_run_at = atoi(colon + 1);
+          g_run_command = second + 1;
         }
     }
     if (getenv("KORMELDE_FAULT_COUNT")) atexit(WriteCounts);

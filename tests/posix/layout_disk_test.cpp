@@ -154,6 +154,16 @@ TEST(AtChain, LinkPastTheEndOrWithoutMarkStops) {
   EXPECT_EQ(b.count, 8u + 4u);
   for (uint64_t s : d.reads)
     EXPECT_LT(s, d.sectors);
+  // A link to the sector just past the end ends the chain; one to the last
+  // sector is read.
+  for (uint64_t to : {d.sectors, d.sectors - 1}) {
+    Disk e(MakeImage("at", "end.img"));
+    SetLink(e.Sector(kExt + kStep), (uint32_t)(to - kExt));
+    if (to < e.sectors) memcpy(e.Sector(to) + 0x1FE, "\x55\xAA", 2);
+    Built f = Build(e);
+    ASSERT_TRUE(f.ok) << to;
+    EXPECT_EQ(f.count, to < e.sectors ? 16u : 12u) << to;
+  }
 
   Disk m(MakeImage("at", "nomark-ebr.img"));
   m.Sector(kExt + 2 * kStep)[0x1FE] = 0;

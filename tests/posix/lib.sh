@@ -12,9 +12,13 @@ cleanup() {
   rm -rf "$WORK"
 }
 trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 
+# skip WHY: the rest cannot run here; failures already recorded still fail.
 skip() {
   echo "SKIP: $*"
+  [ "$FAILS" -eq 0 ] || finish
   exit 77
 }
 

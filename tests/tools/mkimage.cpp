@@ -112,6 +112,18 @@ void PutMbrEntry(uint8_t *sector, int index, uint8_t boot, uint8_t type, uint64_
   Put32(e + 12, (uint32_t)count);
 }
 
+// The signature at byte at, between non-zero bytes (four before, and the
+// two before an MBR's table after): a write that touches a byte beside it
+// shows.
+void PutSignature(Image &img, uint64_t at, uint32_t sig) {
+  static const uint8_t kBeside[6] = {0xE8, 0x5A, 0xA5, 0xC3, 0xA5, 0x5A};
+  for (int i = 0; i < 6; i++) {
+    uint64_t b = i < 4 ? at - 4 + i : at + i;
+    img.At(b / SECTOR)[b % SECTOR] = kBeside[i];
+  }
+  Put32(img.At(at / SECTOR) + at % SECTOR, sig);
+}
+
 void Mark(uint8_t *sector) {
   sector[0x1FE] = 0x55;
   sector[0x1FF] = 0xAA;
@@ -126,7 +138,7 @@ void BuildAt(Image &img, uint32_t sig) {
   mbr[0] = 0xEB;
   mbr[1] = 0x63;
   mbr[2] = 0x90;
-  Put32(mbr + 0x1B8, sig);
+  PutSignature(img, 0x1B8, sig);
   Mark(mbr);
   PutMbrEntry(mbr, 0, 0x80, 0x07, gap, gap, 4 * u - gap);
   uint64_t ext = 4 * u;
@@ -150,7 +162,7 @@ void BuildAtPrimary(Image &img, uint32_t sig) {
   uint64_t n = img.sectors, u = n / 16;
   uint64_t gap = u / 2 < 2048 ? u / 2 : 2048;
   uint8_t *mbr = img.At(0);
-  Put32(mbr + 0x1B8, sig);
+  PutSignature(img, 0x1B8, sig);
   Mark(mbr);
   PutMbrEntry(mbr, 0, 0x80, 0x07, gap, gap, 4 * u - gap);
   PutMbrEntry(mbr, 2, 0, 0x0C, 4 * u, 4 * u, 6 * u);
@@ -208,7 +220,7 @@ void BuildPc98(Image &img, uint32_t sig, uint32_t heads, uint32_t spt) {
   ipl[0xFE] = 0x55;
   ipl[0xFF] = 0xAA;
   Mark(ipl);
-  Put32(img.At(16), sig);
+  PutSignature(img, 0x2000, sig);
   uint8_t *table = img.At(1);
   uint32_t c1 = (uint32_t)(cylinders * 2 / 5);
   uint32_t c2 = (uint32_t)(cylinders - 1);
@@ -504,10 +516,10 @@ int main(int argc, char **argv) {
   } else if (o.kind == "neither") {
     BuildAt(img, at_sig);
     memcpy(img.At(0) + 4, "IPL1", 4);
-    Put32(img.At(16), at_sig);
+    PutSignature(img, 0x2000, at_sig);
   } else if (o.kind == "short") {
     uint8_t *mbr = img.At(0);
-    Put32(mbr + 0x1B8, at_sig);
+    PutSignature(img, 0x1B8, at_sig);
     Mark(mbr);
     if (img.sectors > 1) PutMbrEntry(mbr, 0, 0, 0x06, 1, 1, img.sectors - 1);
   } else {
