@@ -81,12 +81,12 @@ if [ "$(id -u)" = 0 ] && mkdir "$WORK/full" && mount -t tmpfs -o size=4k none "$
   umount "$WORK/full"
   trap - EXIT
 else
-  echo "note: no tmpfs mount here; the full file system is not tried"
+  missing+=("tmpfs")
 fi
 
 # SIGINT while the write waits in its fsync: the write is finished and read
 # back, what the disk holds is said, and the exit names the interruption.
-if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
+if needs strace sfdisk; then
   cp "$img" "$WORK/int.img"
   ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=fsync -e inject=fsync:delay_enter=1500000:when=1 \
     "$K" --yes write "$WORK/int.img" 5A6B7C8D >"$WORK/out" 2>"$WORK/err" </dev/null &
@@ -100,8 +100,6 @@ if command -v strace >/dev/null && strace -o /dev/null true 2>/dev/null; then
   expect_err "SIGINT を受けたので、ここで終了します。ディスクは上記のとおりです。これ以降は何も変更していません。" \
     "SIGINT in the fsync"
   [ "$(sfdisk --disk-id "$WORK/int.img")" = 0x5a6b7c8d ] || fail "SIGINT in the fsync: disk holds $(sfdisk --disk-id "$WORK/int.img")"
-else
-  echo "note: no strace here; the interrupted write is not tried"
 fi
 
 finish
