@@ -893,8 +893,8 @@ static bool SignatureNow(Run &r, int id, uint32_t *signature) {
   return read;
 }
 
-// The signal that arrived while HeldSignals held SIGINT and SIGTERM; a
-// handler can reach nothing else.
+// The signal that arrived while HeldSignals held SIGINT, SIGTERM and
+// SIGHUP; a handler can reach nothing else.
 static volatile sig_atomic_t g_caught_signal = 0;
 
 static void HoldSignal(int signo) {
@@ -907,8 +907,9 @@ static void HoldSignal(int signo) {
   raise(signo);
 }
 
-// SIGINT and SIGTERM held off from the write to the end of its read-back,
-// so that what the disk holds is known and said; the first one is kept.
+// SIGINT, SIGTERM and SIGHUP (a closed terminal) held off from the write
+// to the end of its read-back, so that what the disk holds is known and
+// said; the first one is kept.
 class HeldSignals {
 public:
   HeldSignals() {
@@ -917,22 +918,25 @@ public:
     hold.sa_handler = HoldSignal;
     hold.sa_flags = SA_RESTART;
     sigemptyset(&hold.sa_mask);
-    sigaction(SIGINT, &hold, &old_int_);
-    sigaction(SIGTERM, &hold, &old_term_);
+    for (int i = 0; i < HELD; i++)
+      sigaction(kHeld[i], &hold, &old_[i]);
   }
   ~HeldSignals() {
-    sigaction(SIGINT, &old_int_, nullptr);
-    sigaction(SIGTERM, &old_term_, nullptr);
+    for (int i = 0; i < HELD; i++)
+      sigaction(kHeld[i], &old_[i], nullptr);
   }
   int Caught() const { return g_caught_signal; }
 
 private:
-  struct sigaction old_int_, old_term_;
+  enum { HELD = 3 };
+  static constexpr int kHeld[HELD] = {SIGINT, SIGTERM, SIGHUP};
+  struct sigaction old_[HELD];
 };
 
 // After a write that a signal asked to stop: nothing more is done.
 static int Interrupted(Run &r, int signo) {
-  r.term.Say(Text(TXT_LINUX_INTERRUPTED, signo == SIGINT ? "SIGINT" : "SIGTERM"));
+  const char *name = signo == SIGINT ? "SIGINT" : signo == SIGHUP ? "SIGHUP" : "SIGTERM";
+  r.term.Say(Text(TXT_LINUX_INTERRUPTED, name));
   return 128 + signo;
 }
 
@@ -1290,6 +1294,9 @@ static int Main(int argc, char **argv, int *output_error) {
 // of standard output that failed (a full disk, a closed pipe) is a failure
 // of every command.
 int main(int argc, char **argv) {
+  // A closed pipe is a failed write of standard output, said at the end,
+  // never a death between a write and its read-back.
+  signal(SIGPIPE, SIG_IGN);
   InitLanguage();
   int error = 0;
   int status = Main(argc, argv, &error);

@@ -14,6 +14,12 @@ for args in "--json list $img" "list $img" "get $img" "--json get $img" "--help"
   [ "$rc" != 0 ] || fail "$args >/dev/full: exit 0"
   grep -q "^標準出力に書き込めませんでした: デバイスに空き領域がありません$" "$WORK/err" || fail "$args >/dev/full: no reason"
 done
+# A pipe whose reader is gone: said the same way, not a silent death.
+python3 -c 'import os, subprocess, sys
+r, w = os.pipe(); os.close(r)
+sys.exit(subprocess.call(sys.argv[1:], stdout=w))' "$K" list "$img" 2>"$WORK/err" </dev/null
+expect_rc 1 "list into a closed pipe"
+grep -q "^標準出力に書き込めませんでした: ." "$WORK/err" || fail "list into a closed pipe: no reason"
 
 # Names with escape sequences, newlines, bytes that are not UTF-8 and
 # backslashes reach the terminal escaped, on every line that shows them.
@@ -84,22 +90,25 @@ else
   missing+=("tmpfs")
 fi
 
-# SIGINT while the write waits in its fsync: the write is finished and read
-# back, what the disk holds is said, and the exit names the interruption.
+# SIGINT or SIGHUP while the write waits in its fsync: the write is finished
+# and read back, what the disk holds is said, the exit names the signal.
 if needs strace sfdisk; then
-  cp "$img" "$WORK/int.img"
-  ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=fsync -e inject=fsync:delay_enter=1500000:when=1 \
-    "$K" --yes write "$WORK/int.img" 5A6B7C8D >"$WORK/out" 2>"$WORK/err" </dev/null &
-  tracer=$!
-  sleep 0.7
-  kill -INT "$(pgrep -P "$tracer")"
-  wait "$tracer"
-  rc=$?
-  expect_rc 130 "SIGINT in the fsync"
-  grep -qxF "新NTSig"$'\t'"= [5A6B7C8D]" "$WORK/out" || fail "SIGINT in the fsync: no result"
-  expect_err "SIGINT を受けたので、ここで終了します。ディスクは上記のとおりです。これ以降は何も変更していません。" \
-    "SIGINT in the fsync"
-  [ "$(sfdisk --disk-id "$WORK/int.img")" = 0x5a6b7c8d ] || fail "SIGINT in the fsync: disk holds $(sfdisk --disk-id "$WORK/int.img")"
+  for sig in INT:130:5A6B7C8D HUP:129:6B7C8D9E; do
+    IFS=: read -r name code value <<<"$sig"
+    cp "$img" "$WORK/int.img"
+    ASAN_OPTIONS=detect_leaks=0 strace -o /dev/null -e trace=fsync -e inject=fsync:delay_enter=1500000:when=1 \
+      "$K" --yes write "$WORK/int.img" $value >"$WORK/out" 2>"$WORK/err" </dev/null &
+    tracer=$!
+    sleep 0.7
+    kill -$name "$(pgrep -P "$tracer")"
+    wait "$tracer"
+    rc=$?
+    expect_rc $code "SIG$name in the fsync"
+    grep -qxF "新NTSig"$'\t'"= [$value]" "$WORK/out" || fail "SIG$name in the fsync: no result"
+    expect_err "SIG$name を受けたので、ここで終了します。ディスクは上記のとおりです。これ以降は何も変更していません。" \
+      "SIG$name in the fsync"
+    [ "$(sfdisk --disk-id "$WORK/int.img")" = "0x${value,,}" ] || fail "SIG$name in the fsync: disk holds $(sfdisk --disk-id "$WORK/int.img")"
+  done
 fi
 
 finish
