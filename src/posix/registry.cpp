@@ -62,11 +62,13 @@ std::string SysOf(dev_t rdev) {
   return sys;
 }
 
-// Model shown by `list`: a loop device's backing file, else vendor and
-// model.
+std::string ReadWholeAttribute(const std::string &path);
+
+// Model shown by `list`: a loop device's backing file (whole: a name may
+// hold newlines and run past a line), else vendor and model.
 std::string ModelOf(dev_t rdev) {
   std::string sys = SysOf(rdev);
-  std::string model = ReadAttribute(AT_FDCWD, sys + "/loop/backing_file");
+  std::string model = ReadWholeAttribute(sys + "/loop/backing_file");
   if (!model.empty()) return model;
   std::string vendor = ReadAttribute(AT_FDCWD, sys + "/device/vendor");
   model = ReadAttribute(AT_FDCWD, sys + "/device/model");

@@ -46,6 +46,12 @@ shown missing "[$shown.missing]" 1
 run --yes --dry-run --root "$bad" write "$bad.img" 0
 shown write "$shown" 3
 shown reference "$shown/etc/fstab" 1
+# A loop device over it: the table's backing-file column holds the whole
+# name, escaped, on one row.
+if needs loop && attach "$bad.img"; then
+  run list
+  shown "loop list" "$shown.img" 1
+fi
 
 # JSON: the name's bytes beside its text, apart from a real U+FFFD.
 cp "$img" "$WORK/"$'\xef\xbf\xbd.img'
@@ -76,7 +82,7 @@ done
 # A backup that cannot be written gives the system's reason (a full file
 # system), and the disk is left as it was.
 if [ "$(id -u)" = 0 ] && mkdir "$WORK/full" && mount -t tmpfs -o size=4k none "$WORK/full"; then
-  trap 'umount "$WORK/full"' EXIT
+  at_exit "umount '$WORK/full'"
   cp "$img" "$WORK/full.img"
   run --yes --backup "$WORK/full/b" write "$WORK/full.img" 5A6B7C8D
   expect_rc 1 "backup on a full file system"
@@ -85,7 +91,6 @@ if [ "$(id -u)" = 0 ] && mkdir "$WORK/full" && mount -t tmpfs -o size=4k none "$
   expect_unchanged "$img" "$WORK/full.img" "backup on a full file system"
   [ -e "$WORK/full/b" ] && fail "backup on a full file system: partial file left"
   umount "$WORK/full"
-  trap - EXIT
 else
   missing+=("tmpfs")
 fi
