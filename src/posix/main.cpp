@@ -787,7 +787,7 @@ static void RewriteJson(Run &r, const Rewritten &w, const std::vector<SurveyedDi
   j.Key("unread_files").BeginArray();
   for (const UnreadFile &f : unread) {
     j.BeginObject();
-    j.Key("file").String(f.name);
+    j.Name("file", f.name);
     j.Key("reason").String(UnreadReason(f.status));
     j.EndObject();
   }

@@ -64,6 +64,14 @@ bytes_of = {bytes.fromhex(d["device_bytes"]) if "device_bytes" in d else d["devi
 assert len(disks) == 2 and len(bytes_of) == 2, disks
 assert any(b.endswith(b"/\xff.img") for b in bytes_of), bytes_of
 PY
+# ... and a file under --root that could not be read (a FIFO) keeps its bytes.
+mkdir -p "$bad.root/etc" && mkfifo "$bad.root/etc/fstab"
+run --json --yes --dry-run --root "$bad.root" write "$bad.img" 0
+python3 - "$WORK/out" "$bad.root/etc/fstab" <<'PY' || fail "json: unread file's bytes"
+import json, os, sys
+unread = json.load(open(sys.argv[1]))["unread_files"]
+assert [bytes.fromhex(f["file_bytes"]) for f in unread] == [os.fsencode(sys.argv[2])], unread
+PY
 
 # A path as long as the system takes works; one it refuses gets its reason.
 long=$WORK/$(printf 'd%.0s' {1..200})/$(printf 'e%.0s' {1..200})/$(printf 'f%.0s' {1..120})
