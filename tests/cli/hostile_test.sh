@@ -77,10 +77,12 @@ PY
 long=$WORK/$(printf 'd%.0s' {1..200})/$(printf 'e%.0s' {1..200})/$(printf 'f%.0s' {1..120})
 mkdir -p "$long"
 cp "$img" "$long/x.img"
-run get "$long/x.img"
-expect_rc 0 "get, ${#long}-character path"
+for args in "get $long/x.img" "list $long/x.img" "--yes write $long/x.img 1A2B3C4D"; do
+  run $args
+  expect_rc 0 "${args%% *}, ${#long}-character path"
+done
 ln -s loop "$WORK/loop"
-for path in "$WORK/$(printf 'n%.0s' {1..300})" "$WORK/loop"; do
+for path in "$WORK/$(printf 'n%.0s' {1..300})" "$WORK/$(printf 'a/%.0s' {1..2100})x" "$WORK/loop" "$img/x"; do
   run get "$path"
   expect_rc 1 "get ${path:0:40}..."
   grep -q "^\[$path\] ." "$WORK/err" && ! grep -q "ディスクがありません" "$WORK/err" ||
