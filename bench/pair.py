@@ -88,8 +88,8 @@ def main():
         wq = quartiles(wall[l])
         print(f"{l:<14} {cq[1]:>9.0f} [{cq[0]:>5.0f}-{cq[2]:<5.0f}] "
               f"{wq[1]:>9.0f} [{wq[0]:>5.0f}-{wq[2]:<5.0f}]  {','.join(map(str, sorted(codes[l])))}")
-    for spec in a.r:
-        name, expr = spec.split("=", 1)
+    for ratio in a.r:
+        name, expr = ratio.split("=", 1)
         values = []
         for r in range(a.rounds):
             values.append(eval(expr, {}, {l: cpu[l][r] for l in labels}))
