@@ -61,6 +61,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-# libnbd0 comes from shlibdeps; qemu-nbd, qemu-img and mtools are run, not linked.
+# libnbd is loaded when a VM image is opened, so shlibdeps cannot see it:
+# named here, at the version built against. qemu-nbd, qemu-img and mtools
+# are run, not linked.
+if(KORMELDE_LIBNBD)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "libnbd0 (>= ${LIBNBD_VERSION})")
+endif()
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "mtools, qemu-utils")
 include(CPack)

@@ -19,7 +19,7 @@ cleanup() {
   wait 2>/dev/null
   rm -rf "$DIR"
 }
-trap cleanup EXIT
+at_exit cleanup
 
 urun() {
   as_user "$K" "$@" >"$WORK/out" 2>"$WORK/err" </dev/null
@@ -41,6 +41,12 @@ alive() {
 
 truncate -s 8M "$DIR/base.raw"
 printf 'label: dos\nlabel-id: 0x12345678\n,4M,7\n' | sfdisk -q "$DIR/base.raw" || fail "sfdisk"
+
+# A run that opens no VM image never loads libnbd, nor what it pulls in.
+if needs strace; then
+  ASAN_OPTIONS=detect_leaks=0 strace -f -e trace=openat -o "$WORK/trace" "$K" get "$DIR/base.raw" >/dev/null 2>&1
+  ! grep -q 'libnbd\|libgnutls' "$WORK/trace" || fail "get on a raw image loads libnbd"
+fi
 AT=440
 
 # Each format QEMU writes: get, write, only four bytes changed, check clean.
