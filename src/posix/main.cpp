@@ -122,6 +122,11 @@ static int Cancelled(Run &r, bool read = false) {
   return EXIT_REFUSED;
 }
 
+static void PrintJson(Run &r, const JsonWriter &j) {
+  fputs(j.Text().c_str(), r.term.out);
+  r.term.Flush(r.term.out);
+}
+
 // With --json, a refusal as a document of its own: the disk, the text in
 // the user's language and a code that is the same in every language.
 static void JsonRefusal(Run &r, const std::string &device, const std::string &text,
@@ -133,8 +138,7 @@ static void JsonRefusal(Run &r, const std::string &device, const std::string &te
   j.Key("error").String(text);
   j.Key("error_code").String(code);
   j.EndObject();
-  fputs(j.Text().c_str(), r.term.out);
-  fflush(r.term.out);
+  PrintJson(r, j);
 }
 
 // A word as the shell reads it back.
@@ -375,11 +379,6 @@ static void DiskJson(JsonWriter &j, const DiskSet &disks, const SurveyedDisk &d,
   j.EndObject();
 }
 
-static void PrintJson(Run &r, const JsonWriter &j) {
-  fputs(j.Text().c_str(), r.term.out);
-  r.term.Flush(r.term.out);
-}
-
 // list's columns, as -o names them.
 enum Column { COL_NUMBER, COL_PATH, COL_SIZE, COL_FORMAT, COL_SIGNATURE, COL_SAME, COL_MODEL };
 static const char *const kColumnNames[] = {"number",    "path", "size", "format",
@@ -448,8 +447,8 @@ static void SayUnread(Run &r, const std::vector<SurveyedDisk> &disks, int except
       told[k] = true;
       names += names.empty() ? "" : ", ";
       names += disks[k].number < 0
-                   ? disks[k].path
-                   : "#" + std::to_string(disks[k].number) + " (" + disks[k].path + ")";
+                   ? Shown(disks[k].path)
+                   : "#" + std::to_string(disks[k].number) + " (" + Shown(disks[k].path) + ")";
     }
     r.term.Say(Text(TXT_LINUX_UNREAD_GROUP, names.c_str(), why.c_str()));
   }
@@ -976,7 +975,7 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
   // A root that is not a system's is a mistake, not a system without lines.
   if (options.root && (config.root_error || !config.any)) {
     r.term.Say(
-        Text(TXT_LINUX_ROOT_UNUSABLE, options.root,
+        Text(TXT_LINUX_ROOT_UNUSABLE, Shown(options.root).c_str(),
              config.root_error ? strerror(config.root_error) : SurfaceText(TXT_LINUX_ROOT_EMPTY)));
     return EXIT_REFUSED;
   }
@@ -1072,11 +1071,9 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
     if (options.backup && w.written) {
       std::string restore = "kormelde" + r.same_disk_options + " restore " + Quoted(words[1]) +
                             " " + Quoted(options.backup);
-      FILE *to = options.json ? r.term.err : r.term.out;
-      fprintf(to, "%s\n",
-              Text(TXT_LINUX_RESTORE_HINT, Shown(options.backup).c_str(), Shown(restore).c_str())
-                  .c_str());
-      fflush(to);
+      r.term.Line(
+          options.json ? r.term.err : r.term.out,
+          Text(TXT_LINUX_RESTORE_HINT, Shown(options.backup).c_str(), Shown(restore).c_str()));
     }
     if (caught) return Interrupted(r, caught);
     // The configuration files follow the signature they name.
@@ -1090,10 +1087,8 @@ static int Rewrite(Run &r, Command command, const std::vector<const char *> &wor
         "kormelde" + r.same_options + " write " + Quoted(words[1]) + " " + Hex8(value);
     for (size_t i = 3; i < words.size(); i++)
       write += " " + Quoted(words[i]);
-    FILE *to = options.json ? r.term.err : r.term.out;
-    fprintf(to, "%s\n",
-            Text(TXT_LINUX_DRY_RUN_RANDOM, (unsigned long)value, Shown(write).c_str()).c_str());
-    fflush(to);
+    r.term.Line(options.json ? r.term.err : r.term.out,
+                Text(TXT_LINUX_DRY_RUN_RANDOM, (unsigned long)value, Shown(write).c_str()));
   }
   if (options.json) RewriteJson(r, w, disks, references, more_references, config.unread);
   return EXIT_DONE;

@@ -30,6 +30,8 @@ public:
 
   // Flushes TO; the first error of standard output is kept in output_error.
   void Flush(FILE *to);
+  // A line on TO (standard output or error, as --json leaves them), flushed.
+  void Line(FILE *to, const std::string &text);
 
   const RunOptions *options;
   int output_error = 0;
@@ -38,7 +40,6 @@ public:
   FILE *err = stderr;
 
 private:
-  void Line(FILE *to, const std::string &text);
   bool Answer(const std::string &text, bool warning);
   bool ReadAnswer();
   double sweep_start_ = 0;

@@ -43,6 +43,9 @@ run get "$bad.img"
 shown get "$shown.img" 1
 run get "$bad.missing"
 shown missing "[$shown.missing]" 1
+head -c 100 "$img" >"$bad.small"
+run list "$bad.small"
+shown unreadable "($shown.small)" 1
 run --yes --dry-run --root "$bad" write "$bad.img" 0
 shown write "$shown" 3
 shown reference "$shown/etc/fstab" 1
