@@ -101,6 +101,14 @@ bool SameDisk(const RegisteredDisk &a, const RegisteredDisk &b) {
 
 } // namespace
 
+// openat2 as HOW says; where the kernel has none, openat without following
+// a last link (the links inside are then followed as the system does).
+static int OpenUnder(int dir, const char *name, const struct open_how &how) {
+  int fd = (int)syscall(SYS_openat2, dir, name, &how, sizeof how);
+  if (fd < 0 && errno == ENOSYS) fd = openat(dir, name, (int)how.flags | O_NOFOLLOW);
+  return fd;
+}
+
 bool ReadFileUnder(int dir, const std::string &path, size_t bound, std::string *contents,
                    FileStatus *status) {
   *status = FileStatus();
@@ -118,12 +126,11 @@ bool ReadFileUnder(int dir, const std::string &path, size_t bound, std::string *
   const char *name = path.c_str();
   while (dir != AT_FDCWD && *name == '/')
     name++;
-  int fd = (int)syscall(SYS_openat2, dir, name, &how, sizeof how);
-  if (fd < 0 && errno == ENOSYS) fd = openat(dir, name, O_PATH | O_CLOEXEC | O_NOFOLLOW);
+  int fd = OpenUnder(dir, name, how);
   if (fd < 0 && errno == ENOENT) {
     // The name is there, what it links to is not.
     how.flags |= O_NOFOLLOW;
-    int link = (int)syscall(SYS_openat2, dir, name, &how, sizeof how);
+    int link = OpenUnder(dir, name, how);
     if (link >= 0) {
       close(link);
       return failed(FILE_DANGLING);
@@ -143,8 +150,7 @@ bool ReadFileUnder(int dir, const std::string &path, size_t bound, std::string *
   status->bytes = (uint64_t)st.st_size;
   if ((uint64_t)st.st_size > bound) return failed(FILE_TOO_LARGE);
   how.flags = O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
-  fd = (int)syscall(SYS_openat2, dir, name, &how, sizeof how);
-  if (fd < 0 && errno == ENOSYS) fd = openat(dir, name, (int)how.flags | O_NOFOLLOW);
+  fd = OpenUnder(dir, name, how);
   if (fd < 0) return failed(FILE_SYSTEM_ERROR, errno);
   struct stat now;
   // Replaced in between by something else: looked at again.
